@@ -1,0 +1,96 @@
+#pragma once
+// The operating-system services the transport, the client library and the viewer are written
+// against: named kernel objects (mutex, semaphore, shared-memory section), waits, and the
+// per-thread last-error value, with Win32 names, types, numbers and semantics.
+//
+// Named objects live in a per-user name space shared by all three kinds. An object exists while
+// any handle to it is open in any process and disappears with the last handle, including when
+// the last holder is killed. Every call is safe from any thread.
+
+#include <cstdint>
+
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = int;
+using BYTE = std::uint8_t;
+using HANDLE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPCSTR = const char*;
+using LPLONG = LONG*;
+using SIZE_T = std::size_t;
+
+struct SECURITY_ATTRIBUTES;  // only ever null here; accepted and ignored
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+// Error numbers (Win32 values).
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NOT_OWNER = 288;
+constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+
+// Wait results.
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 128;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+
+// Section protection and view access.
+constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+
+// Longest object name accepted (Win32's MAX_PATH less the terminating NUL).
+constexpr std::size_t kMaxObjectNameLength = 259;
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// A null or empty name gives an unnamed object private to the process. Opening an existing name
+// leaves last-error ERROR_ALREADY_EXISTS; a name held by another kind of object fails with
+// ERROR_INVALID_HANDLE.
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount,
+                        LPCSTR name);
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount);
+
+// Waits on a mutex or a semaphore; the time-out runs on the monotonic clock.
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+// Only INVALID_HANDLE_VALUE (no backing file) is supported as `file`.
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
+                          DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCSTR name);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow,
+                     SIZE_T bytesToMap);
+BOOL UnmapViewOfFile(LPCVOID baseAddress);
+
+BOOL CloseHandle(HANDLE object);
+
+void Sleep(DWORD milliseconds);
+
+// Maps an errno value to the nearest Win32 error number.
+DWORD win32ErrorFromErrno(int error);

@@ -1,0 +1,59 @@
+#pragma once
+#include "platform/Win32.h"
+#include "transport/CMclDerivedAutoPtr.h"
+#include "transport/CMclMutex.h"
+#include "transport/CMclSemaphore.h"
+#include "transport/CMclSharedMemory.h"
+#include "transport/MailboxHeader.h"
+
+// A named, cross-process ring of fixed-size slots in shared memory. Every process that constructs
+// a mailbox with the same name, slot count and slot size shares one ring; the first creates and
+// initialises it. A guard mutex serialises access to the header and slots; a free-count and a
+// pending-count semaphore count empty slots and waiting records.
+//
+// The constructor raises a Win32 code on failure: the platform's code, 87 for a geometry that
+// disagrees with the existing ring or does not fit in 32 bits, 206 for a name too long.
+class CMclMailbox {
+public:
+    CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
+                LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
+    CMclMailbox(const CMclMailbox&) = delete;
+    CMclMailbox& operator=(const CMclMailbox&) = delete;
+    virtual ~CMclMailbox();
+
+    // Copies the oldest record into `destination` (slotSize bytes). Returns false, leaving
+    // `destination` untouched, when no record arrived within `timeoutMs` (waited once for a
+    // record and once for the guard) or the ring is corrupt.
+    bool receive(void* destination, DWORD timeoutMs);
+
+    // Copies slotSize bytes from `source` into the next free slot, waiting at most `timeoutMs`
+    // for a free slot and as long again for the guard. Returns whether the record was posted.
+    bool post(const void* source, DWORD timeoutMs);
+
+    DWORD getStatus() const { return m_status; }
+    bool isCreator() const { return m_isCreator; }
+    DWORD slotCount() const { return m_slotCount; }
+    DWORD slotSize() const { return m_slotSize; }
+
+    static constexpr const char* kGuardPrefix = "MailboxGuardMutex";
+    static constexpr const char* kFreeCountPrefix = "MailboxFreeCountSemaphore";
+    static constexpr const char* kPendingCountPrefix = "MailboxPendingCountSemaphore";
+    static constexpr std::size_t kNameBufferSize = 260;
+    // The longest mailbox name whose composed object names still fit the name buffer.
+    static constexpr std::size_t kMaxNameLength = 229;
+
+private:
+    void tearDown();
+
+    CMclSharedMemory m_sharedMemory;
+    MailboxHeader* m_header = nullptr;
+    unsigned char* m_data = nullptr;
+    CMclDerivedAutoPtr<CMclMutex> m_guardMutex;
+    CMclDerivedAutoPtr<CMclSemaphore> m_freeCountSemaphore;
+    CMclDerivedAutoPtr<CMclSemaphore> m_pendingCountSemaphore;
+    DWORD m_status = 0;
+    bool m_isCreator = false;
+    // Geometry as constructed: the shared header is never trusted for bounds.
+    DWORD m_slotCount = 0;
+    DWORD m_slotSize = 0;
+};
