@@ -41,6 +41,7 @@ constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_OUTOFMEMORY = 14;
 constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
@@ -49,7 +50,7 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
-constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 
 // Wait results.
 constexpr DWORD WAIT_OBJECT_0 = 0;
@@ -87,6 +88,15 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD p
 LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow,
                      SIZE_T bytesToMap);
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
+
+// Describes the mapped view that contains `address`: its base and the bytes from `address` to
+// its end. Returns the bytes written to `buffer`, 0 when `address` lies in no view.
+struct MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;
+    LPVOID AllocationBase;
+    SIZE_T RegionSize;
+};
+SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
 
 BOOL CloseHandle(HANDLE object);
 

@@ -1,1 +1,7 @@
 #include "transport/CMclError.h"
+
+void raiseMclError(DWORD errorCode, const char* sourceName, int line) {
+    (void)sourceName;
+    (void)line;
+    throw errorCode;
+}

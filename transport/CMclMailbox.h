@@ -43,7 +43,6 @@ public:
     static constexpr std::size_t kMaxNameLength = 229;
 
 private:
-    void tearDown();
 
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;

@@ -1,1 +1,16 @@
 #include "transport/CMclSemaphore.h"
+
+CMclSemaphore::CMclSemaphore(LONG initialCount, LONG maximumCount, LPCSTR name,
+                             LPSECURITY_ATTRIBUTES securityAttributes) {
+    adoptCreated(CreateSemaphoreA(securityAttributes, initialCount, maximumCount, name),
+                 name != nullptr);
+}
+
+CMclSemaphore::~CMclSemaphore() = default;
+
+BOOL CMclSemaphore::release(LONG count, LONG* previousCount) {
+    LONG previous = 0;
+    BOOL released = ReleaseSemaphore(m_handle, count, &previous);
+    if (released && previousCount != nullptr) *previousCount = previous;
+    return released;
+}

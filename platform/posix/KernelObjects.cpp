@@ -1,1 +1,429 @@
+// Win32 kernel objects over POSIX shared memory.
+//
+// A mutex is a robust, recursive, process-shared pthread mutex: the kernel marks it when its
+// owner dies, and the next waiter gets WAIT_ABANDONED. A semaphore is an atomic count with a
+// futex: it holds no lock that a killed process could leave behind. Uncontended waits and
+// releases are a compare-and-swap in user space; a release makes a system call only when a
+// waiter sleeps.
+
+#include <linux/futex.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string_view>
+
 #include "platform/Win32.h"
+#include "platform/posix/HandleTable.h"
+#include "platform/posix/Namespace.h"
+
+namespace quorvane::platform {
+
+struct MutexState {
+    pthread_mutex_t mutex;
+};
+
+struct SemaphoreState {
+    std::atomic<std::int32_t> count;
+    std::atomic<std::uint32_t> sleepers;  // threads in (or about to enter) a futex wait
+    std::int32_t maximum;
+};
+static_assert(sizeof(MutexState) + kStateOffset <= kPageSize);
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+
+namespace {
+
+// Rounds of polling before a wait goes to sleep: long enough to bridge a peer's short critical
+// section or its next post, short compared with a system call's round trip.
+constexpr int kSpinRounds = 2000;
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+timespec deadlineAfter(DWORD milliseconds) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    now.tv_sec += milliseconds / 1000;
+    now.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (now.tv_nsec >= 1000000000L) {
+        now.tv_sec += 1;
+        now.tv_nsec -= 1000000000L;
+    }
+    return now;
+}
+
+long futex(void* address, int operation, int value, const timespec* timeout, std::uint32_t mask) {
+    return ::syscall(SYS_futex, address, operation, value, timeout, nullptr, mask);
+}
+
+BOOL fail(DWORD error) {
+    t_lastError = error;
+    return FALSE;
+}
+
+HANDLE failHandle(DWORD error) {
+    t_lastError = error;
+    return nullptr;
+}
+
+// ---- creation
+
+HANDLE createObject(ObjectKind kind, LPCSTR name, std::uint64_t sectionSize,
+                    const StateInitializer& initialize, bool& created) {
+    auto object = std::unique_ptr<KernelObject>(new (std::nothrow) KernelObject);
+    if (!object) return failHandle(ERROR_NOT_ENOUGH_MEMORY);
+    object->kind = kind;
+    DWORD status;
+    if (name == nullptr || name[0] == '\0')
+        status = createAnonymous(kind, sectionSize, initialize, object->file);
+    else
+        status = createOrOpenNamed(kind, std::string_view(name), sectionSize, initialize,
+                                   object->file);
+    if (status != ERROR_SUCCESS && status != ERROR_ALREADY_EXISTS) return failHandle(status);
+    object->state = static_cast<char*>(object->file.headerPage) + kStateOffset;
+    created = status == ERROR_SUCCESS;
+    HANDLE handle = registerHandle(object.get());
+    if (handle == nullptr) return failHandle(ERROR_TOO_MANY_OPEN_FILES);
+    object.release();  // the handle table's reference now
+    t_lastError = status;
+    return handle;
+}
+
+KernelObject* objectOf(HANDLE handle, ObjectKind kind) {
+    KernelObject* object = lookupHandle(handle);
+    if (object == nullptr || object->kind != kind) {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return object;
+}
+
+// ---- mutex
+
+std::uint32_t lockWord(const MutexState* state) {
+    // glibc keeps the owner's thread id in the futex word; reading it lets a waiter spin without
+    // writing to the line the owner is using.
+    return __atomic_load_n(&state->mutex.__data.__lock, __ATOMIC_RELAXED) & FUTEX_TID_MASK;
+}
+
+DWORD waitMutex(MutexState* state, DWORD milliseconds) {
+    int rc = ::pthread_mutex_trylock(&state->mutex);
+    if (rc == EBUSY && milliseconds != 0) {
+        for (int round = 0; round < kSpinRounds && rc == EBUSY; ++round) {
+            cpuRelax();
+            if (lockWord(state) == 0) rc = ::pthread_mutex_trylock(&state->mutex);
+        }
+        if (rc == EBUSY) {
+            if (milliseconds == INFINITE) {
+                rc = ::pthread_mutex_lock(&state->mutex);
+            } else {
+                timespec deadline = deadlineAfter(milliseconds);
+                rc = ::pthread_mutex_clocklock(&state->mutex, CLOCK_MONOTONIC, &deadline);
+            }
+        }
+    }
+    switch (rc) {
+        case 0:
+            return WAIT_OBJECT_0;
+        case EOWNERDEAD:
+            // Its owner ended while holding it: take it over, consistent again, and say so.
+            ::pthread_mutex_consistent(&state->mutex);
+            return WAIT_ABANDONED;
+        case EBUSY:
+        case ETIMEDOUT:
+            return WAIT_TIMEOUT;
+        default:
+            t_lastError = rc == EAGAIN ? ERROR_NOT_OWNER : win32ErrorFromErrno(rc);
+            return WAIT_FAILED;
+    }
+}
+
+void initializeMutex(void* memory) {
+    auto* state = static_cast<MutexState*>(memory);
+    pthread_mutexattr_t attributes;
+    ::pthread_mutexattr_init(&attributes);
+    ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    ::pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    ::pthread_mutex_init(&state->mutex, &attributes);
+    ::pthread_mutexattr_destroy(&attributes);
+}
+
+// ---- semaphore
+
+bool tryTakeCount(SemaphoreState* state) {
+    std::int32_t count = state->count.load(std::memory_order_relaxed);
+    while (count > 0) {
+        if (state->count.compare_exchange_weak(count, count - 1, std::memory_order_acquire,
+                                               std::memory_order_relaxed))
+            return true;
+    }
+    return false;
+}
+
+DWORD waitSemaphore(SemaphoreState* state, DWORD milliseconds) {
+    if (tryTakeCount(state)) return WAIT_OBJECT_0;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    for (int round = 0; round < kSpinRounds; ++round) {
+        cpuRelax();
+        if (state->count.load(std::memory_order_relaxed) > 0 && tryTakeCount(state))
+            return WAIT_OBJECT_0;
+    }
+    timespec deadline{};
+    if (milliseconds != INFINITE) deadline = deadlineAfter(milliseconds);
+    auto* word = reinterpret_cast<int*>(&state->count);
+    for (;;) {
+        // Announce the sleep before looking at the count a last time: a releaser either sees the
+        // sleeper and wakes it, or the futex finds the count changed and does not sleep.
+        state->sleepers.fetch_add(1, std::memory_order_seq_cst);
+        long rc = 0;
+        if (state->count.load(std::memory_order_seq_cst) <= 0) {
+            rc = futex(word, FUTEX_WAIT_BITSET, 0, milliseconds == INFINITE ? nullptr : &deadline,
+                       FUTEX_BITSET_MATCH_ANY);
+        }
+        int error = rc == 0 ? 0 : errno;
+        state->sleepers.fetch_sub(1, std::memory_order_seq_cst);
+        if (tryTakeCount(state)) return WAIT_OBJECT_0;
+        if (error == ETIMEDOUT) return WAIT_TIMEOUT;
+    }
+}
+
+BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
+    if (releaseCount <= 0) return fail(ERROR_INVALID_PARAMETER);
+    std::int32_t count = state->count.load(std::memory_order_relaxed);
+    do {
+        if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
+    } while (!state->count.compare_exchange_weak(count, count + releaseCount,
+                                                 std::memory_order_seq_cst,
+                                                 std::memory_order_relaxed));
+    if (state->sleepers.load(std::memory_order_seq_cst) != 0)
+        futex(&state->count, FUTEX_WAKE, releaseCount, nullptr, 0);
+    if (previousCount != nullptr) *previousCount = count;
+    return TRUE;
+}
+
+// ---- views
+
+struct View {
+    KernelObject* section;
+    std::size_t length;
+};
+
+std::mutex& viewsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<const void*, View>& views() {
+    static std::map<const void*, View> map;
+    return map;
+}
+
+}  // namespace
+}  // namespace quorvane::platform
+
+using namespace quorvane::platform;
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD error) { t_lastError = error; }
+
+DWORD win32ErrorFromErrno(int error) {
+    switch (error) {
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM:
+        case EOVERFLOW:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EIO:
+            return ERROR_WRITE_FAULT;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    bool created = false;
+    HANDLE handle = createObject(ObjectKind::Mutex, name, 0, initializeMutex, created);
+    if (handle != nullptr && created && initialOwner) {
+        DWORD status = t_lastError;
+        waitMutex(static_cast<MutexState*>(lookupHandle(handle)->state), 0);
+        t_lastError = status;
+    }
+    return handle;
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+    KernelObject* object = objectOf(mutex, ObjectKind::Mutex);
+    if (object == nullptr) return FALSE;
+    int rc = ::pthread_mutex_unlock(&static_cast<MutexState*>(object->state)->mutex);
+    if (rc == EPERM) return fail(ERROR_NOT_OWNER);
+    if (rc != 0) return fail(win32ErrorFromErrno(rc));
+    return TRUE;
+}
+
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR name) {
+    if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount)
+        return failHandle(ERROR_INVALID_PARAMETER);
+    bool created = false;
+    return createObject(
+        ObjectKind::Semaphore, name, 0,
+        [&](void* memory) {
+            auto* state = new (memory) SemaphoreState;
+            state->count.store(initialCount, std::memory_order_relaxed);
+            state->sleepers.store(0, std::memory_order_relaxed);
+            state->maximum = maximumCount;
+        },
+        created);
+}
+
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    return releaseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount,
+                            previousCount);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    KernelObject* object = lookupHandle(handle);
+    if (object == nullptr) {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    switch (object->kind) {
+        case ObjectKind::Mutex:
+            return waitMutex(static_cast<MutexState*>(object->state), milliseconds);
+        case ObjectKind::Semaphore:
+            return waitSemaphore(static_cast<SemaphoreState*>(object->state), milliseconds);
+        case ObjectKind::Section:
+            break;
+    }
+    t_lastError = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+}
+
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, LPCSTR name) {
+    if (file != INVALID_HANDLE_VALUE) return failHandle(ERROR_INVALID_HANDLE);
+    if (protect != PAGE_READWRITE) return failHandle(ERROR_INVALID_PARAMETER);
+    std::uint64_t size = (static_cast<std::uint64_t>(maximumSizeHigh) << 32) | maximumSizeLow;
+    if (size == 0) return failHandle(ERROR_INVALID_PARAMETER);
+    bool created = false;
+    return createObject(ObjectKind::Section, name, size, nullptr, created);
+}
+
+LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytesToMap) {
+    KernelObject* object = objectOf(mapping, ObjectKind::Section);
+    if (object == nullptr) return nullptr;
+    std::uint64_t size = object->file.sectionSize;
+    if (offsetHigh != 0 || offsetLow != 0 || bytesToMap > size) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    std::size_t length = bytesToMap == 0 ? size : bytesToMap;
+    void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, object->file.fd,
+                        static_cast<off_t>(kPageSize));
+    if (view == MAP_FAILED) {
+        t_lastError = win32ErrorFromErrno(errno);
+        return nullptr;
+    }
+    retainObject(object);  // a view keeps its section alive after the handle is closed
+    std::lock_guard<std::mutex> guard(viewsMutex());
+    views().emplace(view, View{object, length});
+    return view;
+}
+
+BOOL UnmapViewOfFile(LPCVOID baseAddress) {
+    View view{};
+    {
+        std::lock_guard<std::mutex> guard(viewsMutex());
+        auto found = views().find(baseAddress);
+        if (found == views().end()) return fail(ERROR_INVALID_ADDRESS);
+        view = found->second;
+        views().erase(found);
+    }
+    ::munmap(const_cast<void*>(baseAddress), view.length);
+    releaseObject(view.section);
+    return TRUE;
+}
+
+SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length) {
+    if (buffer == nullptr || length < sizeof(MEMORY_BASIC_INFORMATION)) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    std::lock_guard<std::mutex> guard(viewsMutex());
+    auto after = views().upper_bound(address);
+    if (after != views().begin()) {
+        auto found = std::prev(after);
+        auto* base = static_cast<const char*>(found->first);
+        auto* at = static_cast<const char*>(address);
+        if (at < base + found->second.length) {
+            buffer->BaseAddress = const_cast<char*>(at);
+            buffer->AllocationBase = const_cast<char*>(base);
+            buffer->RegionSize = found->second.length - static_cast<std::size_t>(at - base);
+            return sizeof(MEMORY_BASIC_INFORMATION);
+        }
+    }
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    KernelObject* object = unregisterHandle(handle);
+    if (object == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (object->kind == ObjectKind::Mutex &&
+        lockWord(static_cast<MutexState*>(object->state)) != 0) {
+        // A thread of ours may still own it and hold it on its robust list; the kernel reads
+        // that list when the thread ends, so the page must stay mapped.
+        pid_t owner = static_cast<pid_t>(lockWord(static_cast<MutexState*>(object->state)));
+        if (::syscall(SYS_tgkill, ::getpid(), owner, 0) == 0) object->file.headerPage = nullptr;
+    }
+    releaseObject(object);
+    return TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}

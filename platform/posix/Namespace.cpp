@@ -1,1 +1,271 @@
-#include "platform/Win32.h"
+#include "platform/posix/Namespace.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quorvane::platform {
+namespace {
+
+constexpr std::uint32_t kObjectMagic = 0x4F4B5651;  // "QVKO"
+constexpr std::uint32_t kLayoutVersion = 1;
+// Positions tried for names whose file names collide; a 128-bit hash makes a second one rare.
+constexpr int kCollisionChainLength = 4;
+constexpr const char* kLockFileName = ".lock";
+
+struct ObjectHeader {
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t kind;
+    std::uint32_t nameLength;
+    std::uint64_t sectionSize;
+    char name[kMaxStoredNameLength];
+};
+static_assert(sizeof(ObjectHeader) <= kStateOffset);
+
+// Owns a file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    int release() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Holds the name space's lock file exclusively for the lifetime of the object.
+class NamespaceLock {
+public:
+    explicit NamespaceLock(const std::string& directory) {
+        std::string path = directory + "/" + kLockFileName;
+        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0) {
+            m_error = win32ErrorFromErrno(errno);
+            return;
+        }
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                m_error = win32ErrorFromErrno(errno);
+                return;
+            }
+        }
+    }
+    NamespaceLock(const NamespaceLock&) = delete;
+    NamespaceLock& operator=(const NamespaceLock&) = delete;
+    ~NamespaceLock() {
+        if (m_fd >= 0) ::close(m_fd);  // closing drops the lock
+    }
+    DWORD error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    DWORD m_error = ERROR_SUCCESS;
+};
+
+bool flockRetrying(int fd, int operation) {
+    for (;;) {
+        if (::flock(fd, operation) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+std::uint64_t fnv1a(std::string_view text, std::uint64_t seed) {
+    std::uint64_t hash = seed;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}
+
+std::string objectPath(const std::string& directory, std::string_view name, int chainPosition) {
+    char fileName[64];
+    std::snprintf(fileName, sizeof fileName, "/o-%016llx%016llx-%d",
+                  static_cast<unsigned long long>(fnv1a(name, 0xCBF29CE484222325ull)),
+                  static_cast<unsigned long long>(fnv1a(name, 0x84222325CBF29CE4ull)),
+                  chainPosition);
+    return directory + fileName;
+}
+
+DWORD verifyPrivateDirectory(const std::string& directory) {
+    struct stat info {};
+    if (::lstat(directory.c_str(), &info) != 0) return win32ErrorFromErrno(errno);
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// Maps the header page of an open object file.
+DWORD mapHeaderPage(int fd, void*& page) {
+    void* mapped = ::mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) return win32ErrorFromErrno(errno);
+    page = mapped;
+    return ERROR_SUCCESS;
+}
+
+bool headerNames(const ObjectHeader* header, std::string_view name) {
+    return header->magic == kObjectMagic && header->version == kLayoutVersion &&
+           header->nameLength == name.size() &&
+           std::memcmp(header->name, name.data(), name.size()) == 0;
+}
+
+// Fills a new object file: header page, section space, state. Runs under the name-space lock
+// with the file held exclusively, so nobody sees it half made.
+DWORD initializeFile(int fd, ObjectKind kind, std::string_view name, std::uint64_t sectionSize,
+                     const StateInitializer& initialize, void*& page) {
+    if (::ftruncate(fd, 0) != 0) return win32ErrorFromErrno(errno);
+    std::uint64_t total = kPageSize;
+    if (kind == ObjectKind::Section) total += sectionSize;
+    // Reserve the memory now: on a full tmpfs a lazily backed page would fault with SIGBUS later.
+    int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(total));
+    if (rc != 0) return rc == ENOSPC ? ERROR_NOT_ENOUGH_MEMORY : win32ErrorFromErrno(rc);
+    if (DWORD error = mapHeaderPage(fd, page); error != ERROR_SUCCESS) return error;
+    auto* header = static_cast<ObjectHeader*>(page);
+    header->version = kLayoutVersion;
+    header->kind = static_cast<std::uint32_t>(kind);
+    header->nameLength = static_cast<std::uint32_t>(name.size());
+    header->sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
+    std::memcpy(header->name, name.data(), name.size());
+    if (initialize) initialize(static_cast<char*>(page) + kStateOffset);
+    // The magic goes last: a file without it was never finished.
+    __atomic_store_n(&header->magic, kObjectMagic, __ATOMIC_RELEASE);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD namespaceDirectory(std::string& directory) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        directory = std::string(runtime) + "/quorvane";
+    } else {
+        struct stat info {};
+        const char* base = (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm"
+                                                                                    : "/tmp";
+        directory = std::string(base) + "/quorvane-" + std::to_string(::geteuid());
+    }
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return win32ErrorFromErrno(errno);
+    return verifyPrivateDirectory(directory);
+}
+
+DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t sectionSize,
+                        const StateInitializer& initialize, NamedObjectFile& out) {
+    if (name.size() > kMaxStoredNameLength) return ERROR_FILENAME_EXCED_RANGE;
+    std::string directory;
+    if (DWORD error = namespaceDirectory(directory); error != ERROR_SUCCESS) return error;
+    NamespaceLock lock(directory);
+    if (lock.error() != ERROR_SUCCESS) return lock.error();
+
+    // First look for a live object of this name; remember the first place a new one could go.
+    int freePosition = -1;
+    for (int position = 0; position < kCollisionChainLength; ++position) {
+        std::string path = objectPath(directory, name, position);
+        FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+        if (fd.get() < 0) {
+            if (errno != ENOENT) return win32ErrorFromErrno(errno);
+            if (freePosition < 0) freePosition = position;
+            continue;
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            // Nobody holds it: its holders are gone. The place is free for a fresh object.
+            ::unlink(path.c_str());
+            if (freePosition < 0) freePosition = position;
+            continue;
+        }
+        if (!flockRetrying(fd.get(), LOCK_SH)) return win32ErrorFromErrno(errno);
+        void* page = nullptr;
+        if (DWORD error = mapHeaderPage(fd.get(), page); error != ERROR_SUCCESS) return error;
+        auto* header = static_cast<ObjectHeader*>(page);
+        if (!headerNames(header, name)) {
+            ::munmap(page, kPageSize);
+            continue;  // another name that hashes alike
+        }
+        if (header->kind != static_cast<std::uint32_t>(kind)) {
+            ::munmap(page, kPageSize);
+            return ERROR_INVALID_HANDLE;
+        }
+        out.fd = fd.release();
+        out.headerPage = page;
+        out.sectionSize = header->sectionSize;
+        out.path = std::move(path);
+        out.ownerPid = ::getpid();
+        return ERROR_ALREADY_EXISTS;
+    }
+    if (freePosition < 0) return ERROR_NOT_ENOUGH_MEMORY;
+
+    std::string path = objectPath(directory, name, freePosition);
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0) return win32ErrorFromErrno(errno);
+    void* page = nullptr;
+    DWORD error = initializeFile(fd.get(), kind, name, sectionSize, initialize, page);
+    if (error == ERROR_SUCCESS && !flockRetrying(fd.get(), LOCK_SH)) error = win32ErrorFromErrno(errno);
+    if (error != ERROR_SUCCESS) {
+        if (page != nullptr) ::munmap(page, kPageSize);
+        ::unlink(path.c_str());
+        return error;
+    }
+    out.fd = fd.release();
+    out.headerPage = page;
+    out.sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
+    out.path = std::move(path);
+    out.ownerPid = ::getpid();
+    return ERROR_SUCCESS;
+}
+
+DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize, const StateInitializer& initialize,
+                      NamedObjectFile& out) {
+    FileDescriptor fd(::memfd_create("quorvane", MFD_CLOEXEC));
+    if (fd.get() < 0) return win32ErrorFromErrno(errno);
+    void* page = nullptr;
+    if (DWORD error = initializeFile(fd.get(), kind, {}, sectionSize, initialize, page);
+        error != ERROR_SUCCESS) {
+        if (page != nullptr) ::munmap(page, kPageSize);
+        return error;
+    }
+    out.fd = fd.release();
+    out.headerPage = page;
+    out.sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
+    out.ownerPid = ::getpid();
+    return ERROR_SUCCESS;
+}
+
+void closeNamed(NamedObjectFile& file) {
+    if (file.headerPage != nullptr) {
+        ::munmap(file.headerPage, kPageSize);
+        file.headerPage = nullptr;
+    }
+    if (file.fd < 0) return;
+    if (file.path.empty() || file.ownerPid != ::getpid()) {
+        // An unnamed object has nothing to remove. A forked child shares its parent's lock;
+        // closing its copy must not end the object.
+        ::close(file.fd);
+        file.fd = -1;
+        return;
+    }
+    std::string directory = file.path.substr(0, file.path.rfind('/'));
+    NamespaceLock lock(directory);
+    // Under the lock nobody opens or closes; if no other holder remains, the object goes.
+    if (lock.error() == ERROR_SUCCESS && ::flock(file.fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlink(file.path.c_str());
+    ::close(file.fd);
+    file.fd = -1;
+}
+
+}  // namespace quorvane::platform
