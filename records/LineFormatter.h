@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,19 +14,49 @@
 // positive one after. The new depth is left in `currentDepth` and stored into the table only by
 // storeDepth(), which the caller calls after inserting the line.
 //
-// formatLine() allocates nothing once its buffer has grown to the longest line, and converts a
-// timestamp to local time only when it differs from the previous one.
+// The line number is printed unsigned, zero-padded to five digits and in full beyond. A text
+// field without a NUL is read to the end of its width and no further. Depth arithmetic saturates
+// at the limits of a 32-bit integer, and the emitted indentation stops at kMaxIndentTabs tabs
+// while the table keeps the exact depth.
+//
+// formatLine() allocates nothing: the line is written into a buffer sized for the longest
+// possible line. A timestamp is converted to local time only when it differs from the previous
+// one, so the time zone in force is the one seen at that conversion.
 class LineFormatter {
-public:
+  public:
+    // Deeper senders are shown with this many tabs, so a hostile depth cannot make one line
+    // gigabytes long.
+    static constexpr std::int32_t kMaxIndentTabs = 1024;
+
     LineFormatter(DepthTable& depthTable, std::int32_t& currentDepth);
 
     // The returned view stays valid until the next call.
     std::string_view formatLine(const TraceRecord& record, std::uint32_t lineNumber);
-    // Stores `currentDepth` under the sender key of the record last formatted.
+    // Stores `currentDepth` under the sender key of the record last formatted; does nothing
+    // before the first record.
     void storeDepth();
 
-private:
+  private:
+    // strftime's output buffer, terminating NUL included.
+    static constexpr std::size_t kTimeBufferSize = 128;
+    static constexpr std::size_t kMaxUint32Digits = 10;
+    static constexpr std::size_t kColumnTabs = 4;
+    static constexpr std::size_t kMaxLineLength =
+        kMaxUint32Digits + kMaxUint32Digits + (kTimeBufferSize - 1) + TraceRecord::kOriginNameSize +
+        kMaxIndentTabs + TraceRecord::kEntryNameSize + TraceRecord::kEntryTextSize + kColumnTabs +
+        sizeof("()") - 1;
+
+    void updateTimeText(std::int64_t timestamp);
+
     DepthTable& m_depthTable;
     std::int32_t& m_currentDepth;
-    // ... buffers and time cache
+    std::uint32_t m_senderKey = 0;
+    bool m_hasFormatted = false;
+
+    bool m_hasCachedTime = false;
+    std::int64_t m_cachedTimestamp = 0;
+    std::size_t m_timeTextLength = 0;
+    std::array<char, kTimeBufferSize> m_timeText{};
+
+    std::array<char, kMaxLineLength> m_line{};
 };
