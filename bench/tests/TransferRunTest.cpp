@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "bench/PipeChannel.h"
+#include "bench/PosixQueueChannel.h"
+#include "bench/TransferRun.h"
+#ifdef QUORVANE_BENCH_HAS_BOOST
+#include "bench/BoostQueueChannel.h"
+#endif
+
+namespace {
+
+constexpr std::uint64_t kRecords = 20'000;
+constexpr std::size_t kCapacity = 64;
+constexpr std::uint64_t kFaultAt = 100;
+
+std::uint64_t sequenceOf(const void* record) {
+    std::uint64_t sequence = 0;
+    std::memcpy(&sequence, record, sizeof sequence);
+    return sequence;
+}
+
+// A pipe whose sender misbehaves once, at record kFaultAt.
+enum class Fault { Drop, Swap, Tear, Fail };
+
+class FaultyPipe : public PipeChannel {
+  public:
+    explicit FaultyPipe(Fault fault) : PipeChannel(kCapacity), m_fault(fault) {}
+
+    bool send(const void* record) override {
+        const std::uint64_t sequence = sequenceOf(record);
+        if (sequence != kFaultAt && !m_held) return PipeChannel::send(record);
+        switch (m_fault) {
+            case Fault::Drop:
+                return true;
+            case Fault::Fail:
+                return false;
+            case Fault::Tear: {
+                std::array<unsigned char, kRecordBytes> torn;
+                std::memcpy(torn.data(), record, kRecordBytes);
+                stampRecord(torn.data(), sequence + 1);
+                std::memcpy(torn.data(), record, sizeof sequence);
+                return PipeChannel::send(torn.data());
+            }
+            case Fault::Swap:
+                if (!m_held) {
+                    std::memcpy(m_heldRecord.data(), record, kRecordBytes);
+                    m_held = true;
+                    return true;
+                }
+                m_held = false;
+                return PipeChannel::send(record) && PipeChannel::send(m_heldRecord.data());
+        }
+        return false;
+    }
+
+  private:
+    Fault m_fault;
+    bool m_held = false;
+    std::array<unsigned char, kRecordBytes> m_heldRecord{};
+};
+
+void expectEveryRecordInOrder(RecordChannel& channel) {
+    const TransferOutcome outcome = runTransfer(channel, kRecords);
+    EXPECT_TRUE(outcome.valid) << channel.label() << ": " << outcome.failure;
+    EXPECT_EQ(outcome.received, kRecords);
+    EXPECT_GT(outcome.recordsPerSecond(), 0.0);
+}
+
+TEST(RecordStamp, CarriesTheSequenceAtBothEndsAndSpotsATornRecord) {
+    std::array<unsigned char, RecordChannel::kRecordBytes> record{};
+    stampRecord(record.data(), 123456789);
+    EXPECT_TRUE(recordCarries(record.data(), 123456789));
+    EXPECT_FALSE(recordCarries(record.data(), 123456788));
+    record[RecordChannel::kRecordBytes - 1] ^= 0x01;
+    EXPECT_FALSE(recordCarries(record.data(), 123456789));
+}
+
+TEST(TransferRun, PeersCarryEveryRecordInOrderFromAForkedSender) {
+    PipeChannel pipeChannel(kCapacity);
+    expectEveryRecordInOrder(pipeChannel);
+    // The same channel object serves run after run, as in the interleaved rounds.
+    expectEveryRecordInOrder(pipeChannel);
+
+    PosixQueueChannel posixQueue(kCapacity);
+    if (posixQueue.depth() > 0) {
+        expectEveryRecordInOrder(posixQueue);
+        expectEveryRecordInOrder(posixQueue);
+    }
+#ifdef QUORVANE_BENCH_HAS_BOOST
+    BoostQueueChannel boostQueue(kCapacity);
+    expectEveryRecordInOrder(boostQueue);
+    expectEveryRecordInOrder(boostQueue);
+#endif
+}
+
+TEST(TransferRun, ALostReorderedOrTornRecordVoidsTheRun) {
+    for (Fault fault : {Fault::Drop, Fault::Swap, Fault::Tear}) {
+        FaultyPipe channel(fault);
+        const TransferOutcome outcome = runTransfer(channel, kRecords);
+        EXPECT_FALSE(outcome.valid);
+        EXPECT_EQ(outcome.received, kFaultAt);
+        EXPECT_NE(outcome.failure.find("record 100 "), std::string::npos) << outcome.failure;
+    }
+}
+
+TEST(TransferRun, ASenderThatFailsVoidsTheRun) {
+    FaultyPipe channel(Fault::Fail);
+    const TransferOutcome outcome = runTransfer(channel, kRecords);
+    EXPECT_FALSE(outcome.valid);
+    EXPECT_EQ(outcome.received, kFaultAt);
+    EXPECT_FALSE(outcome.failure.empty());
+}
+
+TEST(PosixQueueChannel, UsesTheDeepestQueueTheSystemAllowsUpToTheWantedDepth) {
+    const long depth = PosixQueueChannel::deepestAllowed(kCapacity);
+    EXPECT_GE(depth, 0);
+    EXPECT_LE(depth, static_cast<long>(kCapacity));
+    if (depth > 0 && depth < static_cast<long>(kCapacity)) {
+        EXPECT_EQ(PosixQueueChannel::deepestAllowed(depth), depth);
+    }
+}
+
+}  // namespace
