@@ -14,7 +14,7 @@ constexpr double kGiga = 1e9;
 constexpr double kKibi = 1024.0;
 constexpr int kFigureColumn = 38;
 constexpr int kSpreadColumn = 36;
-constexpr int kPeerColumn = 36;
+constexpr int kPeerColumn = 44;
 
 std::string printed(const char* format, double value, const char* suffix) {
     char text[64];

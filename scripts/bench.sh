@@ -27,23 +27,21 @@ cmake --build "$build" --target "${present[@]}" -j "$jobs" >/dev/null
 model="$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 echo "Quorvane benchmarks  $(date -u '+%Y-%m-%d %H:%M UTC')  commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
 echo "machine: $(nproc) cpus, ${model:-unknown CPU}, $(uname -sr)"
-for target in "${benchmarks[@]}"; do
-    if [[ ! " ${present[*]} " == *" $target "* ]]; then
-        echo
-        echo "== $target: not part of this build (skipped)"
-    fi
-done
-
 results=()
 status=0
-for target in "${present[@]}"; do
+for target in "${benchmarks[@]}"; do
+    if [[ " ${present[*]} " != *" $target "* ]]; then
+        echo
+        echo "== $target: not part of this build, skipped"
+        continue
+    fi
     program="$(find "$build" -type f -name "$target" -perm -u+x | head -n1)"
     output="$(mktemp)"
     if ! "$program" --no-machine >"$output" 2>&1; then
-        echo "== $target did not finish:" >&2
+        echo "== $target did not finish" >&2
         status=1
     fi
-    grep -v '^RESULT ' "$output" | sed '/^$/N;/^\n$/D' || true
+    grep -v '^RESULT ' "$output" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' || true
     while IFS= read -r line; do results+=("$line"); done < <(grep '^RESULT ' "$output" || true)
     rm -f "$output"
 done
