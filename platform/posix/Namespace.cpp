@@ -142,7 +142,7 @@ DWORD initializeFile(int fd, ObjectKind kind, std::string_view name, std::uint64
     header->kind = static_cast<std::uint32_t>(kind);
     header->nameLength = static_cast<std::uint32_t>(name.size());
     header->sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
-    std::memcpy(header->name, name.data(), name.size());
+    if (!name.empty()) std::memcpy(header->name, name.data(), name.size());
     if (initialize) initialize(static_cast<char*>(page) + kStateOffset);
     // The magic goes last: a file without it was never finished.
     __atomic_store_n(&header->magic, kObjectMagic, __ATOMIC_RELEASE);
