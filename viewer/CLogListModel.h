@@ -1,0 +1,62 @@
+#pragma once
+#include <QAbstractListModel>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// The lines of the log list, each kept as the 8-bit bytes it was given. Lines live in large
+// shared blocks with a 12-byte index entry each, and text for display is made only for the rows
+// being drawn. Lines can be put on top or at the bottom; neither costs more as the list grows.
+//
+// Lines can be staged and then committed together, so that a burst of lines becomes one
+// insertion for the views.
+class CLogListModel : public QAbstractListModel {
+    Q_OBJECT
+  public:
+    explicit CLogListModel(QObject* parent = nullptr);
+    ~CLogListModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // Number of visible lines.
+    std::size_t size() const { return m_top.visible + m_bottom.visible; }
+    // The bytes of visible line `row`, exactly as inserted. Valid until the next clear().
+    std::string_view line(std::size_t row) const;
+    // Visible lines that were put on top; they occupy rows 0 .. topCount() - 1, newest first.
+    std::size_t topCount() const { return m_top.visible; }
+
+    // Inserts one line at once, on top or at the bottom.
+    void insertLine(std::string_view line, bool onTop);
+    // Keeps `line` for the next commitStaged(); until then views do not see it.
+    void stageLine(std::string_view line, bool onTop);
+    std::size_t stagedCount() const;
+    // Makes every staged line visible: one insertion on top and one at the bottom at most.
+    void commitStaged();
+    // Removes every line, staged ones included.
+    void clear();
+
+  private:
+    struct LineRef {
+        std::uint32_t block;
+        std::uint32_t offset;
+    };
+    struct Side {
+        std::vector<LineRef> lines;  // oldest first
+        std::size_t visible = 0;
+    };
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        std::size_t capacity;
+        std::size_t used;
+    };
+
+    LineRef store(std::string_view line);
+    std::string_view bytesOf(LineRef ref) const;
+
+    std::vector<Block> m_blocks;
+    Side m_top;
+    Side m_bottom;
+};

@@ -1,0 +1,420 @@
+#include "viewer/CLogListView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QTextOption>
+#include <algorithm>
+#include <cmath>
+
+#include "viewer/LogFileWriter.h"
+
+namespace {
+constexpr int kTextMargin = 2;
+constexpr qreal kDefaultTabStopDistance = 64;
+}  // namespace
+
+CLogListView::CLogListView(QWidget* parent) : QAbstractScrollArea(parent), m_model(this) {
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    m_tabStopDistance = kDefaultTabStopDistance;
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CLogListView::onRowsInserted);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &CLogListView::onModelReset);
+    updateScrollBars();
+}
+
+CLogListView::~CLogListView() = default;
+
+void CLogListView::setTabStopDistance(qreal pixels) {
+    m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
+    viewport()->update();
+}
+
+int CLogListView::rowHeight() const {
+    return std::max(1, fontMetrics().height());
+}
+
+int CLogListView::textMargin() const {
+    return kTextMargin;
+}
+
+std::size_t CLogListView::topRow() const {
+    return static_cast<std::size_t>(std::max(0, verticalScrollBar()->value()));
+}
+
+void CLogListView::scrollToRow(std::size_t row) {
+    verticalScrollBar()->setValue(static_cast<int>(row));
+}
+
+int CLogListView::lineWidth(const QString& text) const {
+    // Same advance as drawing with QTextOption tab stops: a tab moves to the next stop that is
+    // strictly to the right of the pen.
+    const QFontMetricsF metrics(font());
+    qreal x = 0;
+    qsizetype start = 0;
+    while (true) {
+        const qsizetype tab = text.indexOf(QLatin1Char('\t'), start);
+        const qsizetype end = tab < 0 ? text.size() : tab;
+        if (end > start) {
+            x += metrics.horizontalAdvance(text.mid(start, end - start));
+        }
+        if (tab < 0) {
+            break;
+        }
+        x = (std::floor(x / m_tabStopDistance) + 1) * m_tabStopDistance;
+        start = tab + 1;
+    }
+    return static_cast<int>(std::ceil(x));
+}
+
+std::ptrdiff_t CLogListView::rowAt(int y) const {
+    if (y < 0) {
+        return -1;
+    }
+    const std::size_t row = topRow() + static_cast<std::size_t>(y / rowHeight());
+    return row < m_model.size() ? static_cast<std::ptrdiff_t>(row) : -1;
+}
+
+bool CLogListView::isSelected(std::size_t row) const {
+    return m_selection.contains(keyOfRow(row));
+}
+
+std::size_t CLogListView::selectedCount() const {
+    return m_selection.count();
+}
+
+std::ptrdiff_t CLogListView::currentRow() const {
+    return m_hasCurrent ? rowOfKey(m_currentKey) : -1;
+}
+
+void CLogListView::selectAll() {
+    m_selection.clear();
+    if (m_model.size() > 0) {
+        m_selection.select(keyOfRow(0), keyOfRow(m_model.size() - 1));
+    }
+    viewport()->update();
+}
+
+void CLogListView::clearSelection() {
+    m_selection.clear();
+    viewport()->update();
+}
+
+void CLogListView::selectRow(std::size_t row) {
+    if (row >= m_model.size()) {
+        return;
+    }
+    moveCurrentTo(row, Qt::NoModifier);
+}
+
+std::string CLogListView::selectedText() const {
+    std::string text;
+    // Lines put on top are oldest at the highest key below zero; lines put at the bottom are
+    // oldest at key zero. Top lines are visited first, from the oldest.
+    const auto& ranges = m_selection.ranges();
+    for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
+        for (Key key = std::min<Key>(it->second, -1); key >= it->first; --key) {
+            LogFileWriter::appendSavedLine(text,
+                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
+        }
+    }
+    for (const auto& [first, last] : ranges) {
+        for (Key key = std::max<Key>(first, 0); key <= last; ++key) {
+            LogFileWriter::appendSavedLine(text,
+                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
+        }
+    }
+    return text;
+}
+
+void CLogListView::copySelection() const {
+    if (m_selection.empty()) {
+        return;
+    }
+    const std::string text = selectedText();
+    QApplication::clipboard()->setText(
+        QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CLogListView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const int height = rowHeight();
+    const int viewportWidth = viewport()->width();
+    const int x = kTextMargin - horizontalScrollBar()->value();
+    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(m_tabStopDistance);
+
+    int widest = 0;
+    const std::size_t rows = m_model.size();
+    const std::ptrdiff_t current = hasFocus() ? currentRow() : -1;
+    int y = 0;
+    for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
+        const QRect rowRect(0, y, viewportWidth, height);
+        const bool selected = isSelected(row);
+        if (selected) {
+            painter.fillRect(rowRect, palette().brush(group, QPalette::Highlight));
+        }
+        painter.setPen(
+            palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        const std::string_view bytes = m_model.line(row);
+        const QString text =
+            QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        const int width = lineWidth(text);
+        widest = std::max(widest, width);
+        painter.drawText(QRectF(x, y, width + viewportWidth, height), text, option);
+        if (static_cast<std::ptrdiff_t>(row) == current) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = rowRect;
+            focus.backgroundColor =
+                palette().color(group, selected ? QPalette::Highlight : QPalette::Base);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        }
+    }
+    noteLineWidth(widest);
+}
+
+void CLogListView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void CLogListView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const std::ptrdiff_t row = rowAt(event->position().toPoint().y());
+    if (row < 0) {
+        return;
+    }
+    const Key key = keyOfRow(static_cast<std::size_t>(row));
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (modifiers & Qt::ShiftModifier) {
+        if (!(modifiers & Qt::ControlModifier)) {
+            m_selection.clear();
+        }
+        if (!m_hasCurrent) {
+            m_anchorKey = key;
+        }
+        m_selection.select(m_anchorKey, key);
+    } else if (modifiers & Qt::ControlModifier) {
+        m_selection.toggle(key);
+        m_anchorKey = key;
+    } else {
+        m_selection.clear();
+        m_selection.select(key, key);
+        m_anchorKey = key;
+    }
+    m_currentKey = key;
+    m_hasCurrent = true;
+    viewport()->update();
+}
+
+void CLogListView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || !m_hasCurrent) {
+        return;
+    }
+    const int y = std::clamp(event->position().toPoint().y(), 0, viewport()->height() - 1);
+    const std::ptrdiff_t row = rowAt(y);
+    if (row < 0) {
+        return;
+    }
+    const Key key = keyOfRow(static_cast<std::size_t>(row));
+    if (key == m_currentKey) {
+        return;
+    }
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        m_selection.clear();
+    }
+    m_selection.select(m_anchorKey, key);
+    m_currentKey = key;
+    ensureRowVisible(static_cast<std::size_t>(row));
+    viewport()->update();
+}
+
+void CLogListView::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        copySelection();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    const std::size_t rows = m_model.size();
+    if (rows == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const std::size_t current =
+        m_hasCurrent && currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
+    const std::size_t page = static_cast<std::size_t>(std::max(1, rowsInSight() - 1));
+    std::size_t target = current;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            target = current > 0 ? current - 1 : 0;
+            break;
+        case Qt::Key_Down:
+            target = std::min(current + 1, rows - 1);
+            break;
+        case Qt::Key_PageUp:
+            target = current > page ? current - page : 0;
+            break;
+        case Qt::Key_PageDown:
+            target = std::min(current + page, rows - 1);
+            break;
+        case Qt::Key_Home:
+            target = 0;
+            break;
+        case Qt::Key_End:
+            target = rows - 1;
+            break;
+        case Qt::Key_Space:
+            if (event->modifiers() & Qt::ControlModifier) {
+                m_selection.toggle(keyOfRow(current));
+                m_anchorKey = keyOfRow(current);
+                m_currentKey = m_anchorKey;
+                m_hasCurrent = true;
+                viewport()->update();
+                return;
+            }
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        default:
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+    }
+    moveCurrentTo(target, event->modifiers());
+}
+
+void CLogListView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_contentWidth = 0;
+        updateScrollBars();
+        viewport()->update();
+    }
+}
+
+void CLogListView::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
+    const std::size_t topCount = m_model.topCount();
+    const std::size_t addedOnTop = topCount - m_lastTopCount;
+    m_lastTopCount = topCount;
+    // Measure only the longest new line by bytes: cheap, and close to the true widest.
+    std::size_t longestRow = static_cast<std::size_t>(first);
+    std::size_t longestBytes = 0;
+    for (int row = first; row <= last; ++row) {
+        const std::size_t bytes = m_model.line(static_cast<std::size_t>(row)).size();
+        if (bytes > longestBytes) {
+            longestBytes = bytes;
+            longestRow = static_cast<std::size_t>(row);
+        }
+    }
+    const std::string_view longest = m_model.line(longestRow);
+    noteLineWidth(
+        lineWidth(QString::fromLocal8Bit(longest.data(), static_cast<qsizetype>(longest.size()))));
+
+    const int oldTop = verticalScrollBar()->value();
+    updateScrollBars();
+    // Lines put on top while the user looks further down keep the user's lines in sight.
+    if (addedOnTop > 0 && oldTop > 0) {
+        verticalScrollBar()->setValue(oldTop + static_cast<int>(addedOnTop));
+    }
+    viewport()->update();
+}
+
+void CLogListView::onModelReset() {
+    m_selection.clear();
+    m_hasCurrent = false;
+    m_anchorKey = 0;
+    m_currentKey = 0;
+    m_lastTopCount = m_model.topCount();
+    m_contentWidth = 0;
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    updateScrollBars();
+    viewport()->update();
+}
+
+CLogListView::Key CLogListView::keyOfRow(std::size_t row) const {
+    return static_cast<Key>(row) - static_cast<Key>(m_model.topCount());
+}
+
+std::ptrdiff_t CLogListView::rowOfKey(Key key) const {
+    const Key row = key + static_cast<Key>(m_model.topCount());
+    return row >= 0 && row < static_cast<Key>(m_model.size()) ? static_cast<std::ptrdiff_t>(row)
+                                                              : -1;
+}
+
+int CLogListView::rowsInSight() const {
+    return std::max(1, viewport()->height() / rowHeight());
+}
+
+void CLogListView::updateScrollBars() {
+    const int rows = static_cast<int>(m_model.size());
+    const int inSight = rowsInSight();
+    verticalScrollBar()->setRange(0, std::max(0, rows - inSight));
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setPageStep(inSight);
+    const int width = viewport()->width();
+    horizontalScrollBar()->setRange(0, std::max(0, m_contentWidth + 2 * kTextMargin - width));
+    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+    horizontalScrollBar()->setPageStep(std::max(1, width));
+}
+
+void CLogListView::ensureRowVisible(std::size_t row) {
+    const std::size_t top = topRow();
+    const std::size_t inSight = static_cast<std::size_t>(rowsInSight());
+    if (row < top) {
+        scrollToRow(row);
+    } else if (row >= top + inSight) {
+        scrollToRow(row - inSight + 1);
+    }
+}
+
+void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers) {
+    const Key key = keyOfRow(row);
+    if (modifiers & Qt::ShiftModifier) {
+        if (!m_hasCurrent) {
+            m_anchorKey = keyOfRow(0);
+        }
+        m_selection.clear();
+        m_selection.select(m_anchorKey, key);
+    } else if (!(modifiers & Qt::ControlModifier)) {
+        m_selection.clear();
+        m_selection.select(key, key);
+        m_anchorKey = key;
+    }
+    m_currentKey = key;
+    m_hasCurrent = true;
+    ensureRowVisible(row);
+    viewport()->update();
+}
+
+void CLogListView::noteLineWidth(int width) {
+    if (width > m_contentWidth) {
+        m_contentWidth = width;
+        updateScrollBars();
+    }
+}

@@ -1,0 +1,88 @@
+#pragma once
+#include <QAbstractScrollArea>
+#include <cstddef>
+#include <string>
+
+#include "viewer/CLogListModel.h"
+#include "viewer/RowSelection.h"
+
+// The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
+// so that adding lines costs the same however many are shown. Rows have the font's height; tabs
+// advance to stops a fixed distance apart; long lines scroll horizontally.
+//
+// Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
+// one line (or, with the arrow keys, moves without selecting). Ctrl+C copies the selected lines,
+// oldest first, as a saved file holds them.
+class CLogListView : public QAbstractScrollArea {
+    Q_OBJECT
+  public:
+    explicit CLogListView(QWidget* parent = nullptr);
+    ~CLogListView() override;
+
+    CLogListModel& model() { return m_model; }
+    const CLogListModel& model() const { return m_model; }
+
+    void setTabStopDistance(qreal pixels);
+    qreal tabStopDistance() const { return m_tabStopDistance; }
+    int rowHeight() const;
+    // Left edge of the text, in pixels from the viewport's edge, when not scrolled.
+    int textMargin() const;
+
+    // First row in sight.
+    std::size_t topRow() const;
+    void scrollToRow(std::size_t row);
+    // Width of the widest line measured so far, the horizontal scrolling range derives from it.
+    int contentWidth() const { return m_contentWidth; }
+    // Width of `text` drawn with this view's font and tab stops.
+    int lineWidth(const QString& text) const;
+
+    // Row under viewport position `y`, or -1 below the last row.
+    std::ptrdiff_t rowAt(int y) const;
+    bool isSelected(std::size_t row) const;
+    std::size_t selectedCount() const;
+    // Current row (the one with the focus mark), or -1.
+    std::ptrdiff_t currentRow() const;
+    void selectAll();
+    void clearSelection();
+    // Selects exactly `row` and makes it current.
+    void selectRow(std::size_t row);
+
+    // The selected lines, oldest first, tab runs collapsed, each ended by CR LF.
+    std::string selectedText() const;
+    // Puts selectedText() on the clipboard.
+    void copySelection() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+  private slots:
+    void onRowsInserted(const QModelIndex& parent, int first, int last);
+    void onModelReset();
+
+  private:
+    using Key = RowSelection::Key;
+
+    Key keyOfRow(std::size_t row) const;
+    std::ptrdiff_t rowOfKey(Key key) const;
+    int rowsInSight() const;
+    void updateScrollBars();
+    void ensureRowVisible(std::size_t row);
+    void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
+    void noteLineWidth(int width);
+
+    CLogListModel m_model;
+    RowSelection m_selection;
+    // Rows are keyed by row - topCount(): a key stays with its line when lines go on top.
+    Key m_anchorKey = 0;
+    Key m_currentKey = 0;
+    bool m_hasCurrent = false;
+    std::size_t m_lastTopCount = 0;
+    qreal m_tabStopDistance = 0;
+    int m_contentWidth = 0;
+};

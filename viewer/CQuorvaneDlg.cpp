@@ -1,0 +1,403 @@
+#include "viewer/CQuorvaneDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QStyle>
+#include <array>
+#include <ctime>
+
+#include "client/CQuorvane.h"
+#include "resources/Strings.h"
+#include "resources/resource.h"
+#include "viewer/CAboutDlg.h"
+#include "viewer/CSaveAsDialog.h"
+#include "viewer/DialogTemplates.h"
+#include "viewer/DialogUnits.h"
+#include "viewer/FrameRules.h"
+#include "viewer/PowerWatcher.h"
+#include "viewer/TerminationSignalWatcher.h"
+
+// Outside any namespace: Q_INIT_RESOURCE names a function of the generated resource file.
+static void initViewerResources() {
+    Q_INIT_RESOURCE(quorvane);
+}
+
+namespace {
+constexpr Qt::WindowFlags kMainWindowFlags =
+    Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+    Qt::WindowCloseButtonHint;
+constexpr std::array<int, 7> kIconSizes = {16, 24, 32, 48, 64, 128, 256};
+constexpr DWORD kRegistryFlagSet = 1;
+
+QIcon loadApplicationIcon() {
+    initViewerResources();
+    QIcon icon;
+    for (const int size : kIconSizes) {
+        icon.addFile(QStringLiteral(":/icons/quorvane-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+void placeControl(QWidget& control, const ControlTemplate& control_template,
+                  const DialogUnits& units) {
+    control.setObjectName(QString::fromLatin1(control_template.name));
+    control.setProperty(kControlIdProperty, control_template.id);
+    control.setGeometry(units.toPixels(control_template.x, control_template.y,
+                                       control_template.width, control_template.height));
+}
+
+void setUpPushButton(QPushButton& button, const ControlTemplate& control_template, const char* text,
+                     const DialogUnits& units) {
+    placeControl(button, control_template, units);
+    button.setText(QString::fromLatin1(text));
+    // No button is a default button: Enter must not click any of them.
+    button.setAutoDefault(false);
+    button.setDefault(false);
+}
+}  // namespace
+
+CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
+    : QDialog(parent, kMainWindowFlags),
+      m_reverseCheck(this),
+      m_logList(this),
+      m_bReverse(TRUE),
+      m_hIcon(loadApplicationIcon()),
+      m_pMailbox(std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
+                                               CQuorvane::getMailboxName())),
+      m_currentDepth(0),
+      m_lineCount(0),
+      m_bReverseLocked(m_bReverse),
+      m_hSettingsKey(nullptr),
+      m_formatter(m_depthTable, m_currentDepth),
+      m_clearButton(this),
+      m_closeButton(this),
+      m_saveButton(this),
+      m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog) {
+    buildControls();
+    m_powerWatcher = std::make_unique<PowerWatcher>();
+    m_signalWatcher = std::make_unique<TerminationSignalWatcher>();
+    connectSignals();
+    OnInitDialog();
+}
+
+CQuorvaneDlg::~CQuorvaneDlg() {
+    m_pollTimer.stop();
+    m_drainContinuation.stop();
+    m_aliveMutex.releaseMutex();
+    m_pMailbox.reset();
+    if (m_hSettingsKey != nullptr) {
+        RegSetValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&m_savedFlag), sizeof(m_savedFlag));
+        RegCloseKey(m_hSettingsKey);
+        m_hSettingsKey = nullptr;
+    }
+}
+
+void CQuorvaneDlg::buildControls() {
+    using namespace MainDialogTemplate;
+    setObjectName(QStringLiteral("IDD_QUORVANE_DIALOG"));
+    setProperty(kControlIdProperty, IDD_QUORVANE_DIALOG);
+    setWindowTitle(QString::fromLatin1(QuorvaneStrings::kMainCaption));
+    const DialogUnits units = DialogUnits::fromFont(font());
+
+    placeControl(m_logList, kLogList, units);
+    m_logList.setTabStopDistance(units.toPixelsX(kTabStop));
+    placeControl(m_reverseCheck, kReverse, units);
+    m_reverseCheck.setText(QString::fromLatin1(QuorvaneStrings::kReverseOutput));
+    setUpPushButton(m_clearButton, kClear, QuorvaneStrings::kClear, units);
+    setUpPushButton(m_closeButton, kClose, QuorvaneStrings::kClose, units);
+    setUpPushButton(m_saveButton, kSave, QuorvaneStrings::kSave, units);
+
+    // Template order: the list, then the row of controls with Close before Save.
+    setTabOrder(&m_logList, &m_reverseCheck);
+    setTabOrder(&m_reverseCheck, &m_clearButton);
+    setTabOrder(&m_clearButton, &m_closeButton);
+    setTabOrder(&m_closeButton, &m_saveButton);
+
+    resize(units.toPixelsX(kWidth), units.toPixelsY(kHeight));
+    move(0, 0);
+}
+
+void CQuorvaneDlg::connectSignals() {
+    connect(&m_reverseCheck, &QCheckBox::clicked, this, [this] { OnReverseClicked(); });
+    connect(&m_clearButton, &QPushButton::clicked, this, [this] { OnClearClicked(); });
+    connect(&m_closeButton, &QPushButton::clicked, this, [this] { endDialog(); });
+    connect(&m_saveButton, &QPushButton::clicked, this, [this] { OnSaveClicked(); });
+    connect(&m_pollTimer, &QTimer::timeout, this, [this] { OnTimer(POLL_TIMER_ID); });
+    connect(&m_drainContinuation, &QTimer::timeout, this, [this] { drainSlice(); });
+    connect(m_powerWatcher.get(), &PowerWatcher::powerBroadcast, this,
+            [this](std::uintptr_t event) { WindowProc(FrameMessage::kPowerBroadcast, event); });
+    connect(m_signalWatcher.get(), &TerminationSignalWatcher::terminationRequested, this,
+            [this] { endDialog(); });
+}
+
+void CQuorvaneDlg::OnInitDialog() {
+    DoDataExchange(false);
+
+    // The About item lives in the context menu, built when it is opened.
+    for (int attempt = 0; attempt < kPresenceAttempts; ++attempt) {
+        if (m_aliveMutex.getMutex(kPresenceMutexName)) {
+            break;
+        }
+        Sleep(kPresenceRetryMs);
+    }
+
+    // The icon set holds the small and the big sizes; the window system picks what it shows.
+    setWindowIcon(m_hIcon);
+
+    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        &m_hSettingsKey, nullptr) == ERROR_SUCCESS) {
+        DWORD size = sizeof(m_savedFlag);
+        const LONG read = RegQueryValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), nullptr,
+                                           nullptr, reinterpret_cast<LPBYTE>(&m_savedFlag), &size);
+        if (read != ERROR_SUCCESS) {
+            // Nothing was there: restore "no viewer running" at exit.
+            m_savedFlag = 0;
+        }
+        if (read != ERROR_SUCCESS || m_savedFlag == 0) {
+            const DWORD running = kRegistryFlagSet;
+            RegSetValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&running), sizeof(running));
+        }
+    } else {
+        m_hSettingsKey = nullptr;
+    }
+
+    layoutLogList();
+
+    m_pollTimer.setInterval(kPollPeriodMs);
+    m_pollTimer.start();
+}
+
+void CQuorvaneDlg::DoDataExchange(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_bReverse = m_reverseCheck.isChecked() ? TRUE : FALSE;
+    } else {
+        m_reverseCheck.setChecked(m_bReverse != FALSE);
+    }
+}
+
+void CQuorvaneDlg::OnTimer(int timerId) {
+    if (timerId != POLL_TIMER_ID) {
+        QTimerEvent event(timerId);
+        QDialog::timerEvent(&event);
+        return;
+    }
+    // A drain already under way takes whatever this tick would have taken.
+    if (m_draining || m_ended) {
+        return;
+    }
+    m_draining = true;
+    drainSlice();
+}
+
+void CQuorvaneDlg::drainSlice() {
+    if (m_ended) {
+        m_draining = false;
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    CLogListModel& model = m_logList.model();
+    const bool onTop = m_bReverse != FALSE;
+    bool drained = false;
+    while (true) {
+        if (!m_pMailbox->receive(&m_record, kReceiveTimeoutMs)) {
+            drained = true;
+            break;
+        }
+        model.stageLine(m_formatter.formatLine(m_record, m_lineCount + 1), onTop);
+        ++m_lineCount;
+        if (m_reverseCheck.isEnabled()) {
+            m_reverseCheck.setEnabled(false);
+        }
+        m_formatter.storeDepth();
+        if (slice.elapsed() >= kDrainSliceMs) {
+            break;
+        }
+    }
+    model.commitStaged();
+    if (drained) {
+        m_draining = false;
+    } else {
+        // Let the window repaint and take input, then go on with the same drain.
+        m_drainContinuation.setSingleShot(true);
+        m_drainContinuation.start(0);
+    }
+}
+
+void CQuorvaneDlg::OnReverseClicked() {
+    DoDataExchange(true);
+    if (m_lineCount > 0) {
+        m_reverseCheck.setEnabled(false);
+        m_bReverse = m_bReverseLocked;
+        DoDataExchange(false);
+    } else {
+        m_bReverseLocked = m_bReverse;
+        DoDataExchange(false);
+    }
+}
+
+void CQuorvaneDlg::OnClearClicked() {
+    m_logList.model().clear();
+    m_lineCount = 0;
+    m_currentDepth = 0;
+    m_reverseCheck.setEnabled(true);
+}
+
+void CQuorvaneDlg::OnSaveClicked() {
+    if (m_lineCount == 0) {
+        return;
+    }
+    const std::string defaultName = defaultSaveFileName(std::time(nullptr));
+    const QString path = m_chooseSavePath(
+        this,
+        QString::fromLocal8Bit(defaultName.data(), static_cast<qsizetype>(defaultName.size())));
+    if (path.isEmpty()) {
+        return;
+    }
+    // Lines that arrived while the save dialog was open are saved too.
+    m_writer.write(path, m_logList.model(), m_lineCount, m_bReverseLocked != FALSE);
+}
+
+void CQuorvaneDlg::setSavePathChooser(SavePathChooser chooser) {
+    m_chooseSavePath = chooser ? std::move(chooser) : &CQuorvaneDlg::chooseSavePathWithDialog;
+}
+
+QString CQuorvaneDlg::chooseSavePathWithDialog(QWidget* parent, const QString& defaultName) {
+    CSaveAsDialog dialog(parent, defaultName);
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void CQuorvaneDlg::OnSysCommand(std::uintptr_t id) {
+    if ((id & SysCommand::kMask) == IDM_ABOUTBOX) {
+        CAboutDlg about(m_hIcon);
+        about.exec();
+    }
+}
+
+bool CQuorvaneDlg::WindowProc(std::uint32_t message, std::uintptr_t wParam) {
+    switch (frameMessageAction(message, wParam)) {
+        case FrameAction::EndDialog:
+            endDialog();
+            return true;
+        case FrameAction::Swallow:
+            return true;
+        case FrameAction::OpenAbout:
+            OnSysCommand(wParam);
+            return true;
+        case FrameAction::Default:
+            break;
+    }
+    // The system's handling of a close command with extra low bits is a close message.
+    if (message == FrameMessage::kSysCommand &&
+        (wParam & SysCommand::kMask) == SysCommand::kClose) {
+        return WindowProc(FrameMessage::kClose, 0);
+    }
+    return false;
+}
+
+void CQuorvaneDlg::layoutLogList() {
+    const ListPlacement placement =
+        logListPlacement(width(), height(), m_reverseCheck.rect().height());
+    m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
+    m_logList.viewport()->update();
+}
+
+bool CQuorvaneDlg::isWatchingPower() const {
+    return m_powerWatcher && m_powerWatcher->isWatching();
+}
+
+void CQuorvaneDlg::accept() {}
+
+void CQuorvaneDlg::reject() {}
+
+void CQuorvaneDlg::endDialog() {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_pollTimer.stop();
+    m_drainContinuation.stop();
+    m_draining = false;
+    // Nested windows (About box, save dialog, menu) would keep their own loops running.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        if (!popup->close()) {
+            break;
+        }
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog != nullptr && dialog != this && dialog->isVisible()) {
+            dialog->done(QDialog::Rejected);
+        }
+    }
+    QDialog::done(QDialog::Rejected);
+}
+
+void CQuorvaneDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CQuorvaneDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    // The window manager's close (title-bar button, Alt+F4) arrives as a spontaneous event and
+    // is the close command; a close asked for by code is the bare close message.
+    if (event->spontaneous()) {
+        WindowProc(FrameMessage::kSysCommand, SysCommand::kClose);
+    } else {
+        WindowProc(FrameMessage::kClose, 0);
+    }
+}
+
+void CQuorvaneDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (!isMinimized()) {
+        layoutLogList();
+    }
+}
+
+void CQuorvaneDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const int iconSize = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    const IconPosition at = minimizedIconPosition(width(), height(), iconSize, iconSize);
+    m_hIcon.paint(&painter, QRect(at.x, at.y, iconSize, iconSize));
+}
+
+void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const char* text = QuorvaneStrings::loadString(IDS_ABOUTBOX);
+    if (text == nullptr || *text == '\0') {
+        return;
+    }
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromLatin1(text));
+    if (menu.exec(event->globalPos()) == about) {
+        WindowProc(FrameMessage::kSysCommand, IDM_ABOUTBOX);
+    }
+}
+
+void CQuorvaneDlg::timerEvent(QTimerEvent* event) {
+    OnTimer(event->timerId());
+}

@@ -1,0 +1,124 @@
+#pragma once
+#include <QCheckBox>
+#include <QDialog>
+#include <QIcon>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "client/CMutexSimple.h"
+#include "platform/Registry.h"
+#include "platform/Win32.h"
+#include "records/DepthTable.h"
+#include "records/LineFormatter.h"
+#include "records/TraceRecord.h"
+#include "transport/CMclMailbox.h"
+#include "viewer/CLogListView.h"
+#include "viewer/LogFileWriter.h"
+
+class PowerWatcher;
+class TerminationSignalWatcher;
+
+// The viewer's one window. Construction opens the trace mailbox (a failure there throws the
+// Win32 code, before any window exists), then announces the viewer (presence mutex, registry
+// flag) and starts polling; destruction withdraws all of it. The dialog ends on its Close button,
+// the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or SIGHUP; Enter,
+// Escape and a close requested by code leave it running.
+class CQuorvaneDlg : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int POLL_TIMER_ID = 1313;
+    static constexpr int kPollPeriodMs = 500;
+    static constexpr DWORD kReceiveTimeoutMs = 125;
+    // Longest run of receiving before the event loop gets its turn during a long drain.
+    static constexpr int kDrainSliceMs = 40;
+    static constexpr int kPresenceAttempts = 6;
+    static constexpr DWORD kPresenceRetryMs = 500;
+    static constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
+
+    // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
+    using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
+
+    explicit CQuorvaneDlg(QWidget* parent = nullptr);
+    ~CQuorvaneDlg() override;
+
+    // Moves the check state between m_reverseCheck and m_bReverse: into the member when
+    // `saveAndValidate`, into the control otherwise.
+    void DoDataExchange(bool saveAndValidate);
+
+    void OnTimer(int timerId);
+    void OnReverseClicked();
+    void OnClearClicked();
+    void OnSaveClicked();
+    void OnSysCommand(std::uintptr_t id);
+    // Applies the frame rules to `message`; returns whether it was handled here.
+    bool WindowProc(std::uint32_t message, std::uintptr_t wParam);
+    void layoutLogList();
+
+    void setSavePathChooser(SavePathChooser chooser);
+    // The default chooser: Qt's own save dialog, modal over `parent`.
+    static QString chooseSavePathWithDialog(QWidget* parent, const QString& defaultName);
+
+    // True while a drain continues across turns of the event loop.
+    bool isDraining() const { return m_draining; }
+    bool hasEnded() const { return m_ended; }
+    std::uint32_t lineCount() const { return m_lineCount; }
+    bool reverseLocked() const { return m_bReverseLocked != FALSE; }
+    bool reverse() const { return m_bReverse != FALSE; }
+    CLogListView& logList() { return m_logList; }
+    QCheckBox& reverseCheck() { return m_reverseCheck; }
+    QPushButton& clearButton() { return m_clearButton; }
+    QPushButton& saveButton() { return m_saveButton; }
+    QPushButton& closeButton() { return m_closeButton; }
+    const QIcon& icon() const { return m_hIcon; }
+    bool isWatchingPower() const;
+
+    // Escape and Enter do nothing here; the dialog ends only through endDialog().
+    void accept() override;
+    void reject() override;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+  private:
+    void buildControls();
+    void connectSignals();
+    void OnInitDialog();
+    void drainSlice();
+    void endDialog();
+
+    QCheckBox m_reverseCheck;
+    CLogListView m_logList;
+    BOOL m_bReverse = TRUE;
+    QIcon m_hIcon;
+    std::unique_ptr<CMclMailbox> m_pMailbox;
+    std::int32_t m_currentDepth = 0;
+    std::uint32_t m_lineCount = 0;
+    BOOL m_bReverseLocked = TRUE;
+    HKEY m_hSettingsKey = nullptr;
+    DWORD m_savedFlag = 0;
+    CMutexSimple m_aliveMutex;
+    TraceRecord m_record{};
+    DepthTable m_depthTable;
+    // Holds the line and indentation work text between records.
+    LineFormatter m_formatter;
+
+    QPushButton m_clearButton;
+    QPushButton m_closeButton;
+    QPushButton m_saveButton;
+    QTimer m_pollTimer;
+    QTimer m_drainContinuation;
+    bool m_draining = false;
+    bool m_ended = false;
+    SavePathChooser m_chooseSavePath;
+    LogFileWriter m_writer;
+    std::unique_ptr<PowerWatcher> m_powerWatcher;
+    std::unique_ptr<TerminationSignalWatcher> m_signalWatcher;
+};
