@@ -1,0 +1,262 @@
+#include "quorvane/Tracer.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <new>
+
+#include "client/CQuorvane.h"
+#include "client/ErrorText.h"
+#include "transport/CMclMailbox.h"
+
+namespace quorvane {
+
+namespace {
+
+// The first attempt of a post may wait this long: enough to get past a receiver that holds the
+// ring's guard at that instant, far too short to count as waiting for room.
+constexpr DWORD kGuardGraceMs = 1;
+
+thread_local bool t_hasSenderKey = false;
+thread_local std::uint32_t t_senderKey = 0;
+
+// Constant-initialised, so usable from any static constructor or destructor.
+std::mutex g_originMutex;
+char g_originName[TraceRecord::kOriginNameSize] = {};
+bool g_originOverridden = false;
+
+void stampOrigin(CQuorvane& record) {
+    std::lock_guard lock(g_originMutex);
+    record.setOriginName(g_originOverridden ? g_originName : program_invocation_short_name);
+}
+
+// A viewer holds the presence mutex for as long as it runs. Opening it without creating it is
+// not possible, so a mutex that did not exist is created and closed again at once.
+bool probePresence(const char* name) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr) return false;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    const DWORD wait = WaitForSingleObject(mutex, 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return wait == WAIT_TIMEOUT;
+}
+
+TracerOptions resolved(TracerOptions options) {
+    if (options.mailboxName.empty()) options.mailboxName = CQuorvane::getMailboxName();
+    if (options.slotCount == 0) options.slotCount = CQuorvane::getMailSlots();
+    if (options.presenceMutexName.empty()) options.presenceMutexName = kPresenceMutexName;
+    return options;
+}
+
+}  // namespace
+
+struct Tracer::State {
+    explicit State(TracerOptions tracerOptions) : options(resolved(std::move(tracerOptions))) {}
+
+    void open() noexcept {
+        try {
+            mailbox = std::make_unique<CMclMailbox>(options.slotCount, kTraceRecordSize,
+                                                    options.mailboxName.c_str());
+            isOpen.store(true, std::memory_order_release);
+        } catch (DWORD code) {
+            disable(code);
+        } catch (const std::bad_alloc&) {
+            disable(ERROR_NOT_ENOUGH_MEMORY);
+        } catch (...) {
+            disable(ERROR_GEN_FAILURE);
+        }
+    }
+
+    void disable(DWORD code) noexcept {
+        try {
+            reason = describeMailboxFailure(options.mailboxName.c_str(), code);
+        } catch (...) {
+            // Without memory for the sentence the code alone has to do.
+        }
+        disabledCode.store(code, std::memory_order_release);
+    }
+
+    bool viewerRunning() {
+        std::lock_guard lock(probeMutex);
+        const auto now = std::chrono::steady_clock::now();
+        if (!probed || now - probedAt >= std::chrono::milliseconds(options.viewerProbeIntervalMs)) {
+            viewerSeen = probePresence(options.presenceMutexName.c_str());
+            probedAt = now;
+            probed = true;
+        }
+        return viewerSeen;
+    }
+
+    // Called with postMutex held, so one thread at a time decides whether to wait.
+    bool postLocked(const TraceRecord& record) {
+        if (mailbox->post(&record, dropping ? 0 : kGuardGraceMs)) return succeeded();
+        if (!dropping && viewerRunning()) {
+            fullRingWaits.fetch_add(1, std::memory_order_relaxed);
+            if (mailbox->post(&record, options.fullRingWaitMs)) return succeeded();
+        }
+        dropping = true;
+        dropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+
+    bool succeeded() {
+        dropping = false;
+        posted.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+
+    const TracerOptions options;
+
+    std::once_flag openOnce;
+    std::unique_ptr<CMclMailbox> mailbox;
+    std::atomic<bool> isOpen{false};
+    std::string reason;
+    std::atomic<DWORD> disabledCode{ERROR_SUCCESS};
+
+    std::mutex postMutex;
+    bool dropping = false;
+    std::atomic<std::uint64_t> posted{0};
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::uint64_t> fullRingWaits{0};
+
+    std::mutex probeMutex;
+    bool probed = false;
+    bool viewerSeen = false;
+    std::chrono::steady_clock::time_point probedAt;
+};
+
+Tracer::Tracer(TracerOptions options) : m_state(std::make_unique<State>(std::move(options))) {}
+
+Tracer::~Tracer() = default;
+
+bool Tracer::enabled() noexcept {
+    try {
+        std::call_once(m_state->openOnce, [this] { m_state->open(); });
+    } catch (...) {
+        return false;
+    }
+    return m_state->isOpen.load(std::memory_order_acquire);
+}
+
+std::uint32_t Tracer::disabledCode() const noexcept {
+    return m_state->disabledCode.load(std::memory_order_acquire);
+}
+
+const char* Tracer::disabledReason() const noexcept {
+    return disabledCode() == ERROR_SUCCESS ? "" : m_state->reason.c_str();
+}
+
+bool Tracer::post(const TraceRecord& record) noexcept {
+    if (!enabled()) return false;
+    try {
+        std::lock_guard lock(m_state->postMutex);
+        return m_state->postLocked(record);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
+                      const char* entryText) noexcept {
+    if (!enabled()) return false;
+    try {
+        CQuorvane record;
+        record.setEntryName(entryName);
+        record.setEntryText(entryText);
+        record.setDepthDelta(depthDelta);
+        record.setSenderKey(currentSenderKey());
+        record.setTimestamp(std::time(nullptr));
+        stampOrigin(record);
+        return post(record.record());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Tracer::postFormat(std::int32_t depthDelta, const char* entryName, const char* format,
+                        ...) noexcept {
+    std::va_list arguments;
+    va_start(arguments, format);
+    const bool posted = postFormatV(depthDelta, entryName, format, arguments);
+    va_end(arguments);
+    return posted;
+}
+
+bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
+                         std::va_list arguments) noexcept {
+    if (!enabled()) return false;
+    try {
+        CQuorvane record;
+        record.setEntryName(entryName);
+        record.setEntryTextV(format, arguments);
+        record.setDepthDelta(depthDelta);
+        record.setSenderKey(currentSenderKey());
+        record.setTimestamp(std::time(nullptr));
+        stampOrigin(record);
+        return post(record.record());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Tracer::viewerRunning() noexcept {
+    try {
+        return m_state->viewerRunning();
+    } catch (...) {
+        return false;
+    }
+}
+
+std::uint64_t Tracer::postedCount() const noexcept {
+    return m_state->posted.load(std::memory_order_relaxed);
+}
+
+std::uint64_t Tracer::droppedCount() const noexcept {
+    return m_state->dropped.load(std::memory_order_relaxed);
+}
+
+std::uint64_t Tracer::fullRingWaitCount() const noexcept {
+    return m_state->fullRingWaits.load(std::memory_order_relaxed);
+}
+
+const std::string& Tracer::mailboxName() const noexcept {
+    return m_state->options.mailboxName;
+}
+
+std::uint32_t currentSenderKey() noexcept {
+    // Asked every time rather than cached, so a forked child gets its own thread id.
+    return t_hasSenderKey ? t_senderKey : static_cast<std::uint32_t>(gettid());
+}
+
+void setThreadSenderKey(std::uint32_t senderKey) noexcept {
+    t_senderKey = senderKey;
+    t_hasSenderKey = true;
+}
+
+void clearThreadSenderKey() noexcept {
+    t_hasSenderKey = false;
+}
+
+void setOriginName(const char* name) noexcept {
+    std::lock_guard lock(g_originMutex);
+    g_originOverridden = name != nullptr && name[0] != '\0';
+    const std::size_t length = g_originOverridden ? strnlen(name, sizeof g_originName - 1) : 0;
+    std::memcpy(g_originName, name == nullptr ? "" : name, length);
+    g_originName[length] = '\0';
+}
+
+std::string originName() {
+    std::lock_guard lock(g_originMutex);
+    return g_originOverridden ? g_originName : program_invocation_short_name;
+}
+
+}  // namespace quorvane

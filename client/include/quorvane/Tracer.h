@@ -1,0 +1,91 @@
+#pragma once
+// Posting trace records into the viewer's mailbox from a traced program.
+//
+// A Tracer opens its mailbox on first use. If the mailbox cannot be opened, tracing through that
+// Tracer stays off for good and the reason is kept (a Win32 error number and a sentence). Posting
+// never throws and never waits long: when the ring is full it waits a short bounded time for
+// room while a viewer runs and not at all while none does, then drops the record and counts it.
+// After a drop it does not wait again until a post has succeeded, so a program whose viewer has
+// stalled slows down once, not per record.
+
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct TraceRecord;
+
+namespace quorvane {
+
+// The mutex a running viewer holds.
+inline constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
+inline constexpr std::uint32_t kDefaultFullRingWaitMs = 50;
+inline constexpr std::uint32_t kDefaultViewerProbeIntervalMs = 1000;
+
+struct TracerOptions {
+    // Empty: the name every process agrees on (QUORVANE_MAILBOX or "QuorvaneTraceMailbox").
+    std::string mailboxName;
+    // 0: the agreed slot count (32768).
+    std::uint32_t slotCount = 0;
+    // Empty: kPresenceMutexName.
+    std::string presenceMutexName;
+    // How long a post waits for room in a full ring while a viewer runs.
+    std::uint32_t fullRingWaitMs = kDefaultFullRingWaitMs;
+    // How long a finding of viewerRunning() is reused; 0 probes every time.
+    std::uint32_t viewerProbeIntervalMs = kDefaultViewerProbeIntervalMs;
+};
+
+class Tracer {
+  public:
+    explicit Tracer(TracerOptions options = {});
+    Tracer(const Tracer&) = delete;
+    Tracer& operator=(const Tracer&) = delete;
+    // Closes the mailbox; no post may run on another thread meanwhile.
+    ~Tracer();
+
+    // Posts the 732 bytes of `record` unchanged. True when it is in the ring.
+    bool post(const TraceRecord& record) noexcept;
+    // Posts a record stamped with this thread's sender key, the origin name and the current
+    // time. Texts are truncated to their fields; a null text is empty.
+    bool postText(std::int32_t depthDelta, const char* entryName, const char* entryText) noexcept;
+    // As postText, with a printf-style entry text.
+    bool postFormat(std::int32_t depthDelta, const char* entryName, const char* format,
+                    ...) noexcept __attribute__((format(printf, 4, 5)));
+    bool postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
+                     std::va_list arguments) noexcept;
+
+    // Opens the mailbox if that has not been tried yet; true when it is open.
+    bool enabled() noexcept;
+    // Why the mailbox could not be opened: a Win32 error number and a sentence naming the
+    // mailbox; 0 and "" while tracing works or before the first use.
+    std::uint32_t disabledCode() const noexcept;
+    const char* disabledReason() const noexcept;
+
+    // True when the presence mutex is held by another process (or another thread); the finding
+    // is reused for viewerProbeIntervalMs.
+    bool viewerRunning() noexcept;
+
+    std::uint64_t postedCount() const noexcept;
+    std::uint64_t droppedCount() const noexcept;
+    // How many posts found the ring full and waited for room.
+    std::uint64_t fullRingWaitCount() const noexcept;
+
+    const std::string& mailboxName() const noexcept;
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// The sender key of records posted from the calling thread: its kernel thread id unless
+// overridden for this thread.
+std::uint32_t currentSenderKey() noexcept;
+void setThreadSenderKey(std::uint32_t senderKey) noexcept;
+void clearThreadSenderKey() noexcept;
+
+// The origin name of records posted from this process: the program's short name unless
+// overridden; a null or empty name restores the default. Truncated to 63 bytes.
+void setOriginName(const char* originName) noexcept;
+std::string originName();
+
+}  // namespace quorvane

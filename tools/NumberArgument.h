@@ -1,0 +1,6 @@
+#pragma once
+#include <cstdint>
+
+// Strict decimal parsing for command-line numbers: the whole text must be the number, in range.
+bool parseUnsigned32(const char* text, std::uint32_t& value);
+bool parseSigned32(const char* text, std::int32_t& value);

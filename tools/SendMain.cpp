@@ -1,0 +1,265 @@
+// quorvane-send: posts trace records into the mailbox from the command line.
+
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "client/CQuorvane.h"
+#include "client/ErrorText.h"
+#include "tools/NumberArgument.h"
+#include "transport/CMclMailbox.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr const char* kDefaultLinesEntryName = "stdin";
+
+enum class Mode { Single, Lines, Raw };
+
+enum LongOnlyOption { kOptionEnter = 256, kOptionLeave, kOptionLines, kOptionRaw, kOptionVersion };
+
+void printHelp() {
+    std::printf(
+        "Usage: quorvane-send [OPTION]... ENTRY-NAME [ENTRY-TEXT]...\n"
+        "  or:  quorvane-send [OPTION]... --lines [ENTRY-NAME]\n"
+        "  or:  quorvane-send [OPTION]... --raw\n"
+        "Post trace records into the Quorvane mailbox.\n"
+        "\n"
+        "With ENTRY-NAME, post one record; the ENTRY-TEXT words are joined by spaces.\n"
+        "With --lines, post one record per line of standard input, the line being the\n"
+        "entry text (ENTRY-NAME defaults to \"%s\").\n"
+        "With --raw, post the 732-byte records read from standard input unchanged.\n"
+        "\n"
+        "  -o, --origin=NAME       origin name (default: quorvane-send)\n"
+        "  -k, --sender-key=N      sender key (default: the parent process id, so that the\n"
+        "                            records of one shell script share one indentation)\n"
+        "  -d, --delta=N           depth change carried by each record (default: 0)\n"
+        "      --enter             same as --delta=1\n"
+        "      --leave             same as --delta=-1\n"
+        "      --lines             post one record per line of standard input\n"
+        "      --raw               post raw 732-byte records from standard input\n"
+        "  -t, --timeout=MS        give up on a record after waiting MS milliseconds for\n"
+        "                            room in the mailbox (default: wait as long as it takes)\n"
+        "  -h, --help              display this help and exit\n"
+        "      --version           output version information and exit\n"
+        "\n"
+        "Of --delta, --enter and --leave the last one given counts. Texts longer than\n"
+        "their fields are truncated.\n"
+        "\n"
+        "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
+        "QuorvaneTraceMailbox). Records stay in it only while some process holds it open,\n"
+        "such as the viewer or quorvane-tail.\n"
+        "\n"
+        "Exit status: 0 when every record was posted, 1 when the mailbox could not be\n"
+        "opened or a record could not be posted, 2 for a usage error.\n",
+        kDefaultLinesEntryName);
+}
+
+[[noreturn]] void usageError(const char* format, const char* argument) {
+    std::fprintf(stderr, "quorvane-send: ");
+    std::fprintf(stderr, format, argument);
+    std::fprintf(stderr, "\nTry 'quorvane-send --help' for more information.\n");
+    std::exit(kExitUsage);
+}
+
+struct Settings {
+    Mode mode = Mode::Single;
+    std::string origin = "quorvane-send";
+    std::uint32_t senderKey = static_cast<std::uint32_t>(getppid());
+    std::int32_t delta = 0;
+    DWORD timeoutMs = INFINITE;
+    std::string entryName;
+    std::string entryText;
+};
+
+Settings parseArguments(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"origin", required_argument, nullptr, 'o'},
+        {"sender-key", required_argument, nullptr, 'k'},
+        {"delta", required_argument, nullptr, 'd'},
+        {"enter", no_argument, nullptr, kOptionEnter},
+        {"leave", no_argument, nullptr, kOptionLeave},
+        {"lines", no_argument, nullptr, kOptionLines},
+        {"raw", no_argument, nullptr, kOptionRaw},
+        {"timeout", required_argument, nullptr, 't'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kOptionVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    Settings settings;
+    for (;;) {
+        const int option = getopt_long(argc, argv, "+o:k:d:t:h", kOptions, nullptr);
+        if (option == -1) break;
+        switch (option) {
+            case 'o':
+                settings.origin = optarg;
+                break;
+            case 'k':
+                if (!parseUnsigned32(optarg, settings.senderKey)) {
+                    usageError("invalid sender key '%s'", optarg);
+                }
+                break;
+            case 'd':
+                if (!parseSigned32(optarg, settings.delta)) {
+                    usageError("invalid depth change '%s'", optarg);
+                }
+                break;
+            case kOptionEnter:
+                settings.delta = 1;
+                break;
+            case kOptionLeave:
+                settings.delta = -1;
+                break;
+            case kOptionLines:
+                settings.mode = Mode::Lines;
+                break;
+            case kOptionRaw:
+                settings.mode = Mode::Raw;
+                break;
+            case 't': {
+                std::uint32_t timeout = 0;
+                if (!parseUnsigned32(optarg, timeout) || timeout == INFINITE) {
+                    usageError("invalid time-out '%s'", optarg);
+                }
+                settings.timeoutMs = timeout;
+                break;
+            }
+            case 'h':
+                printHelp();
+                std::exit(EXIT_SUCCESS);
+            case kOptionVersion:
+                std::printf("quorvane-send (Quorvane) %s\n", QUORVANE_VERSION);
+                std::exit(EXIT_SUCCESS);
+            default:
+                // getopt has said what is wrong.
+                std::fprintf(stderr, "Try 'quorvane-send --help' for more information.\n");
+                std::exit(kExitUsage);
+        }
+    }
+
+    const int operands = argc - optind;
+    switch (settings.mode) {
+        case Mode::Raw:
+            if (operands > 0) usageError("--raw takes no entry name or text: '%s'", argv[optind]);
+            break;
+        case Mode::Lines:
+            if (operands > 1) usageError("--lines takes no entry text: '%s'", argv[optind + 1]);
+            settings.entryName = operands == 1 ? argv[optind] : kDefaultLinesEntryName;
+            break;
+        case Mode::Single:
+            if (operands == 0) usageError("missing ENTRY-NAME%s", "");
+            settings.entryName = argv[optind];
+            for (int i = optind + 1; i < argc; ++i) {
+                if (i > optind + 1) settings.entryText += ' ';
+                settings.entryText += argv[i];
+            }
+            break;
+    }
+    return settings;
+}
+
+class Sender {
+  public:
+    Sender(CMclMailbox& mailbox, DWORD timeoutMs) : m_mailbox(mailbox), m_timeoutMs(timeoutMs) {}
+
+    bool post(const TraceRecord& record) {
+        ++m_recordNumber;
+        if (m_mailbox.post(&record, m_timeoutMs)) return true;
+        std::fprintf(
+            stderr, "quorvane-send: record %lu not posted: no room in the mailbox within %lu ms\n",
+            static_cast<unsigned long>(m_recordNumber), static_cast<unsigned long>(m_timeoutMs));
+        return false;
+    }
+
+  private:
+    CMclMailbox& m_mailbox;
+    DWORD m_timeoutMs;
+    std::uint64_t m_recordNumber = 0;
+};
+
+CQuorvane makeRecord(const Settings& settings, const char* entryText) {
+    CQuorvane record;
+    record.setEntryName(settings.entryName.c_str());
+    record.setEntryText(entryText);
+    record.setOriginName(settings.origin.c_str());
+    record.setTimestamp(std::time(nullptr));
+    record.setDepthDelta(settings.delta);
+    record.setSenderKey(settings.senderKey);
+    return record;
+}
+
+int sendLines(const Settings& settings, Sender& sender) {
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    const std::unique_ptr<char*, void (*)(char**)> owner(&line, [](char** p) { std::free(*p); });
+    for (;;) {
+        const ssize_t length = getline(&line, &capacity, stdin);
+        if (length < 0) break;
+        if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
+        if (!sender.post(makeRecord(settings, line).record())) return kExitFailure;
+    }
+    if (std::ferror(stdin)) {
+        std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
+                     std::strerror(errno));
+        return kExitFailure;
+    }
+    return EXIT_SUCCESS;
+}
+
+int sendRaw(Sender& sender) {
+    TraceRecord record;
+    for (;;) {
+        const std::size_t got = std::fread(&record, 1, sizeof record, stdin);
+        if (got == sizeof record) {
+            if (!sender.post(record)) return kExitFailure;
+            continue;
+        }
+        if (std::ferror(stdin)) {
+            std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
+                         std::strerror(errno));
+            return kExitFailure;
+        }
+        if (got != 0) {
+            std::fprintf(stderr,
+                         "quorvane-send: standard input ends inside a record (%zu of %u bytes)\n",
+                         got, kTraceRecordSize);
+            return kExitFailure;
+        }
+        return EXIT_SUCCESS;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Settings settings = parseArguments(argc, argv);
+
+    std::unique_ptr<CMclMailbox> mailbox;
+    try {
+        mailbox = std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
+                                                CQuorvane::getMailboxName());
+    } catch (DWORD code) {
+        std::fprintf(stderr, "quorvane-send: %s\n",
+                     describeMailboxFailure(CQuorvane::getMailboxName(), code).c_str());
+        return kExitFailure;
+    }
+
+    Sender sender(*mailbox, settings.timeoutMs);
+    switch (settings.mode) {
+        case Mode::Raw:
+            return sendRaw(sender);
+        case Mode::Lines:
+            return sendLines(settings, sender);
+        case Mode::Single:
+            break;
+    }
+    return sender.post(makeRecord(settings, settings.entryText.c_str()).record()) ? EXIT_SUCCESS
+                                                                                  : kExitFailure;
+}

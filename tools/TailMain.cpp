@@ -1,0 +1,169 @@
+// quorvane-tail: prints the records arriving in the mailbox, one line each as the viewer shows
+// them, until interrupted, a count is reached or the mailbox stays quiet long enough.
+
+#include <getopt.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "client/CQuorvane.h"
+#include "client/ErrorText.h"
+#include "records/DepthTable.h"
+#include "records/LineFormatter.h"
+#include "tools/NumberArgument.h"
+#include "transport/CMclMailbox.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
+constexpr DWORD kReceiveTimeoutMs = 125;
+
+enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void requestStop(int) {
+    g_stopRequested = 1;
+}
+
+void printHelp() {
+    std::printf(
+        "Usage: quorvane-tail [OPTION]...\n"
+        "Print the trace records arriving in the Quorvane mailbox, one line each, as the\n"
+        "viewer shows them: line number, sender key, time, origin, the indented entry name\n"
+        "and the entry text in parentheses, separated by tabs.\n"
+        "\n"
+        "  -n, --count=N     exit after N records\n"
+        "      --idle=MS     exit after MS milliseconds without a record\n"
+        "  -h, --help        display this help and exit\n"
+        "      --version     output version information and exit\n"
+        "\n"
+        "Without --count or --idle, runs until interrupted (SIGINT or SIGTERM).\n"
+        "A record goes to whichever reader takes it first: while quorvane-tail runs beside\n"
+        "the viewer, each sees only part of the records.\n"
+        "\n"
+        "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
+        "QuorvaneTraceMailbox).\n"
+        "\n"
+        "Exit status: 0 on a normal end, 1 when the mailbox could not be opened or the\n"
+        "output could not be written, 2 for a usage error.\n");
+}
+
+[[noreturn]] void usageError(const char* format, const char* argument) {
+    std::fprintf(stderr, "quorvane-tail: ");
+    std::fprintf(stderr, format, argument);
+    std::fprintf(stderr, "\nTry 'quorvane-tail --help' for more information.\n");
+    std::exit(kExitUsage);
+}
+
+struct Settings {
+    bool hasCount = false;
+    std::uint32_t count = 0;
+    bool hasIdle = false;
+    std::uint32_t idleMs = 0;
+};
+
+Settings parseArguments(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"count", required_argument, nullptr, 'n'},
+        {"idle", required_argument, nullptr, kOptionIdle},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kOptionVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    Settings settings;
+    for (;;) {
+        const int option = getopt_long(argc, argv, "n:h", kOptions, nullptr);
+        if (option == -1) break;
+        switch (option) {
+            case 'n':
+                if (!parseUnsigned32(optarg, settings.count)) {
+                    usageError("invalid record count '%s'", optarg);
+                }
+                settings.hasCount = true;
+                break;
+            case kOptionIdle:
+                if (!parseUnsigned32(optarg, settings.idleMs)) {
+                    usageError("invalid idle time '%s'", optarg);
+                }
+                settings.hasIdle = true;
+                break;
+            case 'h':
+                printHelp();
+                std::exit(EXIT_SUCCESS);
+            case kOptionVersion:
+                std::printf("quorvane-tail (Quorvane) %s\n", QUORVANE_VERSION);
+                std::exit(EXIT_SUCCESS);
+            default:
+                // getopt has said what is wrong.
+                std::fprintf(stderr, "Try 'quorvane-tail --help' for more information.\n");
+                std::exit(kExitUsage);
+        }
+    }
+    if (optind < argc) usageError("extra operand '%s'", argv[optind]);
+    return settings;
+}
+
+void installStopHandlers() {
+    // No SA_RESTART: a blocking call may return early; the loop then sees the request.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Settings settings = parseArguments(argc, argv);
+    installStopHandlers();
+    if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    std::unique_ptr<CMclMailbox> mailbox;
+    try {
+        mailbox = std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
+                                                CQuorvane::getMailboxName());
+    } catch (DWORD code) {
+        std::fprintf(stderr, "quorvane-tail: %s\n",
+                     describeMailboxFailure(CQuorvane::getMailboxName(), code).c_str());
+        return kExitFailure;
+    }
+
+    DepthTable depthTable;
+    std::int32_t currentDepth = 0;
+    LineFormatter formatter(depthTable, currentDepth);
+    TraceRecord record{};
+    std::uint32_t lineCount = 0;
+    const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
+    auto lastRecord = std::chrono::steady_clock::now();
+
+    while (g_stopRequested == 0 && !(settings.hasCount && lineCount >= settings.count)) {
+        if (mailbox->receive(&record, kReceiveTimeoutMs)) {
+            const std::string_view line = formatter.formatLine(record, lineCount + 1);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fputc('\n', stdout);
+            ++lineCount;
+            formatter.storeDepth();
+            lastRecord = std::chrono::steady_clock::now();
+            continue;
+        }
+        // A quiet moment: show what has been printed so far.
+        std::fflush(stdout);
+        if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit) break;
+    }
+
+    mailbox.reset();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quorvane-tail: error writing standard output\n");
+        return kExitFailure;
+    }
+    return EXIT_SUCCESS;
+}
