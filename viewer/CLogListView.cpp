@@ -245,6 +245,10 @@ void CLogListView::mouseMoveEvent(QMouseEvent* event) {
     viewport()->update();
 }
 
+void CLogListView::mouseReleaseEvent(QMouseEvent* event) {
+    event->setAccepted(event->button() == Qt::LeftButton);
+}
+
 void CLogListView::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Copy) {
         copySelection();

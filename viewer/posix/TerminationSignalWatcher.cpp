@@ -35,7 +35,9 @@ struct TerminationSignalWatcher::State {
             for (std::size_t i = 0; i < kWatchedSignals.size(); ++i) {
                 ::sigaction(kWatchedSignals[i], &previous[i], nullptr);
             }
-            gWriteFd = -1;
+            if (gWriteFd == writeFd) {
+                gWriteFd = -1;
+            }
         }
         if (readFd >= 0) {
             ::close(readFd);

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <string>
+
+#include "tests/viewer/ViewerTestSupport.h"
+#include "viewer/CLogListModel.h"
+#include "viewer/RowSelection.h"
+
+namespace {
+
+using viewertest::rows;
+
+TEST(LogListModel, LinesPutOnTopShowNewestFirstAndAppendedLinesOldestFirst) {
+    CLogListModel top;
+    top.insertLine("one", true);
+    top.insertLine("two", true);
+    top.insertLine("three", true);
+    EXPECT_EQ(rows(top), (std::vector<std::string>{"three", "two", "one"}));
+    EXPECT_EQ(top.topCount(), 3u);
+
+    CLogListModel bottom;
+    bottom.insertLine("one", false);
+    bottom.insertLine("two", false);
+    EXPECT_EQ(rows(bottom), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(bottom.topCount(), 0u);
+    EXPECT_EQ(bottom.rowCount(), 2);
+}
+
+TEST(LogListModel, LineReturnsTheBytesUnchangedAndDisplayDataDecodesThem) {
+    CLogListModel model;
+    const std::string bytes("a\tb\t\t\xff\xe9 \x01z", 9);
+    const std::string empty;
+    model.insertLine(bytes, false);
+    model.insertLine(empty, false);
+    EXPECT_EQ(model.line(0), bytes);
+    EXPECT_EQ(model.line(1), empty);
+    EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(),
+              QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    EXPECT_FALSE(model.data(model.index(5), Qt::DisplayRole).isValid());
+}
+
+TEST(LogListModel, LinesLongerThanAStorageBlockAndManyLinesAcrossBlocksSurvive) {
+    CLogListModel model;
+    const std::string huge(5u << 20, 'x');
+    model.insertLine("before", false);
+    model.insertLine(huge, false);
+    std::string line;
+    for (int i = 0; i < 20000; ++i) {
+        line = "line " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 300), '\t');
+        model.stageLine(line, true);
+    }
+    model.commitStaged();
+    model.insertLine("after", false);
+    ASSERT_EQ(model.size(), 20003u);
+    EXPECT_EQ(model.line(0).substr(0, 10), "line 19999");
+    EXPECT_EQ(model.line(19999), "line 0");
+    EXPECT_EQ(model.line(20000), "before");
+    EXPECT_EQ(model.line(20001).size(), huge.size());
+    EXPECT_EQ(model.line(20002), "after");
+    EXPECT_EQ(model.line(10000), "line 9999" + std::string(9999 % 300, '\t'));
+}
+
+TEST(LogListModel, StagedLinesBecomeVisibleInOneInsertionPerSide) {
+    CLogListModel model;
+    model.insertLine("old", true);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.stageLine("a", true);
+    model.stageLine("b", true);
+    model.stageLine("c", true);
+    EXPECT_EQ(model.size(), 1u);
+    EXPECT_EQ(model.stagedCount(), 3u);
+    EXPECT_EQ(inserted.count(), 0);
+    model.commitStaged();
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted.at(0).at(1).toInt(), 0);
+    EXPECT_EQ(inserted.at(0).at(2).toInt(), 2);
+    EXPECT_EQ(rows(model), (std::vector<std::string>{"c", "b", "a", "old"}));
+
+    model.stageLine("d", false);
+    model.stageLine("e", false);
+    model.commitStaged();
+    ASSERT_EQ(inserted.count(), 2);
+    EXPECT_EQ(inserted.at(1).at(1).toInt(), 4);
+    EXPECT_EQ(inserted.at(1).at(2).toInt(), 5);
+    model.commitStaged();
+    EXPECT_EQ(inserted.count(), 2);
+}
+
+TEST(LogListModel, ClearRemovesVisibleAndStagedLinesWithOneReset) {
+    CLogListModel model;
+    model.insertLine("a", true);
+    model.stageLine("b", true);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    model.clear();
+    EXPECT_EQ(reset.count(), 1);
+    EXPECT_EQ(model.size(), 0u);
+    EXPECT_EQ(model.stagedCount(), 0u);
+    EXPECT_EQ(model.topCount(), 0u);
+    model.insertLine("c", false);
+    EXPECT_EQ(rows(model), (std::vector<std::string>{"c"}));
+}
+
+TEST(RowSelectionTest, SelectMergesTouchingRangesAndDeselectSplitsThem) {
+    RowSelection selection;
+    selection.select(5, 3);
+    selection.select(6, 8);
+    selection.select(-4, -2);
+    ASSERT_EQ(selection.ranges().size(), 2u);
+    EXPECT_EQ(selection.ranges().at(3), 8);
+    EXPECT_EQ(selection.ranges().at(-4), -2);
+    EXPECT_EQ(selection.count(), 9u);
+
+    selection.deselect(5, 6);
+    EXPECT_TRUE(selection.contains(4));
+    EXPECT_FALSE(selection.contains(5));
+    EXPECT_FALSE(selection.contains(6));
+    EXPECT_TRUE(selection.contains(7));
+    EXPECT_EQ(selection.count(), 7u);
+
+    selection.toggle(5);
+    selection.toggle(6);
+    EXPECT_EQ(selection.ranges().count(3), 1u);
+    EXPECT_EQ(selection.ranges().at(3), 8);
+    selection.toggle(-3);
+    EXPECT_FALSE(selection.contains(-3));
+    EXPECT_TRUE(selection.contains(-2));
+    EXPECT_FALSE(selection.contains(-5));
+    selection.deselect(-100, 100);
+    EXPECT_TRUE(selection.empty());
+}
+
+}  // namespace

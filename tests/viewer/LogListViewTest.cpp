@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
+#include <string>
+
+#include "viewer/CLogListView.h"
+
+namespace {
+
+class LogListViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        view.resize(400, 200);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+
+    void fill(int count, bool onTop) {
+        for (int i = 1; i <= count; ++i) {
+            view.model().insertLine("line " + std::to_string(i), onTop);
+        }
+    }
+
+    QPoint pointOfRow(std::size_t row) const {
+        const int y =
+            static_cast<int>(row - view.topRow()) * view.rowHeight() + view.rowHeight() / 2;
+        return QPoint(20, y);
+    }
+
+    void click(std::size_t row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers, pointOfRow(row));
+    }
+
+    std::vector<std::size_t> selectedRows() const {
+        std::vector<std::size_t> result;
+        for (std::size_t row = 0; row < view.model().size(); ++row) {
+            if (view.isSelected(row)) {
+                result.push_back(row);
+            }
+        }
+        return result;
+    }
+
+    CLogListView view;
+};
+
+using Rows = std::vector<std::size_t>;
+
+TEST_F(LogListViewTest, ClickShiftClickAndCtrlClickSelectAsAnExtendedSelectionList) {
+    fill(8, false);
+    click(1);
+    EXPECT_EQ(selectedRows(), Rows({1}));
+    EXPECT_EQ(view.currentRow(), 1);
+    click(4, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), Rows({1, 2, 3, 4}));
+    click(6, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), Rows({1, 2, 3, 4, 6}));
+    click(2, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), Rows({1, 3, 4, 6}));
+    click(5);
+    EXPECT_EQ(selectedRows(), Rows({5}));
+    // Below the last line nothing changes.
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(20, view.rowHeight() * 9 + 2));
+    EXPECT_EQ(selectedRows(), Rows({5}));
+}
+
+TEST_F(LogListViewTest, ArrowPageHomeAndEndKeysMoveTheSelectionAndShiftExtendsIt) {
+    fill(40, false);
+    view.setFocus();
+    click(3);
+    QTest::keyClick(view.viewport(), Qt::Key_Down);
+    EXPECT_EQ(selectedRows(), Rows({4}));
+    QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), Rows({4, 5, 6}));
+    QTest::keyClick(&view, Qt::Key_Up);
+    EXPECT_EQ(selectedRows(), Rows({5}));
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_EQ(selectedRows(), Rows({39}));
+    EXPECT_GT(view.topRow(), 0u) << "the current line is scrolled into sight";
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedCount(), 40u);
+    QTest::keyClick(&view, Qt::Key_Home);
+    EXPECT_EQ(view.topRow(), 0u);
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    const std::ptrdiff_t afterPage = view.currentRow();
+    EXPECT_GT(afterPage, 1);
+    EXPECT_EQ(view.selectedCount(), 1u);
+    QTest::keyClick(&view, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(view.currentRow(), afterPage + 1);
+    EXPECT_EQ(selectedRows(), Rows({static_cast<std::size_t>(afterPage)}));
+    QTest::keyClick(&view, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(view.selectedCount(), 2u);
+}
+
+TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsASavedFileHoldsThem) {
+    view.model().insertLine("00001\t7\t10:00:00\torig\tA()", true);
+    view.model().insertLine("00002\t7\t10:00:00\torig\t\t\tB()", true);
+    view.model().insertLine("00003\t7\t10:00:00\t\tC()", true);
+    // Newest on top: rows are 3, 2, 1.
+    click(0);
+    click(1, Qt::ShiftModifier);
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              "00002\t7\t10:00:00\torig\tB()\r\n00003\t7\t10:00:00\tC()\r\n");
+
+    view.model().clear();
+    view.model().insertLine("first\t\tx", false);
+    view.model().insertLine("second", false);
+    view.model().insertLine("third", false);
+    click(2);
+    click(0, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "first\tx\r\nthird\r\n");
+}
+
+TEST_F(LogListViewTest, SelectionStaysOnItsLinesWhenNewLinesArriveOnTop) {
+    fill(3, true);  // rows: line 3, line 2, line 1
+    click(1);
+    ASSERT_EQ(view.model().line(1), "line 2");
+    view.model().insertLine("line 4", true);
+    view.model().insertLine("line 5", true);
+    EXPECT_EQ(selectedRows(), Rows({3}));
+    EXPECT_EQ(view.model().line(3), "line 2");
+    EXPECT_EQ(view.currentRow(), 3);
+    view.model().clear();
+    EXPECT_EQ(view.selectedCount(), 0u);
+    EXPECT_EQ(view.currentRow(), -1);
+}
+
+TEST_F(LogListViewTest, LinesOnTopKeepTheLinesInSightWhenScrolledDown) {
+    fill(100, true);
+    view.scrollToRow(50);
+    const std::string inSight(view.model().line(50));
+    view.model().insertLine("new", true);
+    EXPECT_EQ(view.topRow(), 51u);
+    EXPECT_EQ(view.model().line(view.topRow()), inSight);
+    view.scrollToRow(0);
+    view.model().insertLine("newer", true);
+    EXPECT_EQ(view.topRow(), 0u);
+}
+
+TEST_F(LogListViewTest, LongLinesScrollHorizontallyAsFarAsTheirWidth) {
+    fill(3, false);
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+    const std::string longLine = "start\t\t\t" + std::string(300, 'W') + "end";
+    view.model().insertLine(longLine, false);
+    const int width = view.lineWidth(QString::fromStdString(longLine));
+    EXPECT_GE(width, view.fontMetrics().horizontalAdvance(QString(300, QLatin1Char('W'))));
+    EXPECT_EQ(view.contentWidth(), width);
+    EXPECT_GE(view.horizontalScrollBar()->maximum() + view.viewport()->width(), width);
+}
+
+TEST_F(LogListViewTest, WidestLineDrawnCountsEvenWhenItIsNotTheLongestInBytes) {
+    // Many tabs make a short line wide: the drawing pass measures what it draws.
+    view.model().insertLine(std::string(40, 'i'), false);
+    view.model().insertLine(std::string(20, '\t') + "x", false);
+    view.viewport()->repaint();
+    EXPECT_GE(view.contentWidth(), static_cast<int>(20 * view.tabStopDistance()));
+    EXPECT_GE(view.horizontalScrollBar()->maximum() + view.viewport()->width(),
+              static_cast<int>(20 * view.tabStopDistance()));
+}
+
+TEST_F(LogListViewTest, TabsAdvanceToStopsOfTheGivenDistance) {
+    view.setTabStopDistance(100);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("\t")), 100);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("ab\t")), 100);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("\t\t")), 200);
+    view.model().insertLine("\t\xe2\x96\x88", false);  // a full block after one tab
+    view.viewport()->repaint();
+    const QImage image = view.viewport()->grab().toImage();
+    const int y = view.rowHeight() / 2;
+    int firstInk = -1;
+    for (int x = 0; x < image.width(); ++x) {
+        if (qGray(image.pixel(x, y)) < 128) {
+            firstInk = x;
+            break;
+        }
+    }
+    EXPECT_NEAR(firstInk, view.textMargin() + 100, 3);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// The viewer program as a whole, run as a separate process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <string>
+
+#include "client/CMutexSimple.h"
+#include "client/CQuorvane.h"
+#include "records/TraceRecord.h"
+#include "tests/viewer/ViewerTestSupport.h"
+#include "transport/CMclMailbox.h"
+
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+
+QProcess* startViewer(QProcess& process, const QString& mailbox) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUORVANE_MAILBOX"), mailbox);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    // Qt options on the command line must not reach the viewer's window.
+    process.start(QStringLiteral(QUORVANE_VIEWER_PATH), {QStringLiteral("-reverse")});
+    return &process;
+}
+
+TEST(ViewerProcess, AMailboxNameTooLongEndsWithTheMessageAndStatusOne) {
+    const QString name(300, QLatin1Char('n'));
+    QProcess viewer;
+    startViewer(viewer, name);
+    ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs));
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 1);
+    const QString expected =
+        QStringLiteral(
+            "quorvane: cannot open the trace mailbox \"%1\": the name is too long (error 206)\n")
+            .arg(name);
+    EXPECT_TRUE(QString::fromLocal8Bit(viewer.readAllStandardError()).endsWith(expected))
+        << viewer.readAllStandardError().toStdString();
+}
+
+TEST(ViewerProcess, AMailboxOfAnotherGeometryEndsWithTheMessageAndStatusOne) {
+    const std::string name = std::string(CQuorvane::getMailboxName()) + "-geometry";
+    CMclMailbox other(4, kTraceRecordSize, name.c_str());
+    QProcess viewer;
+    startViewer(viewer, QString::fromStdString(name));
+    ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs));
+    EXPECT_EQ(viewer.exitCode(), 1);
+    const std::string error = viewer.readAllStandardError().toStdString();
+    EXPECT_NE(error.find("quorvane: cannot open the trace mailbox \"" + name +
+                         "\": the mailbox exists with another slot count or size (error 87)\n"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(viewertest::readRegistryFlag(), -1) << "no window, no presence";
+}
+
+TEST(ViewerProcess, TerminationSignalEndsTheViewerAndWithdrawsEveryPresenceSignal) {
+    const QString mailbox =
+        QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-run");
+    QProcess viewer;
+    startViewer(viewer, mailbox);
+    ASSERT_TRUE(viewer.waitForStarted(kStartTimeoutMs));
+    QElapsedTimer waited;
+    waited.start();
+    while (viewertest::readRegistryFlag() != 1 && waited.elapsed() < kStartTimeoutMs) {
+        QThread::msleep(20);
+    }
+    ASSERT_EQ(viewertest::readRegistryFlag(), 1);
+    {
+        CMutexSimple presence;
+        EXPECT_FALSE(presence.getMutex("QuorvaneMutex_Alive"));
+    }
+    for (const int signalNumber : {SIGTERM}) {
+        ::kill(static_cast<pid_t>(viewer.processId()), signalNumber);
+    }
+    ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs));
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 0);
+    EXPECT_EQ(viewertest::readRegistryFlag(), 0);
+    CMutexSimple presence;
+    EXPECT_TRUE(presence.getMutex("QuorvaneMutex_Alive"));
+    presence.releaseMutex();
+    // The viewer was the mailbox's only holder: it is gone, so another geometry is accepted.
+    EXPECT_NO_THROW(CMclMailbox(4, kTraceRecordSize, mailbox.toLatin1().constData()));
+}
+
+TEST(ViewerProcess, InterruptAndHangUpEndTheViewerToo) {
+    for (const int signalNumber : {SIGINT, SIGHUP}) {
+        QProcess viewer;
+        startViewer(viewer,
+                    QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-sig"));
+        ASSERT_TRUE(viewer.waitForStarted(kStartTimeoutMs));
+        QElapsedTimer waited;
+        waited.start();
+        while (viewertest::readRegistryFlag() != 1 && waited.elapsed() < kStartTimeoutMs) {
+            QThread::msleep(20);
+        }
+        ::kill(static_cast<pid_t>(viewer.processId()), signalNumber);
+        ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs)) << signalNumber;
+        EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit) << signalNumber;
+        EXPECT_EQ(viewer.exitCode(), 0) << signalNumber;
+        EXPECT_EQ(viewertest::readRegistryFlag(), 0) << signalNumber;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "tests/viewer/ViewerTestSupport.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "client/CQuorvane.h"
+#include "platform/Registry.h"
+#include "tests/support/ChildProcess.h"
+#include "transport/CMclMailbox.h"
+#include "viewer/CLogListModel.h"
+#include "viewer/CQuorvaneDlg.h"
+
+namespace viewertest {
+
+namespace {
+constexpr DWORD kPostTimeoutMs = 2000;
+constexpr int kDrainWaitMs = 10000;
+
+void copyText(char* field, std::size_t width, const char* text) {
+    std::memset(field, 0, width);
+    std::strncpy(field, text, width - 1);
+}
+std::string& configFolder() {
+    static std::string folder;
+    return folder;
+}
+}  // namespace
+
+void prepareEnvironment(const char* programPath) {
+    const std::string program = std::filesystem::path(programPath).filename().string();
+    const std::string mailbox = "QuorvaneViewerTest-" + program + "-" + std::to_string(::getpid());
+    ::setenv("QUORVANE_MAILBOX", mailbox.c_str(), 1);
+    std::string folder =
+        (std::filesystem::temp_directory_path() / "quorvane-viewer-XXXXXX").string();
+    if (::mkdtemp(folder.data()) != nullptr) {
+        ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        configFolder() = folder;
+    }
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Tests never talk to the machine's own power services unless they start a bus themselves.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quorvane-test-bus", 0);
+}
+
+void cleanUpEnvironment() {
+    if (!configFolder().empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(configFolder(), ignored);
+    }
+}
+
+TraceRecord makeRecord(const char* entryName, const char* entryText, const char* origin,
+                       std::uint32_t senderKey, std::int32_t depthDelta, std::int64_t timestamp) {
+    TraceRecord record{};
+    copyText(record.entryName, sizeof(record.entryName), entryName);
+    copyText(record.entryText, sizeof(record.entryText), entryText);
+    copyText(record.originName, sizeof(record.originName), origin);
+    record.senderKey = senderKey;
+    record.depthDelta = depthDelta;
+    record.timestamp = timestamp;
+    return record;
+}
+
+bool postFromChild(const std::vector<TraceRecord>& records) {
+    quorvane::test::ChildProcess child([&records](quorvane::test::ChildProcess&) {
+        try {
+            CMclMailbox mailbox(CQuorvane::getMailSlots(), kTraceRecordSize,
+                                CQuorvane::getMailboxName());
+            for (const TraceRecord& record : records) {
+                if (!mailbox.post(&record, kPostTimeoutMs)) {
+                    return 2;
+                }
+            }
+        } catch (DWORD) {
+            return 3;
+        }
+        return 0;
+    });
+    return child.started() && child.wait() == 0;
+}
+
+void drainNow(CQuorvaneDlg& dialog) {
+    dialog.OnTimer(CQuorvaneDlg::POLL_TIMER_ID);
+    QElapsedTimer waited;
+    waited.start();
+    while (dialog.isDraining() && waited.elapsed() < kDrainWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+std::vector<std::string> rows(const CLogListModel& model) {
+    std::vector<std::string> result;
+    for (std::size_t row = 0; row < model.size(); ++row) {
+        result.emplace_back(model.line(row));
+    }
+    return result;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+long long readRegistryFlag() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return -2;
+    }
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LONG read = RegQueryValueExA(key, CQuorvane::getRegistryValue(), nullptr, nullptr,
+                                       reinterpret_cast<LPBYTE>(&value), &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+}
+
+void writeRegistryFlag(std::uint32_t value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    const DWORD data = value;
+    RegSetValueExA(key, CQuorvane::getRegistryValue(), 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    RegCloseKey(key);
+}
+
+}  // namespace viewertest

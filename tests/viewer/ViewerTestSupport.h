@@ -1,0 +1,42 @@
+#pragma once
+// What the viewer's tests share: a private environment per test process (mailbox name, registry
+// folder, time zone, Qt platform), records posted from a forked child, and waiting for a drain.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "records/TraceRecord.h"
+
+class CQuorvaneDlg;
+class CLogListModel;
+
+namespace viewertest {
+
+// Gives this process its own mailbox name and registry folder, UTC as local time, and the
+// offscreen Qt platform unless one is chosen. Call before anything reads the environment.
+void prepareEnvironment(const char* programPath);
+// Removes the registry folder prepareEnvironment() made.
+void cleanUpEnvironment();
+
+TraceRecord makeRecord(const char* entryName, const char* entryText, const char* origin,
+                       std::uint32_t senderKey, std::int32_t depthDelta = 0,
+                       std::int64_t timestamp = 36000);
+
+// Posts `records` into the viewer's mailbox from a forked child; true when the child posted all.
+bool postFromChild(const std::vector<TraceRecord>& records);
+
+// Runs one poll tick and lets the event loop turn until its drain has finished.
+void drainNow(CQuorvaneDlg& dialog);
+
+// The rows of `model`, top to bottom, as byte strings.
+std::vector<std::string> rows(const CLogListModel& model);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// The registry flag, or -1 when it is absent.
+long long readRegistryFlag();
+void writeRegistryFlag(std::uint32_t value);
+
+}  // namespace viewertest
