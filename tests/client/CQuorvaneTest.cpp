@@ -95,7 +95,7 @@ TEST(CQuorvaneTest, TextSettersTruncateToTheFieldAndAlwaysTerminate) {
     EXPECT_EQ(object.record().entryText[TraceRecord::kEntryTextSize - 1], '\0');
     EXPECT_EQ(object.record().originName[TraceRecord::kOriginNameSize - 1], '\0');
     // Truncation leaves the neighbouring fields alone.
-    EXPECT_EQ(object.record().timestamp, 0);
+    EXPECT_EQ(object.getTimestamp(), 0);
 }
 
 TEST(CQuorvaneTest, ShorterTextClearsTheRestOfTheField) {

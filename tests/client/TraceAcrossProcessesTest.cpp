@@ -110,8 +110,10 @@ TEST(TraceAcrossProcessesTest, NestedScopesFromThreeThreadsArriveAsTheExpectedLi
         want.depthDelta = step.delta;
         want.senderKey = got.senderKey;
         want.timestamp = got.timestamp;
-        EXPECT_GE(got.timestamp, before);
-        EXPECT_LE(got.timestamp, after);
+        // Copied out: the packed field is not aligned for a reference.
+        const std::int64_t stamped = got.timestamp;
+        EXPECT_GE(stamped, before);
+        EXPECT_LE(stamped, after);
         expected.push_back(want);
     }
     EXPECT_EQ(formatAll(received), formatAll(expected));
