@@ -48,7 +48,7 @@ const char* const kDishes[] = {"omelette", "soup", "risotto", "pancakes", "salad
 
 // A hand-over point between two threads; pop() gives up when the kitchen closes.
 template <typename T>
-class Counter {
+class Handover {
   public:
     void push(T item) {
         {
@@ -149,8 +149,8 @@ class Kitchen {
 
     void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(randomMs())); }
 
-    Counter<Order> m_orders;
-    Counter<const char*> m_dirtyPans;
+    Handover<Order> m_orders;
+    Handover<const char*> m_dirtyPans;
 };
 
 void printHelp() {

@@ -510,5 +510,6 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, 
 
 LONG RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
-    return liveKeys().take(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    if (!liveKeys().take(key)) return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
 }
