@@ -37,6 +37,19 @@ std::string scaled(double value, const char* unit, double step, const char* cons
     return printed("%.2f %s", value, suffix.c_str());
 }
 
+bool meets(double value, double target, Better better) {
+    switch (better) {
+        case Better::Higher:
+            return value >= target;
+        case Better::Lower:
+            return value <= target;
+        case Better::Within:
+            return target > 0.0 && value >= std::min(target, 1.0 / target) &&
+                   value <= std::max(target, 1.0 / target);
+    }
+    return false;
+}
+
 }  // namespace
 
 double Samples::median() const {
@@ -76,7 +89,7 @@ std::string unitText(double value, Unit unit) {
         case Unit::Bytes:
             return scaled(value, "B", kKibi, kBinary);
         case Unit::BytesPerSecond:
-            return scaled(value, "B/s", kKibi, kBinary);
+            return scaled(value, "B/s", kKilo, kDecimal);
         case Unit::Milliseconds:
             return printed("%.1f %s", value, "ms");
         case Unit::Ratio:
@@ -93,7 +106,7 @@ std::string spreadText(const Samples& samples, Unit unit) {
 }
 
 std::string resultLine(std::string_view name, double ours, double target, Better better) {
-    const bool met = better == Better::Higher ? ours >= target : ours <= target;
+    const bool met = meets(ours, target, better);
     return "RESULT " + std::string(name) + " ours=" + plainNumber(ours) +
            " target=" + plainNumber(target) + (met ? " met" : " short");
 }
@@ -101,7 +114,7 @@ std::string resultLine(std::string_view name, double ours, double target, Better
 std::string resultLine(std::string_view name, double ours, double peer, double target,
                        Better better) {
     const double ratio = peer != 0.0 ? ours / peer : 0.0;
-    const bool met = peer != 0.0 && (better == Better::Higher ? ratio >= target : ratio <= target);
+    const bool met = peer != 0.0 && meets(ratio, target, better);
     return "RESULT " + std::string(name) + " ours=" + plainNumber(ours) +
            " peer=" + plainNumber(peer) + " ratio=" + plainNumber(ratio) +
            " target=" + plainNumber(target) + (met ? " met" : " short");

@@ -19,15 +19,17 @@ class Samples {
     std::vector<double> m_values;
 };
 
-// Which way a figure improves, so a target can be judged.
-enum class Better { Higher, Lower };
+// Which way a figure improves, so a target can be judged. Within: a ratio must lie between the
+// target and its inverse (0.8 means within 20 % either way).
+enum class Better { Higher, Lower, Within };
 
 // How a figure is written in the table.
 enum class Unit { PerSecond, Bytes, BytesPerSecond, Milliseconds, Ratio };
 
 // Number text: up to two decimals, trailing zeros dropped ("2.5", "1200000").
 std::string plainNumber(double value);
-// Table text of a value in its unit ("2.71 M/s", "1.43 GiB", "12.3 ms").
+// Table text of a value in its unit ("2.71 M/s", "1.43 GiB", "412 MB/s", "12.3 ms"): sizes in
+// binary multiples, rates in decimal ones.
 std::string unitText(double value, Unit unit);
 // "median [min .. max]" of the samples in their unit.
 std::string spreadText(const Samples& samples, Unit unit);

@@ -31,6 +31,12 @@ TEST(ResultLine, WithPeerJudgesTheRatioAgainstTheTarget) {
               "RESULT transport_vs_pipe ours=4000000 peer=3000000 ratio=1.33 target=1.5 short");
     EXPECT_EQ(resultLine("x", 1.0, 0.0, 1.5, Better::Higher),
               "RESULT x ours=1 peer=0 ratio=0 target=1.5 short");
+    EXPECT_EQ(resultLine("last_vs_first", 900, 1000, 0.8, Better::Within),
+              "RESULT last_vs_first ours=900 peer=1000 ratio=0.9 target=0.8 met");
+    EXPECT_EQ(resultLine("last_vs_first", 700, 1000, 0.8, Better::Within),
+              "RESULT last_vs_first ours=700 peer=1000 ratio=0.7 target=0.8 short");
+    EXPECT_EQ(resultLine("last_vs_first", 1300, 1000, 0.8, Better::Within),
+              "RESULT last_vs_first ours=1300 peer=1000 ratio=1.3 target=0.8 short");
 }
 
 TEST(ResultLine, WithoutPeerComparesOursInTheFigureDirection) {
@@ -52,6 +58,7 @@ TEST(NumberText, PlainNumbersDropTrailingZerosAndUnitsScale) {
     EXPECT_EQ(unitText(950, Unit::PerSecond), "950 /s");
     EXPECT_EQ(unitText(1536, Unit::Bytes), "1.50 KiB");
     EXPECT_EQ(unitText(12.34, Unit::Milliseconds), "12.3 ms");
+    EXPECT_EQ(unitText(412.5e6, Unit::BytesPerSecond), "412 MB/s");
     EXPECT_EQ(spreadText(samplesOf({2e6, 1e6, 3e6}), Unit::PerSecond),
               "2.00 M/s [1.00 M/s .. 3.00 M/s]");
     EXPECT_EQ(spreadText(Samples(), Unit::PerSecond), "void");
