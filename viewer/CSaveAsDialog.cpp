@@ -26,9 +26,9 @@ QString CSaveAsDialog::refusalReason(const QString& path) {
         if (info.isDir()) {
             return QStringLiteral("%1 is a folder.").arg(info.absoluteFilePath());
         }
-        // Read-only is the file's own marking, whoever runs the viewer.
-        const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteUser;
-        if ((info.permissions() & writable) == 0) {
+        // Read-only is the file's own marking (no write permission for its owner), whoever runs
+        // the viewer.
+        if (!info.permissions().testFlag(QFile::WriteOwner)) {
             return QStringLiteral("%1 is read-only.\nChoose another name.").arg(info.fileName());
         }
     }
