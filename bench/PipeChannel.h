@@ -19,6 +19,10 @@ class PipeChannel : public RecordChannel {
     bool receive(void* record) override;
     void destroy() override;
 
+  protected:
+    // The sending end, for channels that write records their own way.
+    int writeDescriptor() const { return m_writeEnd; }
+
   private:
     void closeEnd(int& fd);
 

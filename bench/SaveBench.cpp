@@ -1,12 +1,8 @@
 // Saving benchmark: the viewer's LogFileWriter writing 1,000,000 lines of the realistic mix from
 // the log list model, against /bin/cp copying a file of the same size, interleaved run by run.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QString>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +10,7 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
+#include "bench/CopyTimer.h"
 #include "bench/RecordMix.h"
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
@@ -29,7 +26,6 @@ constexpr std::uint32_t kDefaultLines = 1'000'000;
 constexpr int kDefaultRounds = 5;
 constexpr double kTargetRatio = 0.5;
 constexpr double kBytesPerMegabyte = 1e6;
-constexpr const char* kCopyProgram = "/bin/cp";
 
 using Clock = std::chrono::steady_clock;
 
@@ -42,12 +38,6 @@ std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Size of a file, or -1 when it is not there.
-long long fileSize(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
 // Fills the model as the viewer does by default (newest line on top) and returns the number of
@@ -68,35 +58,6 @@ std::uint64_t fillModel(CLogListModel& model, std::uint32_t lines) {
         savedBytes += saved.size();
     }
     return savedBytes;
-}
-
-// Forces the copy to disk, as the viewer's save does before it puts the file in place.
-bool syncFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
-// Runs /bin/cp from `source` to `target`, and with `thenSync` forces the copy to disk; returns the
-// wall time, or a negative value when the copy failed.
-double timeCopy(const std::string& source, const std::string& target, bool thenSync) {
-    std::fflush(nullptr);
-    const Clock::time_point start = Clock::now();
-    const pid_t child = fork();
-    if (child < 0) return -1.0;
-    if (child == 0) {
-        execl(kCopyProgram, "cp", source.c_str(), target.c_str(), static_cast<char*>(nullptr));
-        execlp("cp", "cp", source.c_str(), target.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
-    if (thenSync && !syncFile(target)) return -1.0;
-    return secondsSince(start);
 }
 
 // One timed copy of the saved file, starting with nothing left to write back.

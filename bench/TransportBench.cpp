@@ -41,6 +41,14 @@ std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
 
 volatile std::uint64_t g_sink;
 
+// QUORVANE_BENCH_PEERS (a list such as "boost,pipe") limits the peers run beside the mailbox;
+// unset, all of them run.
+bool peerWanted(const std::string& key) {
+    const char* peers = std::getenv("QUORVANE_BENCH_PEERS");
+    if (peers == nullptr || *peers == '\0') return true;
+    return ("," + std::string(peers) + ",").find("," + key + ",") != std::string::npos;
+}
+
 // Stores a result where the compiler must assume it is read, so the work is not dropped.
 void keepValue(std::uint64_t value) {
     g_sink = value;
@@ -75,11 +83,18 @@ int main(int argc, char** argv) {
     std::vector<Contender> contenders;
     contenders.push_back({std::make_unique<MailboxChannel>(kSlotCount), "", {}, {}});
 #ifdef QUORVANE_BENCH_HAS_BOOST
-    contenders.push_back(
-        {std::make_unique<BoostQueueChannel>(kSlotCount), "transport_vs_boost", {}, {}});
+    if (peerWanted("boost")) {
+        contenders.push_back(
+            {std::make_unique<BoostQueueChannel>(kSlotCount), "transport_vs_boost", {}, {}});
+    }
 #endif
-    contenders.push_back({std::make_unique<PosixQueueChannel>(kSlotCount), "", {}, {}});
-    contenders.push_back({std::make_unique<PipeChannel>(kSlotCount), "transport_vs_pipe", {}, {}});
+    if (peerWanted("mq")) {
+        contenders.push_back({std::make_unique<PosixQueueChannel>(kSlotCount), "", {}, {}});
+    }
+    if (peerWanted("pipe")) {
+        contenders.push_back(
+            {std::make_unique<PipeChannel>(kSlotCount), "transport_vs_pipe", {}, {}});
+    }
 
     Samples copies;
     for (int round = 0; round < rounds; ++round) {

@@ -14,15 +14,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/BenchReport.h"
 #include "bench/FloodWatch.h"
 #include "bench/RecordMix.h"
+#include "bench/RoundReport.h"
 #include "bench/TempDirectory.h"
 #include "client/CQuorvane.h"
 #include "records/DepthTable.h"
@@ -40,8 +39,12 @@ constexpr std::size_t kWindowLines = 100'000;
 constexpr int kDefaultRounds = 5;
 constexpr DWORD kPostTimeoutMs = 60'000;
 constexpr int kWatchTimerMs = 10;
-// Lets the window appear and its first poll ticks pass before the flood.
+// Lets the window appear before the flood. The flood starts at a different point of the 500 ms
+// poll period in every round (300, 400, ... ms after the window), so the wait for the first tick
+// is sampled rather than fixed.
 constexpr int kSettleMs = 300;
+constexpr int kSettleStepMs = 100;
+constexpr int kSettleSteps = 5;
 constexpr int kGiveUpMs = 120'000;
 constexpr int kSenderFailed = 3;
 constexpr int kSenderNotStarted = 4;
@@ -54,7 +57,6 @@ constexpr double kTargetStallMs = 200;
 constexpr double kTargetMemoryRatio = 1.3;
 constexpr double kTargetWindowRatio = 0.8;
 constexpr double kMillisecondsPerSecond = 1000.0;
-constexpr double kBytesPerKilobyte = 1024.0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -67,20 +69,6 @@ std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
 
 double secondsNow() {
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
-
-// A field of /proc/self/status in bytes ("RssAnon", "VmHWM"), 0 when absent.
-double statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field + ":", 0) != 0) continue;
-        std::istringstream fields(line.substr(field.size() + 1));
-        double kilobytes = 0;
-        fields >> kilobytes;
-        return kilobytes * kBytesPerKilobyte;
-    }
-    return 0.0;
 }
 
 [[noreturn]] void runSender(int goReadEnd, const std::vector<TraceRecord>& mix,
@@ -124,7 +112,8 @@ bool listHoldsEveryLine(const CLogListModel& model, const std::vector<TraceRecor
 
 // One round, in a process of its own: prints "VIEWERRUN ok name=value ..." or
 // "VIEWERRUN void <reason>".
-int runOnce(int argc, char** argv) {
+int runOnce(int argc, char** argv, int round) {
+    const int settleMs = kSettleMs + (round % kSettleSteps) * kSettleStepMs;
     const auto recordCount = static_cast<std::uint32_t>(
         environmentNumber("QUORVANE_BENCH_VIEWER_RECORDS", kDefaultRecords));
     // Private kernel-object and registry name spaces: a viewer the user runs is not disturbed,
@@ -171,8 +160,8 @@ int runOnce(int argc, char** argv) {
             turns.setTimerType(Qt::PreciseTimer);
             QObject::connect(&turns, &QTimer::timeout, &application,
                              [&] { watch.timerTick(secondsNow()); });
-            QTimer::singleShot(kSettleMs, &application, [&] {
-                baseAnon = statusBytes("RssAnon");
+            QTimer::singleShot(settleMs, &application, [&] {
+                baseAnon = ownStatusBytes("RssAnon");
                 watch.start(secondsNow());
                 turns.start(kWatchTimerMs);
                 if (write(go[1], "G", 1) != 1) QCoreApplication::exit(0);
@@ -180,7 +169,7 @@ int runOnce(int argc, char** argv) {
             QTimer::singleShot(kGiveUpMs, &application, [&] { QCoreApplication::exit(0); });
             application.exec();
             turns.stop();
-            heldAnon = statusBytes("RssAnon") - baseAnon;
+            heldAnon = ownStatusBytes("RssAnon") - baseAnon;
             if (!watch.complete()) {
                 failure = "only " + std::to_string(model.size()) + " lines arrived";
             } else if (listHoldsEveryLine(model, mix, recordCount, failure)) {
@@ -210,37 +199,23 @@ int runOnce(int argc, char** argv) {
         kRunTag, watch.endToEndRate(), watch.firstLineDelay() * kMillisecondsPerSecond,
         watch.sustainedRate(), watch.firstWindowRate(), watch.lastWindowRate(),
         watch.longestGapSeconds() * kMillisecondsPerSecond, baseAnon, heldAnon / recordCount,
-        ownBytes / recordCount, statusBytes("VmHWM"));
+        ownBytes / recordCount, ownStatusBytes("VmHWM"));
     return 0;
 }
 
 // Runs one round in a fresh process and adds its figures, or returns why it is void.
-std::string runRound(const std::string& self, std::map<std::string, Samples>& figures) {
-    const std::string command = "'" + self + "' " + kRunFlag + " 2>/dev/null";
-    std::FILE* round = popen(command.c_str(), "r");
-    if (round == nullptr) return "cannot start a round";
+std::string runRound(const std::string& self, int round, std::map<std::string, Samples>& figures) {
+    const std::string command =
+        "'" + self + "' " + kRunFlag + " " + std::to_string(round) + " 2>/dev/null";
+    std::FILE* output = popen(command.c_str(), "r");
+    if (output == nullptr) return "cannot start a round";
     std::string report;
     char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, round) != nullptr) {
+    while (std::fgets(buffer, sizeof buffer, output) != nullptr) {
         if (std::string_view(buffer).rfind(kRunTag, 0) == 0) report = buffer;
     }
-    pclose(round);
-    std::istringstream fields(report);
-    std::string tag;
-    std::string verdict;
-    fields >> tag >> verdict;
-    if (verdict != "ok") {
-        std::string reason;
-        std::getline(fields, reason);
-        return report.empty() ? "the round printed nothing" : reason;
-    }
-    std::string field;
-    while (fields >> field) {
-        const std::size_t equals = field.find('=');
-        if (equals == std::string::npos) continue;
-        figures[field.substr(0, equals)].add(std::strtod(field.c_str() + equals + 1, nullptr));
-    }
-    return "";
+    pclose(output);
+    return takeRoundReport(kRunTag, report, figures);
 }
 
 std::string selfPath() {
@@ -252,7 +227,9 @@ std::string selfPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == kRunFlag) return runOnce(argc, argv);
+    if (argc > 2 && std::string_view(argv[1]) == kRunFlag) {
+        return runOnce(argc, argv, std::atoi(argv[2]));
+    }
 
     const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
     const auto records = environmentNumber("QUORVANE_BENCH_VIEWER_RECORDS", kDefaultRecords);
@@ -260,7 +237,7 @@ int main(int argc, char** argv) {
     std::map<std::string, Samples> figures;
     std::vector<std::string> failures;
     for (int round = 0; round < rounds; ++round) {
-        const std::string failure = runRound(self, figures);
+        const std::string failure = runRound(self, round, figures);
         if (!failure.empty())
             failures.push_back("round " + std::to_string(round + 1) + ":" + failure);
     }

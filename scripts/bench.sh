@@ -6,6 +6,8 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/deps.sh"
+quorvane_install_missing
 build="${QUORVANE_BENCH_BUILD:-$root/build-bench}"
 benchmarks=(quorvane_bench_transport quorvane_bench_format quorvane_bench_save quorvane_bench_viewer)
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
 
+#include "bench/MailboxChannel.h"
 #include "bench/PipeChannel.h"
 #include "bench/PosixQueueChannel.h"
 #include "bench/TransferRun.h"
@@ -94,6 +96,39 @@ TEST(TransferRun, PeersCarryEveryRecordInOrderFromAForkedSender) {
     expectEveryRecordInOrder(boostQueue);
     expectEveryRecordInOrder(boostQueue);
 #endif
+}
+
+TEST(TransferRun, TheMailboxCarriesEveryRecordInOrderUnderAFreshNameEachRun) {
+    MailboxChannel mailbox(kCapacity);
+    expectEveryRecordInOrder(mailbox);
+    expectEveryRecordInOrder(mailbox);
+    EXPECT_EQ(mailbox.label(), "CMclMailbox (64 slots)");
+}
+
+// A pipe whose sender writes each record in three pieces with pauses, so that the receiver's
+// reads return parts of a record.
+class PiecewisePipe : public PipeChannel {
+  public:
+    PiecewisePipe() : PipeChannel(kCapacity) {}
+    bool send(const void* record) override {
+        const char* bytes = static_cast<const char*>(record);
+        const std::size_t cuts[] = {0, 1, 300, kRecordBytes};
+        for (std::size_t i = 0; i + 1 < std::size(cuts); ++i) {
+            const std::size_t length = cuts[i + 1] - cuts[i];
+            if (write(writeDescriptor(), bytes + cuts[i], length) != static_cast<ssize_t>(length)) {
+                return false;
+            }
+            usleep(100);
+        }
+        return true;
+    }
+};
+
+TEST(PipeChannel, AReceiveReassemblesARecordThatArrivesInPieces) {
+    PiecewisePipe channel;
+    const TransferOutcome outcome = runTransfer(channel, 200);
+    EXPECT_TRUE(outcome.valid) << outcome.failure;
+    EXPECT_EQ(outcome.received, 200u);
 }
 
 TEST(TransferRun, ALostReorderedOrTornRecordVoidsTheRun) {
