@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QTemporaryDir>
 #include <regex>
@@ -97,6 +98,25 @@ TEST(LogFileWriterTest, AFailedWriteLeavesTheOldFileIntactAndNoTemporaryFileBehi
     LogFileWriter writer;
     ASSERT_TRUE(writer.write(QString::fromStdString(path), model, 2000, false));
     EXPECT_EQ(readFile(path).size(), 2000u * 102u);
+}
+
+TEST(LogFileWriterTest, AReplacedFileKeepsItsPermissionsAndALinkKeepsPointingAtIt) {
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("target.txt"));
+    const QString link = folder.filePath(QStringLiteral("link.txt"));
+    writeFile(target.toStdString(), "old");
+    ASSERT_EQ(::chmod(target.toLocal8Bit().constData(), 0640), 0);
+    ASSERT_TRUE(QFile::link(target, link));
+    CLogListModel model;
+    model.insertLine("new", false);
+    LogFileWriter writer;
+    ASSERT_TRUE(writer.write(link, model, 1, false));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(target.toStdString()), "new\r\n");
+    struct stat status {};
+    ASSERT_EQ(::stat(target.toLocal8Bit().constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
 TEST(LogFileWriterTest, AFileThatCannotBeCreatedReportsFailure) {
