@@ -149,6 +149,30 @@ TEST(TransferRun, ASenderThatFailsVoidsTheRun) {
     EXPECT_FALSE(outcome.failure.empty());
 }
 
+// A pipe whose sending end cannot be opened in the child.
+class UnopenablePipe : public PipeChannel {
+  public:
+    UnopenablePipe() : PipeChannel(kCapacity) {}
+    bool openSender() override { return false; }
+};
+
+TEST(TransferRun, ASenderThatCannotOpenItsEndVoidsTheRunBeforeAnyRecord) {
+    UnopenablePipe channel;
+    const TransferOutcome outcome = runTransfer(channel, kRecords);
+    EXPECT_FALSE(outcome.valid);
+    EXPECT_EQ(outcome.received, 0u);
+    EXPECT_EQ(outcome.failure, "the sender did not get ready");
+}
+
+TEST(TransferRun, AChannelThatCannotBeCreatedVoidsTheRunWithItsReason) {
+    PosixQueueChannel noQueue(0);
+    EXPECT_EQ(noQueue.depth(), 0);
+    const TransferOutcome outcome = runTransfer(noQueue, kRecords);
+    EXPECT_FALSE(outcome.valid);
+    EXPECT_EQ(outcome.received, 0u);
+    EXPECT_NE(outcome.failure.find("no POSIX message queue"), std::string::npos) << outcome.failure;
+}
+
 TEST(PosixQueueChannel, UsesTheDeepestQueueTheSystemAllowsUpToTheWantedDepth) {
     const long depth = PosixQueueChannel::deepestAllowed(kCapacity);
     EXPECT_GE(depth, 0);
