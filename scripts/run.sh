@@ -3,18 +3,20 @@
 #
 # With a display, the viewer stays until you close it. Without one ($DISPLAY and
 # $WAYLAND_DISPLAY both empty), both run under Xvfb for a few seconds, a screenshot of the screen
-# is saved (QUORVANE_SCREENSHOT, default build/quorvane-screenshot.png) and its path printed.
+# is saved (QUORVANE_SCREENSHOT, default BUILD/quorvane-screenshot.png) and its path printed.
+# BUILD is QUORVANE_BUILD_DIR, default build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 quorvane_install_missing
 
-cmake -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j2 --target quorvane-viewer quorvane-demo
+build=${QUORVANE_BUILD_DIR:-build}
+cmake -B "$build" -DCMAKE_BUILD_TYPE=Release
+cmake --build "$build" -j2 --target quorvane-viewer quorvane-demo
 
-viewer=build/viewer/quorvane-viewer
-demo=build/tools/quorvane-demo
-screenshot=${QUORVANE_SCREENSHOT:-$PWD/build/quorvane-screenshot.png}
+viewer=$build/viewer/quorvane-viewer
+demo=$build/tools/quorvane-demo
+screenshot=${QUORVANE_SCREENSHOT:-$PWD/$build/quorvane-screenshot.png}
 pids=()
 stop_all() {
     local pid
