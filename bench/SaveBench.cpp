@@ -62,10 +62,10 @@ std::uint64_t fillModel(CLogListModel& model, std::uint32_t lines) {
 
 // One timed copy of the saved file, starting with nothing left to write back.
 void copyRun(const std::string& copyPath, const std::string& savedPath, long long savedSize,
-             bool thenSync, Samples& rates, std::vector<std::string>& failures, int round) {
+             Samples& rates, std::vector<std::string>& failures, int round) {
     std::remove(copyPath.c_str());
     sync();
-    const double seconds = timeCopy(savedPath, copyPath, thenSync);
+    const double seconds = timeCopy(savedPath, copyPath);
     if (seconds <= 0.0 || fileSize(copyPath) != savedSize) {
         failures.push_back("round " + std::to_string(round + 1) + ": cp failed");
         return;
@@ -95,7 +95,6 @@ int main(int argc, char** argv) {
     LogFileWriter writer;
     Samples ours;
     Samples copies;
-    Samples syncedCopies;
     std::vector<std::string> failures;
     for (int round = 0; round < rounds; ++round) {
         std::remove(savedPath.c_str());
@@ -112,8 +111,7 @@ int main(int argc, char** argv) {
         }
         ours.add(savedSize / saveSeconds);
 
-        copyRun(copyPath, savedPath, savedSize, false, copies, failures, round);
-        copyRun(copyPath, savedPath, savedSize, true, syncedCopies, failures, round);
+        copyRun(copyPath, savedPath, savedSize, copies, failures, round);
     }
 
     report.section("saving: " + std::to_string(lines) + " lines (" +
@@ -121,8 +119,6 @@ int main(int argc, char** argv) {
                    " file) through LogFileWriter vs cp of the saved file; " +
                    std::to_string(rounds) + " interleaved rounds, MB/s");
     report.comparison("LogFileWriter::write", ours, "/bin/cp of the saved file", copies,
-                      Unit::BytesPerSecond);
-    report.comparison("LogFileWriter::write", ours, "/bin/cp, then fsync of the copy", syncedCopies,
                       Unit::BytesPerSecond);
     for (const std::string& failure : failures) report.note("void run, " + failure);
     report.result(resultLine("save_vs_cp_mb_per_s", ours.median() / kBytesPerMegabyte,

@@ -78,19 +78,21 @@ TEST(CopyTimer, CopiesTheFileWithTheRealCpAndTimesIt) {
     for (int i = 0; i < 10000; ++i) content += "00042\t7\t10:00:00\torigin\tname(text)\r\n";
     std::ofstream(source, std::ios::binary) << content;
 
-    const double seconds = timeCopy(source, directory.file("copy.txt"), false);
+    const double seconds = timeCopy(source, directory.file("copy.txt"));
     EXPECT_GT(seconds, 0.0);
     EXPECT_EQ(readAll(directory.file("copy.txt")), content);
     EXPECT_EQ(fileSize(directory.file("copy.txt")), static_cast<long long>(content.size()));
 
-    EXPECT_GT(timeCopy(source, directory.file("synced.txt"), true), 0.0);
-    EXPECT_EQ(readAll(directory.file("synced.txt")), content);
+    // An existing target is replaced, as cp does.
+    std::ofstream(directory.file("old.txt")) << "old content that is longer than nothing\n";
+    EXPECT_GT(timeCopy(source, directory.file("old.txt")), 0.0);
+    EXPECT_EQ(readAll(directory.file("old.txt")), content);
 }
 
 TEST(CopyTimer, AFailedCopyReportsNoTime) {
     TempDirectory directory;
     ASSERT_TRUE(directory.valid());
-    EXPECT_LT(timeCopy(directory.file("missing.txt"), directory.file("copy.txt"), false), 0.0);
+    EXPECT_LT(timeCopy(directory.file("missing.txt"), directory.file("copy.txt")), 0.0);
     EXPECT_EQ(fileSize(directory.file("copy.txt")), -1);
 }
 
