@@ -43,17 +43,17 @@ QIcon loadApplicationIcon() {
     return icon;
 }
 
-void placeControl(QWidget& control, const ControlTemplate& control_template,
+void placeControl(QWidget& control, const ControlTemplate& controlTemplate,
                   const DialogUnits& units) {
-    control.setObjectName(QString::fromLatin1(control_template.name));
-    control.setProperty(kControlIdProperty, control_template.id);
-    control.setGeometry(units.toPixels(control_template.x, control_template.y,
-                                       control_template.width, control_template.height));
+    control.setObjectName(QString::fromLatin1(controlTemplate.name));
+    control.setProperty(kControlIdProperty, controlTemplate.id);
+    control.setGeometry(units.toPixels(controlTemplate.x, controlTemplate.y, controlTemplate.width,
+                                       controlTemplate.height));
 }
 
-void setUpPushButton(QPushButton& button, const ControlTemplate& control_template, const char* text,
+void setUpPushButton(QPushButton& button, const ControlTemplate& controlTemplate, const char* text,
                      const DialogUnits& units) {
-    placeControl(button, control_template, units);
+    placeControl(button, controlTemplate, units);
     button.setText(QString::fromLatin1(text));
     // No button is a default button: Enter must not click any of them.
     button.setAutoDefault(false);

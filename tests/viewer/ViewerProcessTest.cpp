@@ -12,8 +12,10 @@
 #include "client/CMutexSimple.h"
 #include "client/CQuorvane.h"
 #include "records/TraceRecord.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
+#include "viewer/CQuorvaneDlg.h"
 
 namespace {
 
@@ -106,6 +108,30 @@ TEST(ViewerProcess, InterruptAndHangUpEndTheViewerToo) {
         EXPECT_EQ(viewer.exitCode(), 0) << signalNumber;
         EXPECT_EQ(viewertest::readRegistryFlag(), 0) << signalNumber;
     }
+}
+
+TEST(ViewerPresence, APresenceMutexHeldElsewhereCostsSixPausesThenTheViewerWorks) {
+    quorvane::test::ChildProcess holder([](quorvane::test::ChildProcess& self) {
+        CMutexSimple presence;
+        if (!presence.getMutex(CQuorvaneDlg::kPresenceMutexName)) {
+            return 1;
+        }
+        self.signal();
+        self.awaitSignal();
+        return 0;
+    });
+    ASSERT_EQ(holder.awaitSignal(), 'x');
+    QElapsedTimer started;
+    started.start();
+    CQuorvaneDlg dialog;
+    const qint64 startUpMs = started.elapsed();
+    EXPECT_GE(startUpMs, CQuorvaneDlg::kPresenceAttempts * CQuorvaneDlg::kPresenceRetryMs - 50);
+    EXPECT_EQ(viewertest::readRegistryFlag(), 1);
+    ASSERT_TRUE(viewertest::postFromChild({viewertest::makeRecord("Still", "works", "o", 2)}));
+    viewertest::drainNow(dialog);
+    EXPECT_EQ(dialog.lineCount(), 1u);
+    holder.signal();
+    EXPECT_EQ(holder.wait(), 0);
 }
 
 }  // namespace
