@@ -11,6 +11,7 @@
 #include <QTest>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CQuorvaneDlg.h"
@@ -109,6 +110,13 @@ std::string startPrivateBus(pid_t& daemon) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Listing the tests needs no bus.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--gtest_list_tests") {
+            ::testing::InitGoogleTest(&argc, argv);
+            return RUN_ALL_TESTS();
+        }
+    }
     pid_t daemon = -1;
     const std::string address = startPrivateBus(daemon);
     if (address.empty()) {
