@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <algorithm>
 
 #include "resources/Strings.h"
 #include "viewer/DialogTemplates.h"
