@@ -1,14 +1,16 @@
 // Win32 kernel objects over POSIX shared memory.
 //
-// A mutex is a robust, recursive, process-shared pthread mutex: the kernel marks it when its
-// owner dies, and the next waiter gets WAIT_ABANDONED. A semaphore is an atomic count with a
-// futex: it holds no lock that a killed process could leave behind. Uncontended waits and
-// releases are a compare-and-swap in user space; a release makes a system call only when a
-// waiter sleeps.
+// A mutex is a futex word holding its owner's thread id. A waiter that finds the owner thread
+// gone (its process killed, or the thread ended) takes the mutex over and reports
+// WAIT_ABANDONED. A semaphore is an atomic count with a futex: it holds no lock that a killed
+// process could leave behind. Uncontended waits and releases are one atomic instruction in user
+// space; a release makes a system call only when a waiter sleeps.
+//
+// Owners are recognised by kernel thread id, so processes sharing objects must share a pid
+// name space, as processes of one user on one machine normally do.
 
 #include <linux/futex.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -17,6 +19,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -30,8 +34,11 @@
 
 namespace quorvane::platform {
 
+// A mutex is its owner's thread id in one futex word (0 when free), with a bit that says a
+// waiter may sleep. The recursion count is touched only by the owner.
 struct MutexState {
-    pthread_mutex_t mutex;
+    std::atomic<std::uint32_t> word;
+    std::uint32_t recursion;
 };
 
 struct SemaphoreState {
@@ -44,9 +51,11 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 
 namespace {
 
-// Rounds of polling before a wait goes to sleep: long enough to bridge a peer's short critical
-// section or its next post, short compared with a system call's round trip.
-constexpr int kSpinRounds = 2000;
+// Rounds of polling on a semaphore's count before the wait goes to sleep: enough to catch a
+// release already under way. Longer spinning (and any spinning on a mutex) measured slower: it
+// keeps a sender and a receiver on two cores in lock-step over the same cache lines, where
+// sleeping lets each side run through a batch of slots on its own.
+constexpr int kSpinRounds = 50;
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
@@ -118,53 +127,125 @@ KernelObject* objectOf(HANDLE handle, ObjectKind kind) {
 
 // ---- mutex
 
-std::uint32_t lockWord(const MutexState* state) {
-    // glibc keeps the owner's thread id in the futex word; reading it lets a waiter spin without
-    // writing to the line the owner is using.
-    return __atomic_load_n(&state->mutex.__data.__lock, __ATOMIC_RELAXED) & FUTEX_TID_MASK;
+constexpr std::uint32_t kOwnerMask = 0x3FFFFFFF;  // thread ids fit in 30 bits (PID_MAX_LIMIT)
+constexpr std::uint32_t kSleepersBit = 0x80000000u;
+// How often a sleeping waiter checks that the owner still lives: the latency of noticing an
+// owner that died while holding the mutex.
+constexpr long kOwnerCheckIntervalNs = 10'000'000;
+
+thread_local std::uint32_t t_threadId = 0;
+
+std::uint32_t currentThreadId() {
+    if (t_threadId == 0) t_threadId = static_cast<std::uint32_t>(::gettid());
+    return t_threadId;
+}
+
+// A forked child's thread has a new id.
+[[maybe_unused]] const int g_forkHook = ::pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+
+// Whether the thread `threadId` still runs. An ended thread is gone, or a zombie while it was
+// its process's main thread and nobody has reaped it yet.
+bool threadAlive(std::uint32_t threadId) {
+    if (::syscall(SYS_tkill, static_cast<pid_t>(threadId), 0) != 0 && errno == ESRCH) return false;
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", threadId);
+    FILE* file = std::fopen(path, "re");
+    if (file == nullptr) return errno != ENOENT;
+    char state = 'R';
+    int scanned = std::fscanf(file, "%*d (%*[^)]) %c", &state);
+    std::fclose(file);
+    return !(scanned == 1 && (state == 'Z' || state == 'X'));
+}
+
+timespec earlier(const timespec& a, const timespec& b) {
+    return (a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec)) ? a : b;
+}
+
+bool passed(const timespec& deadline) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return earlier(deadline, now).tv_sec == deadline.tv_sec &&
+           earlier(deadline, now).tv_nsec == deadline.tv_nsec;
+}
+
+timespec checkTimeAfterNow() {
+    timespec at{};
+    ::clock_gettime(CLOCK_MONOTONIC, &at);
+    at.tv_nsec += kOwnerCheckIntervalNs;
+    if (at.tv_nsec >= 1000000000L) {
+        at.tv_sec += 1;
+        at.tv_nsec -= 1000000000L;
+    }
+    return at;
 }
 
 DWORD waitMutex(MutexState* state, DWORD milliseconds) {
-    int rc = ::pthread_mutex_trylock(&state->mutex);
-    if (rc == EBUSY && milliseconds != 0) {
-        for (int round = 0; round < kSpinRounds && rc == EBUSY; ++round) {
-            cpuRelax();
-            if (lockWord(state) == 0) rc = ::pthread_mutex_trylock(&state->mutex);
-        }
-        if (rc == EBUSY) {
-            if (milliseconds == INFINITE) {
-                rc = ::pthread_mutex_lock(&state->mutex);
-            } else {
-                timespec deadline = deadlineAfter(milliseconds);
-                rc = ::pthread_mutex_clocklock(&state->mutex, CLOCK_MONOTONIC, &deadline);
-            }
-        }
+    const std::uint32_t self = currentThreadId();
+    std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    if ((word & kOwnerMask) == self) {
+        ++state->recursion;
+        return WAIT_OBJECT_0;
     }
-    switch (rc) {
-        case 0:
-            return WAIT_OBJECT_0;
-        case EOWNERDEAD:
-            // Its owner ended while holding it: take it over, consistent again, and say so.
-            ::pthread_mutex_consistent(&state->mutex);
-            return WAIT_ABANDONED;
-        case EBUSY:
-        case ETIMEDOUT:
-            return WAIT_TIMEOUT;
-        default:
-            t_lastError = rc == EAGAIN ? ERROR_NOT_OWNER : win32ErrorFromErrno(rc);
-            return WAIT_FAILED;
+    word = 0;
+    if (state->word.compare_exchange_strong(word, self, std::memory_order_acquire,
+                                            std::memory_order_relaxed)) {
+        state->recursion = 1;
+        return WAIT_OBJECT_0;
+    }
+    timespec deadline{};
+    if (milliseconds != INFINITE) deadline = deadlineAfter(milliseconds);
+    // Once a waiter has slept, whoever takes the mutex must assume others still sleep.
+    std::uint32_t acquired = self | kSleepersBit;
+    // Looking for a dead owner costs system calls: do it for a probe, and whenever a sleep ran
+    // its full slice without a release waking it.
+    bool checkOwner = milliseconds == 0;
+    for (;;) {
+        word = state->word.load(std::memory_order_relaxed);
+        if (word == 0) {
+            if (state->word.compare_exchange_weak(word, acquired, std::memory_order_acquire,
+                                                  std::memory_order_relaxed)) {
+                state->recursion = 1;
+                return WAIT_OBJECT_0;
+            }
+            continue;
+        }
+        if (checkOwner && !threadAlive(word & kOwnerMask)) {
+            // Its owner ended without releasing it: take it over and say so.
+            if (state->word.compare_exchange_strong(word, self | (word & kSleepersBit),
+                                                    std::memory_order_acquire,
+                                                    std::memory_order_relaxed)) {
+                state->recursion = 1;
+                return WAIT_ABANDONED;
+            }
+            continue;
+        }
+        if (milliseconds == 0 || (milliseconds != INFINITE && passed(deadline))) return WAIT_TIMEOUT;
+        if ((word & kSleepersBit) == 0 &&
+            !state->word.compare_exchange_weak(word, word | kSleepersBit, std::memory_order_relaxed,
+                                               std::memory_order_relaxed))
+            continue;
+        timespec wakeAt = checkTimeAfterNow();
+        if (milliseconds != INFINITE) wakeAt = earlier(wakeAt, deadline);
+        long rc = futex(&state->word, FUTEX_WAIT_BITSET, static_cast<int>(word | kSleepersBit),
+                        &wakeAt, FUTEX_BITSET_MATCH_ANY);
+        checkOwner = rc != 0 && errno == ETIMEDOUT;
     }
 }
 
+BOOL releaseMutex(MutexState* state) {
+    const std::uint32_t self = currentThreadId();
+    if ((state->word.load(std::memory_order_relaxed) & kOwnerMask) != self)
+        return fail(ERROR_NOT_OWNER);
+    if (--state->recursion > 0) return TRUE;
+    if (state->word.exchange(0, std::memory_order_release) & kSleepersBit)
+        futex(&state->word, FUTEX_WAKE, 1, nullptr, 0);
+    return TRUE;
+}
+
 void initializeMutex(void* memory) {
-    auto* state = static_cast<MutexState*>(memory);
-    pthread_mutexattr_t attributes;
-    ::pthread_mutexattr_init(&attributes);
-    ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-    ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    ::pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    ::pthread_mutex_init(&state->mutex, &attributes);
-    ::pthread_mutexattr_destroy(&attributes);
+    auto* state = new (memory) MutexState;
+    state->word.store(0, std::memory_order_relaxed);
+    state->recursion = 0;
 }
 
 // ---- semaphore
@@ -201,7 +282,14 @@ DWORD waitSemaphore(SemaphoreState* state, DWORD milliseconds) {
         }
         int error = rc == 0 ? 0 : errno;
         state->sleepers.fetch_sub(1, std::memory_order_seq_cst);
-        if (tryTakeCount(state)) return WAIT_OBJECT_0;
+        if (tryTakeCount(state)) {
+            // A release wakes sleepers only when the count leaves zero; counts added meanwhile
+            // are handed on by the sleeper it woke.
+            if (state->count.load(std::memory_order_seq_cst) > 0 &&
+                state->sleepers.load(std::memory_order_seq_cst) != 0)
+                futex(word, FUTEX_WAKE, 1, nullptr, 0);
+            return WAIT_OBJECT_0;
+        }
         if (error == ETIMEDOUT) return WAIT_TIMEOUT;
     }
 }
@@ -214,7 +302,7 @@ BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousC
     } while (!state->count.compare_exchange_weak(count, count + releaseCount,
                                                  std::memory_order_seq_cst,
                                                  std::memory_order_relaxed));
-    if (state->sleepers.load(std::memory_order_seq_cst) != 0)
+    if (count == 0 && state->sleepers.load(std::memory_order_seq_cst) != 0)
         futex(&state->count, FUTEX_WAKE, releaseCount, nullptr, 0);
     if (previousCount != nullptr) *previousCount = count;
     return TRUE;
@@ -294,10 +382,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
 BOOL ReleaseMutex(HANDLE mutex) {
     KernelObject* object = objectOf(mutex, ObjectKind::Mutex);
     if (object == nullptr) return FALSE;
-    int rc = ::pthread_mutex_unlock(&static_cast<MutexState*>(object->state)->mutex);
-    if (rc == EPERM) return fail(ERROR_NOT_OWNER);
-    if (rc != 0) return fail(win32ErrorFromErrno(rc));
-    return TRUE;
+    return releaseMutex(static_cast<MutexState*>(object->state));
 }
 
 HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR name) {
@@ -410,13 +495,6 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
 BOOL CloseHandle(HANDLE handle) {
     KernelObject* object = unregisterHandle(handle);
     if (object == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (object->kind == ObjectKind::Mutex &&
-        lockWord(static_cast<MutexState*>(object->state)) != 0) {
-        // A thread of ours may still own it and hold it on its robust list; the kernel reads
-        // that list when the thread ends, so the page must stay mapped.
-        pid_t owner = static_cast<pid_t>(lockWord(static_cast<MutexState*>(object->state)));
-        if (::syscall(SYS_tgkill, ::getpid(), owner, 0) == 0) object->file.headerPage = nullptr;
-    }
     releaseObject(object);
     return TRUE;
 }
