@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -297,6 +298,26 @@ TEST(Semaphore, SleeperInAnotherProcessWakesOnRelease) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(ReleaseSemaphore(semaphore, 1, nullptr));
     EXPECT_EQ(sleeper.wait(), 0);
+    EXPECT_EQ(drain(semaphore), 0);
+}
+
+TEST(Semaphore, EverySleeperWakesWhenCountsArriveOneAtATime) {
+    Handle semaphore(CreateSemaphoreA(nullptr, 0, 10, nullptr));
+    constexpr int kSleepers = 3;
+    std::atomic<int> woken{0};
+    std::vector<std::thread> sleepers;
+    for (int i = 0; i < kSleepers; ++i)
+        sleepers.emplace_back([&] {
+            if (WaitForSingleObject(semaphore, 5000) == WAIT_OBJECT_0) ++woken;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all asleep
+    // Only the first release finds the count at zero; the others must be handed on. A count
+    // that is not would leave a sleeper waiting out its whole time-out.
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kSleepers; ++i) ReleaseSemaphore(semaphore, 1, nullptr);
+    for (auto& sleeper : sleepers) sleeper.join();
+    EXPECT_EQ(woken.load(), kSleepers);
+    EXPECT_LT(quorvane::test::secondsSince(start), 2.5);
     EXPECT_EQ(drain(semaphore), 0);
 }
 
