@@ -208,9 +208,13 @@ void CQuorvaneDlg::drainSlice() {
     const bool onTop = m_bReverse != FALSE;
     bool drained = false;
     while (true) {
-        if (!m_pMailbox->receive(&m_record, kReceiveTimeoutMs)) {
-            drained = true;
-            break;
+        if (!m_pMailbox->receive(&m_record, kQuickReceiveTimeoutMs)) {
+            // The ring looks empty: show what this slice took before waiting for more.
+            model.commitStaged();
+            if (!m_pMailbox->receive(&m_record, kReceiveTimeoutMs)) {
+                drained = true;
+                break;
+            }
         }
         model.stageLine(m_formatter.formatLine(m_record, m_lineCount + 1), onTop);
         ++m_lineCount;

@@ -32,6 +32,9 @@ class CQuorvaneDlg : public QDialog {
     static constexpr int POLL_TIMER_ID = 1313;
     static constexpr int kPollPeriodMs = 500;
     static constexpr DWORD kReceiveTimeoutMs = 125;
+    // A first, short look at the ring; only when it finds nothing do the lines taken so far go
+    // to the list ahead of the full receive time-out.
+    static constexpr DWORD kQuickReceiveTimeoutMs = 1;
     // Longest run of receiving before the event loop gets its turn during a long drain.
     static constexpr int kDrainSliceMs = 40;
     static constexpr int kPresenceAttempts = 6;
