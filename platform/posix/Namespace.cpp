@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/FileDescriptor.h"
+
 namespace quorvane::platform {
 namespace {
 
@@ -30,25 +32,6 @@ struct ObjectHeader {
 };
 static_assert(sizeof(ObjectHeader) <= kStateOffset);
 
-// Owns a file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    int release() {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // Holds the name space's lock file exclusively for the lifetime of the object.
 class NamespaceLock {

@@ -16,6 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/posix/FileDescriptor.h"
+
 // A key handle owns the directory that holds the key's values and subkeys.
 struct RegistryKey {
     std::string directory;
@@ -23,6 +25,8 @@ struct RegistryKey {
 };
 
 namespace {
+
+using quorvane::platform::FileDescriptor;
 
 constexpr mode_t kDirectoryMode = 0700;
 constexpr std::size_t kMaxFileNameLength = 255;
@@ -295,25 +299,6 @@ std::optional<StoredValue> decodeValue(std::string_view text) {
     return value;
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    // Closes now so that a failing close is seen; returns 0 or errno.
-    int close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-  private:
-    int m_fd;
-};
 
 // A temporary file that is removed unless it has been renamed into place.
 class TemporaryFile {
