@@ -4,13 +4,13 @@
 # With a display, the viewer stays until you close it. Without one ($DISPLAY and
 # $WAYLAND_DISPLAY both empty), both run under Xvfb for a few seconds, a screenshot of the screen
 # is saved (QUORVANE_SCREENSHOT, default BUILD/quorvane-screenshot.png) and its path printed.
-# BUILD is QUORVANE_BUILD_DIR, default build.
+# BUILD is QUORVANE_BUILD_DIR, default build-run (the tests build in build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 quorvane_install_missing
 
-build=${QUORVANE_BUILD_DIR:-build}
+build=${QUORVANE_BUILD_DIR:-build-run}
 cmake -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j2 --target quorvane-viewer quorvane-demo
 
