@@ -227,6 +227,26 @@ TEST(Mutex, OwnerProcessKilledLeavesItAbandonedOnce) {
     EXPECT_TRUE(ReleaseMutex(mutex));
 }
 
+TEST(Mutex, WaiterAlreadyAsleepNoticesItsOwnerDying) {
+    std::string name = uniqueName("asleep");
+    Handle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
+    ChildProcess owner([&](ChildProcess& self) {
+        HANDLE opened = CreateMutexA(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(opened, INFINITE);
+        self.signal();
+        ::pause();
+        return 0;
+    });
+    ASSERT_EQ(owner.awaitSignal(), 'x');
+    DWORD result = 0;
+    std::thread waiter([&] { result = WaitForSingleObject(mutex, 5000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the waiter sleeps by now
+    owner.kill();
+    owner.wait();
+    waiter.join();
+    EXPECT_EQ(result, WAIT_ABANDONED);
+}
+
 TEST(Mutex, OwnerThreadEndingWithoutReleaseLeavesItAbandoned) {
     Handle mutex(CreateMutexA(nullptr, FALSE, nullptr));
     std::thread([&] { WaitForSingleObject(mutex, INFINITE); }).join();
