@@ -9,6 +9,7 @@
 // Owners are recognised by kernel thread id, so processes sharing objects must share a pid
 // name space, as processes of one user on one machine normally do.
 
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -21,6 +22,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -29,6 +31,7 @@
 #include <string_view>
 
 #include "platform/Win32.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/posix/HandleTable.h"
 #include "platform/posix/Namespace.h"
 
@@ -66,16 +69,25 @@ inline void cpuRelax() {
 #endif
 }
 
-timespec deadlineAfter(DWORD milliseconds) {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    now.tv_sec += milliseconds / 1000;
-    now.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (now.tv_nsec >= 1000000000L) {
-        now.tv_sec += 1;
-        now.tv_nsec -= 1000000000L;
+constexpr long kNanosecondsPerSecond = 1'000'000'000L;
+
+// The monotonic clock `nanoseconds` from now.
+timespec monotonicAfter(long long nanoseconds) {
+    timespec at{};
+    ::clock_gettime(CLOCK_MONOTONIC, &at);
+    at.tv_sec += static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
+    at.tv_nsec += static_cast<long>(nanoseconds % kNanosecondsPerSecond);
+    if (at.tv_nsec >= kNanosecondsPerSecond) {
+        at.tv_sec += 1;
+        at.tv_nsec -= kNanosecondsPerSecond;
     }
-    return now;
+    return at;
+}
+
+timespec deadlineAfter(DWORD milliseconds) { return monotonicAfter(milliseconds * 1'000'000LL); }
+
+bool before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 long futex(void* address, int operation, int value, const timespec* timeout, std::uint32_t mask) {
@@ -151,34 +163,16 @@ bool threadAlive(std::uint32_t threadId) {
     if (::syscall(SYS_tkill, static_cast<pid_t>(threadId), 0) != 0 && errno == ESRCH) return false;
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%u/stat", threadId);
-    FILE* file = std::fopen(path, "re");
-    if (file == nullptr) return errno != ENOENT;
-    char state = 'R';
-    int scanned = std::fscanf(file, "%*d (%*[^)]) %c", &state);
-    std::fclose(file);
-    return !(scanned == 1 && (state == 'Z' || state == 'X'));
-}
-
-timespec earlier(const timespec& a, const timespec& b) {
-    return (a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec)) ? a : b;
-}
-
-bool passed(const timespec& deadline) {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return earlier(deadline, now).tv_sec == deadline.tv_sec &&
-           earlier(deadline, now).tv_nsec == deadline.tv_nsec;
-}
-
-timespec checkTimeAfterNow() {
-    timespec at{};
-    ::clock_gettime(CLOCK_MONOTONIC, &at);
-    at.tv_nsec += kOwnerCheckIntervalNs;
-    if (at.tv_nsec >= 1000000000L) {
-        at.tv_sec += 1;
-        at.tv_nsec -= 1000000000L;
-    }
-    return at;
+    FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return errno != ENOENT;
+    char text[512];
+    ssize_t length = ::read(fd.get(), text, sizeof text - 1);
+    if (length <= 0) return true;
+    text[length] = '\0';
+    // "pid (name) S ...": the name may itself hold parentheses, the state follows the last one.
+    const char* close = std::strrchr(text, ')');
+    if (close == nullptr || close[1] != ' ') return true;
+    return close[2] != 'Z' && close[2] != 'X';
 }
 
 DWORD waitMutex(MutexState* state, DWORD milliseconds) {
@@ -234,13 +228,14 @@ DWORD waitMutex(MutexState* state, DWORD milliseconds) {
             }
             continue;
         }
-        if (milliseconds == 0 || (milliseconds != INFINITE && passed(deadline))) return WAIT_TIMEOUT;
+        if (milliseconds == 0 || (milliseconds != INFINITE && !before(monotonicAfter(0), deadline)))
+            return WAIT_TIMEOUT;
         if ((word & kSleepersBit) == 0 &&
             !state->word.compare_exchange_weak(word, word | kSleepersBit, std::memory_order_relaxed,
                                                std::memory_order_relaxed))
             continue;
-        timespec wakeAt = checkTimeAfterNow();
-        if (milliseconds != INFINITE) wakeAt = earlier(wakeAt, deadline);
+        timespec wakeAt = monotonicAfter(kOwnerCheckIntervalNs);
+        if (milliseconds != INFINITE && before(deadline, wakeAt)) wakeAt = deadline;
         long rc = futex(&state->word, FUTEX_WAIT_BITSET, static_cast<int>(word | kSleepersBit),
                         &wakeAt, FUTEX_BITSET_MATCH_ANY);
         checkOwner = rc != 0 && errno == ETIMEDOUT;

@@ -241,9 +241,9 @@ TEST(Mutex, WaiterAlreadyAsleepNoticesItsOwnerDying) {
     DWORD result = 0;
     std::thread waiter([&] { result = WaitForSingleObject(mutex, 5000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the waiter sleeps by now
-    owner.kill();
-    owner.wait();
+    owner.kill();  // and left unreaped: a zombie owns nothing
     waiter.join();
+    owner.wait();
     EXPECT_EQ(result, WAIT_ABANDONED);
 }
 
