@@ -136,8 +136,13 @@ DWORD initializeFile(int fd, ObjectKind kind, std::string_view name, std::uint64
 
 DWORD namespaceDirectory(std::string& directory) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string loginRuntime = "/run/user/" + std::to_string(::geteuid());
     if (runtime != nullptr && runtime[0] == '/') {
         directory = std::string(runtime) + "/quorvane";
+    } else if (verifyPrivateDirectory(loginRuntime) == ERROR_SUCCESS) {
+        // What XDG_RUNTIME_DIR names in a login session: a program started without it (a cron
+        // job, a service) still meets the programs of the user's desktop.
+        directory = loginRuntime + "/quorvane";
     } else {
         struct stat info {};
         const char* base = (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm"
