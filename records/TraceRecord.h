@@ -15,8 +15,8 @@ struct TraceRecord {
     char entryName[kEntryNameSize];
     char entryText[kEntryTextSize];
     char originName[kOriginNameSize];
-    std::int64_t timestamp;  // seconds since 1970-01-01 UTC
-    std::int32_t depthDelta;  // < 0 applied before indenting, > 0 after
+    std::int64_t timestamp;     // seconds since 1970-01-01 UTC
+    std::int32_t depthDelta;    // < 0 applied before indenting, > 0 after
     std::uint8_t reserved1[8];  // written by the client library, never read by the viewer
     std::uint32_t senderKey;
     std::uint8_t reserved2[4];  // written by the client library, never read by the viewer

@@ -4,7 +4,7 @@
 // Owning pointer with typed access to the held object.
 template <typename T>
 class CMclDerivedAutoPtr : public CMclKernelAutoPtr {
-public:
+  public:
     explicit CMclDerivedAutoPtr(T* object = nullptr) : CMclKernelAutoPtr(object) {}
     ~CMclDerivedAutoPtr() override = default;
 

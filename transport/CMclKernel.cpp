@@ -27,4 +27,6 @@ void CMclKernel::adoptCreated(HANDLE handle, bool named) {
     m_status = named ? GetLastError() : ERROR_SUCCESS;
 }
 
-void CMclKernel::raiseStatus() const { raiseMclError(m_status, kSourceName, kRaiseLine); }
+void CMclKernel::raiseStatus() const {
+    raiseMclError(m_status, kSourceName, kRaiseLine);
+}

@@ -6,7 +6,7 @@
 // opens the one another process created, and records which in `m_status`: 0 created (or
 // unnamed), 183 opened. Failure raises the Win32 code.
 class CMclKernel : public CMclWaitableObject {
-public:
+  public:
     CMclKernel(const CMclKernel&) = delete;
     CMclKernel& operator=(const CMclKernel&) = delete;
 
@@ -17,7 +17,7 @@ public:
     // Returns the wait result unchanged: 0, 128 (abandoned mutex), 258 (time-out) or WAIT_FAILED.
     DWORD waitFor(DWORD milliseconds) const;
 
-protected:
+  protected:
     CMclKernel() = default;
     // Records the outcome of a create call that returned `handle`; raises on failure.
     void adoptCreated(HANDLE handle, bool named);

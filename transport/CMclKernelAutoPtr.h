@@ -3,7 +3,7 @@
 
 // Owning pointer to one kernel object (may be empty).
 class CMclKernelAutoPtr {
-public:
+  public:
     explicit CMclKernelAutoPtr(CMclKernel* object = nullptr) : m_object(object) {}
     CMclKernelAutoPtr(const CMclKernelAutoPtr&) = delete;
     CMclKernelAutoPtr& operator=(const CMclKernelAutoPtr&) = delete;
@@ -16,8 +16,10 @@ public:
     }
     bool isNull() const { return m_object == nullptr; }
 
-protected:
+  protected:
     CMclKernel* m_object;
 };
 
-inline CMclKernelAutoPtr::~CMclKernelAutoPtr() { delete m_object; }
+inline CMclKernelAutoPtr::~CMclKernelAutoPtr() {
+    delete m_object;
+}

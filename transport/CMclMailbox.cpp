@@ -74,9 +74,9 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     m_status = ERROR_SUCCESS;
     m_isCreator = false;
 
-    m_guardMutex.reset(allocated(new (std::nothrow) CMclMutex(TRUE, ObjectName(kGuardPrefix, name).text,
-                                                              securityAttributes),
-                                 kGuardLine));
+    m_guardMutex.reset(allocated(
+        new (std::nothrow) CMclMutex(TRUE, ObjectName(kGuardPrefix, name).text, securityAttributes),
+        kGuardLine));
     if (m_guardMutex->getStatus() == ERROR_ALREADY_EXISTS) {
         // The creator holds the guard until the header is written.
         m_guardMutex->waitFor(INFINITE);
@@ -85,14 +85,16 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
         m_isCreator = true;
     }
 
-    m_freeCountSemaphore.reset(allocated(
-        new (std::nothrow) CMclSemaphore(static_cast<LONG>(slotCount), static_cast<LONG>(slotCount),
-                                         ObjectName(kFreeCountPrefix, name).text, securityAttributes),
-        kFreeCountLine));
-    m_pendingCountSemaphore.reset(allocated(
-        new (std::nothrow) CMclSemaphore(0, static_cast<LONG>(slotCount),
-                                         ObjectName(kPendingCountPrefix, name).text, securityAttributes),
-        kPendingCountLine));
+    m_freeCountSemaphore.reset(
+        allocated(new (std::nothrow)
+                      CMclSemaphore(static_cast<LONG>(slotCount), static_cast<LONG>(slotCount),
+                                    ObjectName(kFreeCountPrefix, name).text, securityAttributes),
+                  kFreeCountLine));
+    m_pendingCountSemaphore.reset(
+        allocated(new (std::nothrow)
+                      CMclSemaphore(0, static_cast<LONG>(slotCount),
+                                    ObjectName(kPendingCountPrefix, name).text, securityAttributes),
+                  kPendingCountLine));
 
     auto* base = static_cast<unsigned char*>(m_sharedMemory.getView());
     m_header = reinterpret_cast<MailboxHeader*>(base);
@@ -104,9 +106,9 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
 
     // A ring made by another process must have our geometry, and its section must really hold
     // it: an existing section of that name keeps its own size.
-    if (!m_isCreator && (m_header->slotCount != slotCount || m_header->slotSize != slotSize ||
-                         viewSize(base) < static_cast<std::uint64_t>(slotCount) * slotSize +
-                                              kMailboxDataOffset)) {
+    if (!m_isCreator &&
+        (m_header->slotCount != slotCount || m_header->slotSize != slotSize ||
+         viewSize(base) < static_cast<std::uint64_t>(slotCount) * slotSize + kMailboxDataOffset)) {
         m_status = ERROR_INVALID_PARAMETER;
         raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, kGeometryLine);
     }

@@ -14,7 +14,7 @@
 // The constructor raises a Win32 code on failure: the platform's code, 87 for a geometry that
 // disagrees with the existing ring or does not fit in 32 bits, 206 for a name too long.
 class CMclMailbox {
-public:
+  public:
     CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
                 LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
     CMclMailbox(const CMclMailbox&) = delete;
@@ -42,8 +42,7 @@ public:
     // The longest mailbox name whose composed object names still fit the name buffer.
     static constexpr std::size_t kMaxNameLength = 229;
 
-private:
-
+  private:
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;
     unsigned char* m_data = nullptr;

@@ -9,4 +9,6 @@ CMclMutex::~CMclMutex() {
     if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE) ReleaseMutex(m_handle);
 }
 
-BOOL CMclMutex::release() { return ReleaseMutex(m_handle); }
+BOOL CMclMutex::release() {
+    return ReleaseMutex(m_handle);
+}

@@ -4,7 +4,7 @@
 // A mutex owned by a thread. Destruction releases it first (so the destroying owner releases
 // rather than abandons it), then closes it.
 class CMclMutex : public CMclKernel {
-public:
+  public:
     CMclMutex(BOOL initialOwner, LPCSTR name, LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
     ~CMclMutex() override;
 

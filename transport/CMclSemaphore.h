@@ -3,7 +3,7 @@
 
 // A counting semaphore with a maximum count.
 class CMclSemaphore : public CMclKernel {
-public:
+  public:
     CMclSemaphore(LONG initialCount, LONG maximumCount, LPCSTR name,
                   LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
     ~CMclSemaphore() override;

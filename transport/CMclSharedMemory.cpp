@@ -10,8 +10,8 @@ constexpr int kMapLine = 36;
 
 CMclSharedMemory::CMclSharedMemory(DWORD size, LPCSTR name,
                                    LPSECURITY_ATTRIBUTES securityAttributes) {
-    m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, securityAttributes, PAGE_READWRITE, 0,
-                                   size, name);
+    m_mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, securityAttributes, PAGE_READWRITE, 0, size, name);
     if (m_mapping == nullptr || m_mapping == INVALID_HANDLE_VALUE) {
         m_mapping = nullptr;
         m_status = GetLastError();

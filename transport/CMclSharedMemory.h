@@ -3,7 +3,7 @@
 
 // A named shared-memory section, zero-filled when created, mapped whole into this process.
 class CMclSharedMemory {
-public:
+  public:
     CMclSharedMemory(DWORD size, LPCSTR name, LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
     CMclSharedMemory(const CMclSharedMemory&) = delete;
     CMclSharedMemory& operator=(const CMclSharedMemory&) = delete;
@@ -13,7 +13,7 @@ public:
     bool isCreator() const { return m_isCreator; }
     DWORD getStatus() const { return m_status; }
 
-private:
+  private:
     void* m_view = nullptr;
     HANDLE m_mapping = nullptr;
     bool m_isCreator = false;

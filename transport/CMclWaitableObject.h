@@ -2,6 +2,6 @@
 
 // Root of the kernel-object tree; holds no data.
 class CMclWaitableObject {
-public:
+  public:
     virtual ~CMclWaitableObject() = default;
 };

@@ -7,7 +7,7 @@ namespace quorvane::platform {
 
 // Owns a file descriptor and closes it when it goes.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -28,7 +28,7 @@ public:
         return ::close(fd) == 0 ? 0 : errno;
     }
 
-private:
+  private:
     int m_fd;
 };
 

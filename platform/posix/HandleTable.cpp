@@ -21,7 +21,7 @@ struct Chunk {
 };
 
 class Table {
-public:
+  public:
     HANDLE add(KernelObject* object) {
         std::lock_guard<std::mutex> guard(m_mutex);
         std::uint32_t index;
@@ -40,7 +40,8 @@ public:
         Slot& slot = slotAt(index);
         slot.object.store(object, std::memory_order_release);
         std::uint64_t generation = slot.generation.load(std::memory_order_relaxed);
-        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(generation << 32 | (index + 1)));
+        return reinterpret_cast<HANDLE>(
+            static_cast<std::uintptr_t>(generation << 32 | (index + 1)));
     }
 
     KernelObject* find(HANDLE handle) const {
@@ -69,19 +70,22 @@ public:
         return object;
     }
 
-private:
+  private:
     bool decode(HANDLE handle, std::uint32_t& index, std::uint32_t& generation) const {
         auto value = reinterpret_cast<std::uintptr_t>(handle);
         std::uint32_t low = static_cast<std::uint32_t>(value);
         generation = static_cast<std::uint32_t>(static_cast<std::uint64_t>(value) >> 32);
-        if (low == 0 || generation == 0 || value == reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE))
+        if (low == 0 || generation == 0 ||
+            value == reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE))
             return false;
         index = low - 1;
         return index < kChunkSize * kChunkCount;
     }
 
     Slot& slotAt(std::uint32_t index) {
-        return m_chunks[index >> kChunkBits].load(std::memory_order_relaxed)->slots[index & (kChunkSize - 1)];
+        return m_chunks[index >> kChunkBits]
+            .load(std::memory_order_relaxed)
+            ->slots[index & (kChunkSize - 1)];
     }
 
     std::mutex m_mutex;
@@ -99,16 +103,26 @@ Table& table() {
 
 }  // namespace
 
-KernelObject::~KernelObject() { closeNamed(file); }
+KernelObject::~KernelObject() {
+    closeNamed(file);
+}
 
-void retainObject(KernelObject* object) { object->references.fetch_add(1, std::memory_order_relaxed); }
+void retainObject(KernelObject* object) {
+    object->references.fetch_add(1, std::memory_order_relaxed);
+}
 
 void releaseObject(KernelObject* object) {
     if (object->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete object;
 }
 
-HANDLE registerHandle(KernelObject* object) { return table().add(object); }
-KernelObject* lookupHandle(HANDLE handle) { return table().find(handle); }
-KernelObject* unregisterHandle(HANDLE handle) { return table().remove(handle); }
+HANDLE registerHandle(KernelObject* object) {
+    return table().add(object);
+}
+KernelObject* lookupHandle(HANDLE handle) {
+    return table().find(handle);
+}
+KernelObject* unregisterHandle(HANDLE handle) {
+    return table().remove(handle);
+}
 
 }  // namespace quorvane::platform

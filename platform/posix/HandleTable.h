@@ -20,7 +20,7 @@ struct SemaphoreState;
 struct KernelObject {
     ObjectKind kind = ObjectKind::Mutex;
     std::atomic<int> references{1};
-    NamedObjectFile file;  // an unnamed object has an anonymous file and no path
+    NamedObjectFile file;   // an unnamed object has an anonymous file and no path
     void* state = nullptr;  // MutexState or SemaphoreState, inside the header page
 
     ~KernelObject();

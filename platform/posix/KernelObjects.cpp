@@ -84,7 +84,9 @@ timespec monotonicAfter(long long nanoseconds) {
     return at;
 }
 
-timespec deadlineAfter(DWORD milliseconds) { return monotonicAfter(milliseconds * 1'000'000LL); }
+timespec deadlineAfter(DWORD milliseconds) {
+    return monotonicAfter(milliseconds * 1'000'000LL);
+}
 
 bool before(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
@@ -115,8 +117,8 @@ HANDLE createObject(ObjectKind kind, LPCSTR name, std::uint64_t sectionSize,
     if (name == nullptr || name[0] == '\0')
         status = createAnonymous(kind, sectionSize, initialize, object->file);
     else
-        status = createOrOpenNamed(kind, std::string_view(name), sectionSize, initialize,
-                                   object->file);
+        status =
+            createOrOpenNamed(kind, std::string_view(name), sectionSize, initialize, object->file);
     if (status != ERROR_SUCCESS && status != ERROR_ALREADY_EXISTS) return failHandle(status);
     object->state = static_cast<char*>(object->file.headerPage) + kStateOffset;
     created = status == ERROR_SUCCESS;
@@ -309,9 +311,8 @@ BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousC
     std::int32_t count = state->count.load(std::memory_order_relaxed);
     do {
         if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
-    } while (!state->count.compare_exchange_weak(count, count + releaseCount,
-                                                 std::memory_order_seq_cst,
-                                                 std::memory_order_relaxed));
+    } while (!state->count.compare_exchange_weak(
+        count, count + releaseCount, std::memory_order_seq_cst, std::memory_order_relaxed));
     if (count == 0 && state->sleepers.load(std::memory_order_seq_cst) != 0)
         futex(&state->count, FUTEX_WAKE, releaseCount, nullptr, 0);
     if (previousCount != nullptr) *previousCount = count;
@@ -340,8 +341,12 @@ std::map<const void*, View>& views() {
 
 using namespace quorvane::platform;
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 DWORD win32ErrorFromErrno(int error) {
     switch (error) {

@@ -32,10 +32,9 @@ struct ObjectHeader {
 };
 static_assert(sizeof(ObjectHeader) <= kStateOffset);
 
-
 // Holds the name space's lock file exclusively for the lifetime of the object.
 class NamespaceLock {
-public:
+  public:
     explicit NamespaceLock(const std::string& directory) {
         std::string path = directory + "/" + kLockFileName;
         m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -57,7 +56,7 @@ public:
     }
     DWORD error() const { return m_error; }
 
-private:
+  private:
     int m_fd = -1;
     DWORD m_error = ERROR_SUCCESS;
 };
@@ -145,8 +144,8 @@ DWORD namespaceDirectory(std::string& directory) {
         directory = loginRuntime + "/quorvane";
     } else {
         struct stat info {};
-        const char* base = (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm"
-                                                                                    : "/tmp";
+        const char* base =
+            (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm" : "/tmp";
         directory = std::string(base) + "/quorvane-" + std::to_string(::geteuid());
     }
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return win32ErrorFromErrno(errno);
@@ -199,11 +198,13 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
     if (freePosition < 0) return ERROR_NOT_ENOUGH_MEMORY;
 
     std::string path = objectPath(directory, name, freePosition);
-    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) return win32ErrorFromErrno(errno);
     void* page = nullptr;
     DWORD error = initializeFile(fd.get(), kind, name, sectionSize, initialize, page);
-    if (error == ERROR_SUCCESS && !flockRetrying(fd.get(), LOCK_SH)) error = win32ErrorFromErrno(errno);
+    if (error == ERROR_SUCCESS && !flockRetrying(fd.get(), LOCK_SH))
+        error = win32ErrorFromErrno(errno);
     if (error != ERROR_SUCCESS) {
         if (page != nullptr) ::munmap(page, kPageSize);
         ::unlink(path.c_str());
@@ -217,8 +218,8 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
     return ERROR_SUCCESS;
 }
 
-DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize, const StateInitializer& initialize,
-                      NamedObjectFile& out) {
+DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize,
+                      const StateInitializer& initialize, NamedObjectFile& out) {
     FileDescriptor fd(::memfd_create("quorvane", MFD_CLOEXEC));
     if (fd.get() < 0) return win32ErrorFromErrno(errno);
     void* page = nullptr;

@@ -27,7 +27,7 @@ constexpr std::size_t kMaxStoredNameLength = 1536;
 // One process's hold on a named object's file.
 struct NamedObjectFile {
     int fd = -1;
-    void* headerPage = nullptr;  // the mapped header page (state at kStateOffset)
+    void* headerPage = nullptr;     // the mapped header page (state at kStateOffset)
     std::uint64_t sectionSize = 0;  // for sections: the size as created
     std::string path;
     int ownerPid = 0;  // the process that opened it
@@ -44,8 +44,8 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
                         const StateInitializer& initialize, NamedObjectFile& out);
 
 // Creates an unnamed object private to this process, laid out like a named one.
-DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize, const StateInitializer& initialize,
-                      NamedObjectFile& out);
+DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize,
+                      const StateInitializer& initialize, NamedObjectFile& out);
 
 // Gives up this process's hold; removes the object when it was the last holder.
 void closeNamed(NamedObjectFile& file);

@@ -299,7 +299,6 @@ std::optional<StoredValue> decodeValue(std::string_view text) {
     return value;
 }
 
-
 // A temporary file that is removed unless it has been renamed into place.
 class TemporaryFile {
   public:

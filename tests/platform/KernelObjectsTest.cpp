@@ -56,8 +56,9 @@ TEST(NamedObjects, AllKindsShareOneNameSpace) {
     SetLastError(0);
     EXPECT_EQ(CreateMutexA(nullptr, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str()),
-              nullptr);
+    EXPECT_EQ(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str()),
+        nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     // The failed attempts changed nothing.
     EXPECT_EQ(drain(semaphore), 1);
@@ -110,8 +111,8 @@ TEST(NamedObjects, ObjectEndsWithItsLastHandleAndIsCreatedAfresh) {
 TEST(NamedObjects, ObjectEndsWhenItsLastHolderIsKilled) {
     std::string name = uniqueName("killed");
     ChildProcess holder([&](ChildProcess& self) {
-        HANDLE section =
-            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+        HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                            name.c_str());
         auto* view = static_cast<char*>(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0));
         std::strcpy(view, "stale");
         self.signal();
@@ -276,7 +277,7 @@ TEST(Semaphore, CountsUpToItsMaximumAndRefusesMore) {
     previous = -1;
     EXPECT_FALSE(ReleaseSemaphore(semaphore, 1, &previous));
     EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
-    EXPECT_EQ(previous, -1);  // not written on refusal
+    EXPECT_EQ(previous, -1);         // not written on refusal
     EXPECT_EQ(drain(semaphore), 3);  // the refused releases changed nothing
     EXPECT_FALSE(ReleaseSemaphore(semaphore, 4, nullptr));
     EXPECT_TRUE(ReleaseSemaphore(semaphore, 3, nullptr));
@@ -394,7 +395,8 @@ TEST(Section, IsZeroFilledSharedAndKeepsItsCreatedSize) {
         HANDLE opened =
             CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 50, name.c_str());
         if (GetLastError() != ERROR_ALREADY_EXISTS) return 1;
-        auto* other = static_cast<unsigned char*>(MapViewOfFile(opened, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        auto* other =
+            static_cast<unsigned char*>(MapViewOfFile(opened, FILE_MAP_ALL_ACCESS, 0, 0, 0));
         MEMORY_BASIC_INFORMATION info{};
         if (VirtualQuery(other, &info, sizeof info) == 0 || info.RegionSize != 10000) return 2;
         if (other[9999] != 42) return 3;
@@ -415,7 +417,8 @@ TEST(Section, ViewKeepsSectionAliveAfterItsHandleCloses) {
     ASSERT_NE(view, nullptr);
     view[0] = 'k';
     CloseHandle(section);
-    Handle again(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str()));
+    Handle again(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str()));
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     auto* second = static_cast<char*>(MapViewOfFile(again, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     EXPECT_EQ(second[0], 'k');
@@ -424,13 +427,14 @@ TEST(Section, ViewKeepsSectionAliveAfterItsHandleCloses) {
 }
 
 TEST(Section, SizeZeroAndFileBackingAreRefused) {
-    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr);
+    EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr),
+              nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 // The name space directory of a test run, private to it.
 class PrivateNamespace : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/quorvane-ns-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);

@@ -23,7 +23,7 @@ inline std::string uniqueName(const std::string& stem) {
 // into the test framework: it leaves with _exit so that no destructor of the parent's objects
 // runs twice.
 class ChildProcess {
-public:
+  public:
     explicit ChildProcess(const std::function<int(ChildProcess&)>& body) {
         if (::pipe(m_toParent) != 0 || ::pipe(m_toChild) != 0) return;
         std::fflush(nullptr);
@@ -82,7 +82,7 @@ public:
         return m_status;
     }
 
-private:
+  private:
     pid_t m_pid = -1;
     int m_toParent[2] = {-1, -1};
     int m_toChild[2] = {-1, -1};

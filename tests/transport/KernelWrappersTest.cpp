@@ -16,11 +16,12 @@ namespace {
 
 // A semaphore that counts its destructions.
 class CountedSemaphore : public CMclSemaphore {
-public:
-    explicit CountedSemaphore(int& destroyed) : CMclSemaphore(0, 1, nullptr), m_destroyed(destroyed) {}
+  public:
+    explicit CountedSemaphore(int& destroyed)
+        : CMclSemaphore(0, 1, nullptr), m_destroyed(destroyed) {}
     ~CountedSemaphore() override { ++m_destroyed; }
 
-private:
+  private:
     int& m_destroyed;
 };
 
@@ -67,7 +68,10 @@ TEST(KernelWrappers, InitialOwnerOfAnExistingMutexMustWait) {
 TEST(KernelWrappers, DestroyingAnOwnedMutexReleasesRatherThanAbandons) {
     std::string name = uniqueName("destroy");
     CMclMutex watcher(FALSE, name.c_str());
-    { CMclMutex owner(TRUE, name.c_str()); owner.waitFor(0); }
+    {
+        CMclMutex owner(TRUE, name.c_str());
+        owner.waitFor(0);
+    }
     // `owner` opened the existing mutex, took it once and released it on destruction.
     EXPECT_EQ(watcher.waitFor(0), WAIT_OBJECT_0);
     EXPECT_TRUE(watcher.release());

@@ -47,7 +47,9 @@ struct HeaderView {
     MailboxHeader* operator->() { return static_cast<MailboxHeader*>(memory.getView()); }
 };
 
-std::string guardName(const std::string& mailbox) { return std::string("MailboxGuardMutex::") + mailbox; }
+std::string guardName(const std::string& mailbox) {
+    return std::string("MailboxGuardMutex::") + mailbox;
+}
 
 TEST(MailboxConstruction, CreatorWritesHeaderAndOpenerInAnotherProcessLeavesIt) {
     std::string name = uniqueName("mbx");
@@ -78,7 +80,8 @@ TEST(MailboxConstruction, GeometryMismatchRaises87AndLeavesNothingOpen) {
     std::string name = uniqueName("geometry");
     {
         CMclMailbox creator(8, kSlotSize, name.c_str());
-        EXPECT_EQ(raisedBy([&] { CMclMailbox(9, kSlotSize, name.c_str()); }), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(raisedBy([&] { CMclMailbox(9, kSlotSize, name.c_str()); }),
+                  ERROR_INVALID_PARAMETER);
         EXPECT_EQ(raisedBy([&] { CMclMailbox(8, kSlotSize + 4, name.c_str()); }),
                   ERROR_INVALID_PARAMETER);
         // The guard was released: the creator's ring still works.
@@ -103,7 +106,8 @@ TEST(MailboxConstruction, SectionSmallerThanItsHeaderClaimsIsRefused) {
     CMclSharedMemory section(kMailboxDataOffset + kSlotSize, name.c_str());
     CMclMutex guard(FALSE, guardName(name).c_str());
     *static_cast<MailboxHeader*>(section.getView()) = MailboxHeader{1000, kSlotSize, 20, 0, 0};
-    EXPECT_EQ(raisedBy([&] { CMclMailbox(1000, kSlotSize, name.c_str()); }), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(raisedBy([&] { CMclMailbox(1000, kSlotSize, name.c_str()); }),
+              ERROR_INVALID_PARAMETER);
 }
 
 TEST(MailboxConstruction, BadArgumentsRaiseBeforeAnythingIsCreated) {
