@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 
 namespace {
@@ -175,6 +176,13 @@ std::string cpuModel() {
         return start == std::string::npos ? std::string() : line.substr(start);
     }
     return "unknown CPU";
+}
+
+std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    const unsigned long long value = std::strtoull(text, nullptr, 10);
+    return value > 0 ? value : fallback;
 }
 
 bool quietMachine(int argc, char** argv) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -71,3 +72,7 @@ std::string cpuModel();
 
 // Whether the command line asks to leave out the machine line (the run script prints it once).
 bool quietMachine(int argc, char** argv);
+
+// The positive whole number in environment variable `name`, or `fallback` when it is unset,
+// empty or not positive (how a run is shortened while working on a piece).
+std::uint64_t environmentNumber(const char* name, std::uint64_t fallback);

@@ -23,13 +23,6 @@ constexpr double kTargetRatio = 5.0;
 
 volatile std::uint64_t g_sink;
 
-std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
-    const unsigned long long value = std::strtoull(text, nullptr, 10);
-    return value > 0 ? value : fallback;
-}
-
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {

@@ -29,13 +29,6 @@ constexpr double kBytesPerMegabyte = 1e6;
 
 using Clock = std::chrono::steady_clock;
 
-std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
-    const unsigned long long value = std::strtoull(text, nullptr, 10);
-    return value > 0 ? value : fallback;
-}
-
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }

@@ -32,13 +32,6 @@ struct Contender {
     std::vector<std::string> failures;
 };
 
-std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return fallback;
-    const unsigned long long value = std::strtoull(text, nullptr, 10);
-    return value > 0 ? value : fallback;
-}
-
 volatile std::uint64_t g_sink;
 
 // QUORVANE_BENCH_PEERS (a list such as "boost,pipe") limits the peers run beside the mailbox;
