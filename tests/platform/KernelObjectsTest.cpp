@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,17 @@ int drain(HANDLE semaphore) {
     int taken = 0;
     while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0) ++taken;
     return taken;
+}
+
+// The body of a child that takes the named mutex, says so, and holds it until it is killed.
+std::function<int(ChildProcess&)> owningUntilKilled(const std::string& name) {
+    return [name](ChildProcess& self) {
+        HANDLE opened = CreateMutexA(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(opened, INFINITE);
+        self.signal();
+        ::pause();
+        return 0;
+    };
 }
 
 TEST(NamedObjects, CreateReportsNewThenOtherProcessOpensWithAlreadyExists) {
@@ -211,13 +223,7 @@ TEST(Mutex, ReleaseByAnotherThreadFailsAndChangesNothing) {
 TEST(Mutex, OwnerProcessKilledLeavesItAbandonedOnce) {
     std::string name = uniqueName("abandon");
     Handle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
-    ChildProcess owner([&](ChildProcess& self) {
-        HANDLE opened = CreateMutexA(nullptr, FALSE, name.c_str());
-        WaitForSingleObject(opened, INFINITE);
-        self.signal();
-        ::pause();
-        return 0;
-    });
+    ChildProcess owner(owningUntilKilled(name));
     ASSERT_EQ(owner.awaitSignal(), 'x');
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
     owner.kill();
@@ -231,13 +237,7 @@ TEST(Mutex, OwnerProcessKilledLeavesItAbandonedOnce) {
 TEST(Mutex, WaiterAlreadyAsleepNoticesItsOwnerDying) {
     std::string name = uniqueName("asleep");
     Handle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
-    ChildProcess owner([&](ChildProcess& self) {
-        HANDLE opened = CreateMutexA(nullptr, FALSE, name.c_str());
-        WaitForSingleObject(opened, INFINITE);
-        self.signal();
-        ::pause();
-        return 0;
-    });
+    ChildProcess owner(owningUntilKilled(name));
     ASSERT_EQ(owner.awaitSignal(), 'x');
     DWORD result = 0;
     std::thread waiter([&] { result = WaitForSingleObject(mutex, 5000); });
