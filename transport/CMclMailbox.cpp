@@ -80,8 +80,8 @@ class Deadline {
     }
     DWORD remainingMs() const {
         if (m_timeoutMs == 0 || m_timeoutMs == INFINITE) return m_timeoutMs;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            m_end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now());
         return left.count() <= 0 ? 0 : static_cast<DWORD>(left.count());
     }
 

@@ -337,9 +337,9 @@ BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousC
     do {
         count = static_cast<std::int32_t>(word & kCountMask);
         if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
-    } while (!state->word.compare_exchange_weak(
-        word, static_cast<std::uint32_t>(count + releaseCount), std::memory_order_seq_cst,
-        std::memory_order_relaxed));
+    } while (
+        !state->word.compare_exchange_weak(word, static_cast<std::uint32_t>(count + releaseCount),
+                                           std::memory_order_seq_cst, std::memory_order_relaxed));
     if (word & kWaitersBit) futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
     if (previousCount != nullptr) *previousCount = count;
     return TRUE;
