@@ -202,8 +202,9 @@ void HeldFiles::removeOwnLeftovers() {
         NamespaceLock lock(directory);
         if (lock.error() != ERROR_SUCCESS) continue;
         std::lock_guard guard(self.mutex);
-        // Several handles of this process on one object each hold a lock of their own: keep
-        // one per file, so that the last-holder test below sees only the other processes. The
+        // Several handles of this process on one object each hold a lock of their own: drop all
+        // but one per file, so that the last-holder test below sees only the other processes.
+        // The lock is dropped, not the descriptor: a mapped header page would keep it alive. The
         // views stay mapped, so threads still tracing keep working until the process is gone.
         std::vector<NamedObjectFile*> kept;
         for (NamedObjectFile* file : self.m_files) {
@@ -214,8 +215,7 @@ void HeldFiles::removeOwnLeftovers() {
                 return other->path == file->path;
             });
             if (seen) {
-                ::close(file->fd);
-                file->fd = -1;
+                ::flock(file->fd, LOCK_UN);
             } else {
                 kept.push_back(file);
             }
