@@ -56,19 +56,32 @@ QUORVANE_API uint64_t quorvane_dropped_count(void);
 
 #else /* QUORVANE_DISABLE */
 
-#define quorvane_trace(...) (0)
-#define quorvane_enter(...) (0)
-#define quorvane_leave(entry_name) (0)
-#define quorvane_trace_text(depth_delta, entry_name, entry_text) (0)
-#define quorvane_set_origin(origin_name) ((void)0)
-#define quorvane_set_sender_key(sender_key) ((void)0)
-#define quorvane_clear_sender_key() ((void)0)
-#define quorvane_enabled() (0)
-#define quorvane_disabled_code() ((uint32_t)0)
-#define quorvane_disabled_reason() ("tracing was compiled out (QUORVANE_DISABLE)")
-#define quorvane_viewer_running() (0)
-#define quorvane_posted_count() ((uint64_t)0)
-#define quorvane_dropped_count() ((uint64_t)0)
+/* Calls of functions that do nothing, so that an unused result draws no warning; the macros
+   drop the arguments unevaluated. */
+static inline int quorvane_off_int(void) {
+    return 0;
+}
+static inline void quorvane_off_void(void) {}
+static inline uint64_t quorvane_off_count(void) {
+    return 0;
+}
+static inline const char* quorvane_off_reason(void) {
+    return "tracing was compiled out (QUORVANE_DISABLE)";
+}
+
+#define quorvane_trace(...) quorvane_off_int()
+#define quorvane_enter(...) quorvane_off_int()
+#define quorvane_leave(entry_name) quorvane_off_int()
+#define quorvane_trace_text(depth_delta, entry_name, entry_text) quorvane_off_int()
+#define quorvane_set_origin(origin_name) quorvane_off_void()
+#define quorvane_set_sender_key(sender_key) quorvane_off_void()
+#define quorvane_clear_sender_key() quorvane_off_void()
+#define quorvane_enabled() quorvane_off_int()
+#define quorvane_disabled_code() ((uint32_t)quorvane_off_int())
+#define quorvane_disabled_reason() quorvane_off_reason()
+#define quorvane_viewer_running() quorvane_off_int()
+#define quorvane_posted_count() quorvane_off_count()
+#define quorvane_dropped_count() quorvane_off_count()
 
 #endif /* QUORVANE_DISABLE */
 
