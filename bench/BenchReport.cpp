@@ -93,6 +93,8 @@ std::string unitText(double value, Unit unit) {
             return scaled(value, "B/s", kKilo, kDecimal);
         case Unit::Milliseconds:
             return printed("%.1f %s", value, "ms");
+        case Unit::Nanoseconds:
+            return printed("%.0f %s", value, "ns");
         case Unit::Ratio:
             return printed("%.2f %s", value, "x");
     }

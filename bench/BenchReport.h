@@ -25,7 +25,7 @@ class Samples {
 enum class Better { Higher, Lower, Within };
 
 // How a figure is written in the table.
-enum class Unit { PerSecond, Bytes, BytesPerSecond, Milliseconds, Ratio };
+enum class Unit { PerSecond, Bytes, BytesPerSecond, Milliseconds, Nanoseconds, Ratio };
 
 // Number text: up to two decimals, trailing zeros dropped ("2.5", "1200000").
 std::string plainNumber(double value);

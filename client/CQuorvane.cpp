@@ -5,13 +5,15 @@
 #include <cstring>
 #include <string>
 
+#include "quorvane/Names.h"
+
 namespace {
 
-constexpr DWORD kMailSlots = 32768;
-constexpr const char* kDefaultMailboxName = "QuorvaneTraceMailbox";
-constexpr const char* kMailboxEnvironmentVariable = "QUORVANE_MAILBOX";
-constexpr const char* kRegistryKey = "Software\\Quorvane";
-constexpr const char* kRegistryValue = "ViewerRunning";
+using quorvane::kDefaultMailboxName;
+using quorvane::kMailboxNameVariable;
+using quorvane::kMailSlots;
+using quorvane::kRegistryKey;
+using quorvane::kRegistryValue;
 
 template <std::size_t Width>
 void copyText(char (&field)[Width], const char* text) {
@@ -34,7 +36,7 @@ DWORD CQuorvane::getMailSlots() {
 const char* CQuorvane::getMailboxName() {
     // Read once: every mailbox this process opens must use the same name.
     static const std::string name = [] {
-        const char* configured = std::getenv(kMailboxEnvironmentVariable);
+        const char* configured = std::getenv(kMailboxNameVariable);
         return std::string(configured != nullptr && configured[0] != '\0' ? configured
                                                                           : kDefaultMailboxName);
     }();

@@ -161,6 +161,13 @@ struct Tracer::State {
         return false;
     }
 
+    // While dropping into a full ring, a record is dropped before it is even made.
+    bool dropsAtOnce() noexcept {
+        if (!dropping.load(std::memory_order_relaxed) || mailbox->hasFreeSlot()) return false;
+        dropped.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+
     bool succeeded() {
         if (dropping.load(std::memory_order_relaxed))
             dropping.store(false, std::memory_order_relaxed);
@@ -215,7 +222,7 @@ bool Tracer::post(const TraceRecord& record) noexcept {
 
 bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
                       const char* entryText) noexcept {
-    if (!enabled()) return false;
+    if (!enabled() || m_state->dropsAtOnce()) return false;
     try {
         CQuorvane record;
         record.setEntryName(entryName);
@@ -241,7 +248,7 @@ bool Tracer::postFormat(std::int32_t depthDelta, const char* entryName, const ch
 
 bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
                          std::va_list arguments) noexcept {
-    if (!enabled()) return false;
+    if (!enabled() || m_state->dropsAtOnce()) return false;
     try {
         CQuorvane record;
         record.setEntryName(entryName);

@@ -7,9 +7,10 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
-quorvane_install_missing
+quorvane_install_missing libspdlog-dev
 build="${QUORVANE_BENCH_BUILD:-$root/build-bench}"
-benchmarks=(quorvane_bench_transport quorvane_bench_format quorvane_bench_save quorvane_bench_viewer)
+benchmarks=(quorvane_bench_transport quorvane_bench_format quorvane_bench_trace quorvane_bench_save
+            quorvane_bench_viewer)
 
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     generator=()

@@ -38,6 +38,9 @@ class CMclMailbox {
     // most for a free slot and the guard. Returns whether the record was posted.
     bool post(const void* source, DWORD timeoutMs);
 
+    // Whether a slot is free now, taking nothing: a hint for a sender that would rather drop.
+    bool hasFreeSlot() const { return m_freeCountSemaphore->count() > 0; }
+
     DWORD getStatus() const { return m_status; }
     bool isCreator() const { return m_isCreator; }
     DWORD slotCount() const { return m_slotCount; }

@@ -16,13 +16,12 @@
 #include <memory>
 #include <string>
 
+#include "quorvane/Names.h"
 #include "quorvane/TraceRecord.h"
 #include "quorvane/export.h"
 
 namespace quorvane {
 
-// The mutex a running viewer holds.
-inline constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
 inline constexpr std::uint32_t kDefaultFullRingWaitMs = 50;
 inline constexpr std::uint32_t kDefaultViewerProbeIntervalMs = 1000;
 inline constexpr std::uint32_t kDefaultOpenTimeoutMs = 100;
