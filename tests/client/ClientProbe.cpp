@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "client/CQuorvane.h"
 #include "quorvane/Trace.h"
 
 namespace {
