@@ -87,18 +87,30 @@ TEST(LogListModel, StagedLinesBecomeVisibleInOneInsertionPerSide) {
     EXPECT_EQ(inserted.count(), 2);
 }
 
-TEST(LogListModel, ClearRemovesVisibleAndStagedLinesWithOneReset) {
+TEST(LogListModel, ClearRemovesEveryLineWithOneResetAndKeepsNoMemory) {
     CLogListModel model;
-    model.insertLine("a", true);
-    model.stageLine("b", true);
+    EXPECT_EQ(model.bytesHeld(), 0u);
+    // A million lines on both sides, the last ones only staged, spread over many blocks.
+    const std::string line(60, 'm');
+    for (int i = 0; i < 1000000; ++i) {
+        model.stageLine(line, i % 2 == 0);
+        if (i % 100000 == 0) {
+            model.commitStaged();
+        }
+    }
+    ASSERT_GT(model.stagedCount(), 0u);
+    const std::size_t held = model.bytesHeld();
+    EXPECT_GE(held, 1000000u * (line.size() + 8 + 4));
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     model.clear();
     EXPECT_EQ(reset.count(), 1);
     EXPECT_EQ(model.size(), 0u);
     EXPECT_EQ(model.stagedCount(), 0u);
     EXPECT_EQ(model.topCount(), 0u);
+    EXPECT_EQ(model.bytesHeld(), 0u) << "blocks and index capacity were " << held << " bytes";
     model.insertLine("c", false);
     EXPECT_EQ(rows(model), (std::vector<std::string>{"c"}));
+    EXPECT_GT(model.bytesHeld(), 0u);
 }
 
 TEST(RowSelectionTest, SelectMergesTouchingRangesAndDeselectSplitsThem) {
