@@ -8,8 +8,6 @@
 #include <functional>
 #include <memory>
 
-#include "client/CMutexSimple.h"
-#include "platform/Registry.h"
 #include "platform/Win32.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
@@ -17,6 +15,7 @@
 #include "transport/CMclMailbox.h"
 #include "viewer/CLogListView.h"
 #include "viewer/LogFileWriter.h"
+#include "viewer/PresenceKeeper.h"
 
 class PowerWatcher;
 class TerminationSignalWatcher;
@@ -37,12 +36,11 @@ class CQuorvaneDlg : public QDialog {
     static constexpr DWORD kQuickReceiveTimeoutMs = 1;
     // Longest run of receiving before the event loop gets its turn during a long drain.
     static constexpr int kDrainSliceMs = 40;
-    static constexpr int kPresenceAttempts = 6;
-    static constexpr DWORD kPresenceRetryMs = 500;
-    static constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
 
     // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
     using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
+    // Tells the user `text` and returns once it has been seen.
+    using MessageBox = std::function<void(QWidget* parent, const QString& text)>;
 
     explicit CQuorvaneDlg(QWidget* parent = nullptr);
     ~CQuorvaneDlg() override;
@@ -63,6 +61,10 @@ class CQuorvaneDlg : public QDialog {
     void setSavePathChooser(SavePathChooser chooser);
     // The default chooser: Qt's own save dialog, modal over `parent`.
     static QString chooseSavePathWithDialog(QWidget* parent, const QString& defaultName);
+    // Shows why a save failed; the only message box of the main window.
+    void setMessageBox(MessageBox show);
+    // The default: a modal warning box over `parent`.
+    static void showMessageBox(QWidget* parent, const QString& text);
 
     // True while a drain continues across turns of the event loop.
     bool isDraining() const { return m_draining; }
@@ -76,6 +78,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton& saveButton() { return m_saveButton; }
     QPushButton& closeButton() { return m_closeButton; }
     const QIcon& icon() const { return m_hIcon; }
+    const PresenceKeeper& presence() const { return m_presence; }
     bool isWatchingPower() const;
 
     // Escape and Enter do nothing here; the dialog ends only through endDialog().
@@ -105,9 +108,7 @@ class CQuorvaneDlg : public QDialog {
     std::int32_t m_currentDepth = 0;
     std::uint32_t m_lineCount = 0;
     BOOL m_bReverseLocked = TRUE;
-    HKEY m_hSettingsKey = nullptr;
-    DWORD m_savedFlag = 0;
-    CMutexSimple m_aliveMutex;
+    PresenceKeeper m_presence;
     TraceRecord m_record{};
     DepthTable m_depthTable;
     // Holds the line and indentation work text between records.
@@ -121,6 +122,7 @@ class CQuorvaneDlg : public QDialog {
     bool m_draining = false;
     bool m_ended = false;
     SavePathChooser m_chooseSavePath;
+    MessageBox m_showMessage;
     LogFileWriter m_writer;
     std::unique_ptr<PowerWatcher> m_powerWatcher;
     std::unique_ptr<TerminationSignalWatcher> m_signalWatcher;
