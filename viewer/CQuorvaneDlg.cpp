@@ -12,7 +12,6 @@
 #include <array>
 #include <ctime>
 
-#include "client/CQuorvane.h"
 #include "resources/Strings.h"
 #include "resources/resource.h"
 #include "viewer/CAboutDlg.h"
@@ -67,8 +66,6 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_logList(this),
       m_bReverse(TRUE),
       m_hIcon(loadApplicationIcon()),
-      m_pMailbox(std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
-                                               CQuorvane::getMailboxName())),
       m_currentDepth(0),
       m_lineCount(0),
       m_bReverseLocked(m_bReverse),
@@ -76,8 +73,13 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_clearButton(this),
       m_closeButton(this),
       m_saveButton(this),
+      m_waitNote(this),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&CQuorvaneDlg::showMessageBox) {
+    const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
+    if (opened != ERROR_SUCCESS && opened != ERROR_TIMEOUT) {
+        throw opened;
+    }
     buildControls();
     m_powerWatcher = std::make_unique<PowerWatcher>();
     m_signalWatcher = std::make_unique<TerminationSignalWatcher>();
@@ -89,7 +91,7 @@ CQuorvaneDlg::~CQuorvaneDlg() {
     m_pollTimer.stop();
     m_drainContinuation.stop();
     m_presence.withdraw();
-    m_pMailbox.reset();
+    m_mailbox.close();
 }
 
 void CQuorvaneDlg::buildControls() {
@@ -140,6 +142,9 @@ void CQuorvaneDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
 
     layoutLogList();
+    if (!m_mailbox.isOpen()) {
+        m_waitNote.showWaiting(m_mailbox.failureText());
+    }
 
     m_pollTimer.setInterval(kPollPeriodMs);
     m_pollTimer.start();
@@ -159,12 +164,31 @@ void CQuorvaneDlg::OnTimer(int timerId) {
         QDialog::timerEvent(&event);
         return;
     }
-    // A drain already under way takes whatever this tick would have taken.
-    if (m_draining || m_ended) {
+    // A drain already under way takes whatever this tick would have taken. A mailbox still
+    // waited for is tried again first.
+    if (m_draining || m_ended || !openWaitingMailbox()) {
         return;
     }
     m_draining = true;
     drainSlice();
+}
+
+bool CQuorvaneDlg::openWaitingMailbox() {
+    if (m_mailbox.isOpen()) {
+        return true;
+    }
+    const DWORD opened = m_mailbox.open(MailboxConnection::kRetryOpenTimeoutMs);
+    if (opened == ERROR_SUCCESS) {
+        m_waitNote.hide();
+        return true;
+    }
+    if (opened == ERROR_TIMEOUT) {
+        m_waitNote.showWaiting(m_mailbox.failureText());
+    } else {
+        m_mailboxFailure = opened;
+        endDialog();
+    }
+    return false;
 }
 
 void CQuorvaneDlg::drainSlice() {
@@ -178,10 +202,10 @@ void CQuorvaneDlg::drainSlice() {
     const bool onTop = m_bReverse != FALSE;
     bool drained = false;
     while (true) {
-        if (!m_pMailbox->receive(&m_record, kQuickReceiveTimeoutMs)) {
+        if (!m_mailbox.mailbox().receive(&m_record, kQuickReceiveTimeoutMs)) {
             // The ring looks empty: show what this slice took before waiting for more.
             model.commitStaged();
-            if (!m_pMailbox->receive(&m_record, kReceiveTimeoutMs)) {
+            if (!m_mailbox.mailbox().receive(&m_record, kReceiveTimeoutMs)) {
                 drained = true;
                 break;
             }
@@ -297,6 +321,7 @@ void CQuorvaneDlg::layoutLogList() {
     const ListPlacement placement =
         logListPlacement(width(), height(), m_reverseCheck.rect().height());
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
+    m_waitNote.placeOver(m_logList.geometry());
     m_logList.viewport()->update();
 }
 

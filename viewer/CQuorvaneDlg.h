@@ -12,9 +12,10 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
-#include "transport/CMclMailbox.h"
 #include "viewer/CLogListView.h"
 #include "viewer/LogFileWriter.h"
+#include "viewer/MailboxConnection.h"
+#include "viewer/MailboxWaitNote.h"
 #include "viewer/PresenceKeeper.h"
 
 class PowerWatcher;
@@ -22,9 +23,11 @@ class TerminationSignalWatcher;
 
 // The viewer's one window. Construction opens the trace mailbox (a failure there throws the
 // Win32 code, before any window exists), then announces the viewer (presence mutex, registry
-// flag) and starts polling; destruction withdraws all of it. The dialog ends on its Close button,
-// the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or SIGHUP; Enter,
-// Escape and a close requested by code leave it running.
+// flag) and starts polling; destruction withdraws all of it. A mailbox whose guard a stopped
+// process holds is waited for instead: a note over the list says so, each poll tick tries again,
+// and a different failure then ends the dialog with mailboxFailure() set. The dialog ends on its
+// Close button, the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or
+// SIGHUP; Enter, Escape and a close requested by code leave it running.
 class CQuorvaneDlg : public QDialog {
     Q_OBJECT
   public:
@@ -69,6 +72,10 @@ class CQuorvaneDlg : public QDialog {
     // True while a drain continues across turns of the event loop.
     bool isDraining() const { return m_draining; }
     bool hasEnded() const { return m_ended; }
+    bool isWaitingForMailbox() const { return !m_mailbox.isOpen(); }
+    // The code that ended the dialog while waiting for the mailbox; ERROR_SUCCESS otherwise.
+    DWORD mailboxFailure() const { return m_mailboxFailure; }
+    const MailboxWaitNote& waitNote() const { return m_waitNote; }
     std::uint32_t lineCount() const { return m_lineCount; }
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
@@ -97,6 +104,7 @@ class CQuorvaneDlg : public QDialog {
     void buildControls();
     void connectSignals();
     void OnInitDialog();
+    bool openWaitingMailbox();
     void drainSlice();
     void endDialog();
 
@@ -104,7 +112,8 @@ class CQuorvaneDlg : public QDialog {
     CLogListView m_logList;
     BOOL m_bReverse = TRUE;
     QIcon m_hIcon;
-    std::unique_ptr<CMclMailbox> m_pMailbox;
+    MailboxConnection m_mailbox;
+    DWORD m_mailboxFailure = ERROR_SUCCESS;
     std::int32_t m_currentDepth = 0;
     std::uint32_t m_lineCount = 0;
     BOOL m_bReverseLocked = TRUE;
@@ -117,6 +126,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_clearButton;
     QPushButton m_closeButton;
     QPushButton m_saveButton;
+    MailboxWaitNote m_waitNote;
     QTimer m_pollTimer;
     QTimer m_drainContinuation;
     bool m_draining = false;
