@@ -1,5 +1,6 @@
 #include "quorvane/Tracer.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,15 +26,33 @@ constexpr DWORD kGuardGraceMs = 1;
 
 thread_local bool t_hasSenderKey = false;
 thread_local std::uint32_t t_senderKey = 0;
+// The calling thread's id, read once per thread; 0 until then.
+thread_local std::uint32_t t_threadId = 0;
 
-// Constant-initialised, so usable from any static constructor or destructor.
+// A forked child's thread has a new id.
+[[maybe_unused]] const int g_forkHook = ::pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+
+// Constant-initialised, so usable from any static constructor or destructor. Each thread keeps
+// its own copy of the origin and refreshes it when the generation moves, so stamping a record
+// takes no lock.
 std::mutex g_originMutex;
 char g_originName[TraceRecord::kOriginNameSize] = {};
 bool g_originOverridden = false;
+std::atomic<std::uint32_t> g_originGeneration{1};
+thread_local std::uint32_t t_originGeneration = 0;
+thread_local char t_originName[TraceRecord::kOriginNameSize] = {};
 
 void stampOrigin(CQuorvane& record) {
-    std::lock_guard lock(g_originMutex);
-    record.setOriginName(g_originOverridden ? g_originName : program_invocation_short_name);
+    const std::uint32_t generation = g_originGeneration.load(std::memory_order_acquire);
+    if (generation != t_originGeneration) {
+        std::lock_guard lock(g_originMutex);
+        const char* name = g_originOverridden ? g_originName : program_invocation_short_name;
+        const std::size_t length = strnlen(name, sizeof t_originName - 1);
+        std::memcpy(t_originName, name, length);
+        t_originName[length] = '\0';
+        t_originGeneration = g_originGeneration.load(std::memory_order_relaxed);
+    }
+    record.setOriginName(t_originName);
 }
 
 // A viewer holds the presence mutex for as long as it runs. Opening it without creating it is
@@ -128,20 +147,23 @@ struct Tracer::State {
         return viewerSeen;
     }
 
-    // Called with postMutex held, so one thread at a time decides whether to wait.
-    bool postLocked(const TraceRecord& record) {
-        if (mailbox->post(&record, dropping ? 0 : kGuardGraceMs)) return succeeded();
-        if (!dropping && viewerRunning()) {
+    // While dropping, a post only looks for room; after a drop no post waits again until one
+    // has found room, so a stalled viewer slows the program down once, not per record.
+    bool postRecord(const TraceRecord& record) {
+        const bool wasDropping = dropping.load(std::memory_order_relaxed);
+        if (mailbox->post(&record, wasDropping ? 0 : kGuardGraceMs)) return succeeded();
+        if (!wasDropping && viewerRunning()) {
             fullRingWaits.fetch_add(1, std::memory_order_relaxed);
             if (mailbox->post(&record, options.fullRingWaitMs)) return succeeded();
         }
-        dropping = true;
+        if (!wasDropping) dropping.store(true, std::memory_order_relaxed);
         dropped.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
 
     bool succeeded() {
-        dropping = false;
+        if (dropping.load(std::memory_order_relaxed))
+            dropping.store(false, std::memory_order_relaxed);
         posted.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
@@ -155,8 +177,7 @@ struct Tracer::State {
     char reason[512] = {};
     std::atomic<DWORD> disabledCode{ERROR_SUCCESS};
 
-    std::mutex postMutex;
-    bool dropping = false;
+    std::atomic<bool> dropping{false};
     std::atomic<std::uint64_t> posted{0};
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::uint64_t> fullRingWaits{0};
@@ -186,8 +207,7 @@ const char* Tracer::disabledReason() const noexcept {
 bool Tracer::post(const TraceRecord& record) noexcept {
     if (!enabled()) return false;
     try {
-        std::lock_guard lock(m_state->postMutex);
-        return m_state->postLocked(record);
+        return m_state->postRecord(record);
     } catch (...) {
         return false;
     }
@@ -261,8 +281,9 @@ const std::string& Tracer::mailboxName() const noexcept {
 }
 
 std::uint32_t currentSenderKey() noexcept {
-    // Asked every time rather than cached, so a forked child gets its own thread id.
-    return t_hasSenderKey ? t_senderKey : static_cast<std::uint32_t>(gettid());
+    if (t_hasSenderKey) return t_senderKey;
+    if (t_threadId == 0) t_threadId = static_cast<std::uint32_t>(gettid());
+    return t_threadId;
 }
 
 void setThreadSenderKey(std::uint32_t senderKey) noexcept {
@@ -280,6 +301,7 @@ void setOriginName(const char* name) noexcept {
     const std::size_t length = g_originOverridden ? strnlen(name, sizeof g_originName - 1) : 0;
     std::memcpy(g_originName, name == nullptr ? "" : name, length);
     g_originName[length] = '\0';
+    g_originGeneration.fetch_add(1, std::memory_order_release);
 }
 
 std::string originName() {

@@ -185,6 +185,16 @@ void CMclMailbox::repairCounts() {
 }
 
 bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
+    // The common case first, without reading the clock: a count is there and the guard free.
+    if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
+        const DWORD guard = m_guardMutex->waitFor(0);
+        if (guard == WAIT_OBJECT_0 || guard == WAIT_ABANDONED) {
+            if (guard == WAIT_ABANDONED) repairCounts();
+            if (counter.tryAcquire()) return true;
+            m_guardMutex->release();
+        }
+    }
+    if (timeoutMs == 0) return false;
     const Deadline deadline(timeoutMs);
     for (;;) {
         if (counter.waitUntilAvailable(deadline.remainingMs()) != WAIT_OBJECT_0) return false;

@@ -52,9 +52,9 @@ int scopes(int rounds) {
 }
 
 int mailboxName() {
-    std::printf("%s\n", CQuorvane::getMailboxName());
+    std::printf("%s\n", quorvane::defaultTracer().mailboxName().c_str());
     setenv("QUORVANE_MAILBOX", "ChangedAfterFirstUse", 1);
-    std::printf("%s\n", CQuorvane::getMailboxName());
+    std::printf("%s\n", quorvane::defaultTracer().mailboxName().c_str());
     return EXIT_SUCCESS;
 }
 

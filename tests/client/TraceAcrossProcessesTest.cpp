@@ -153,3 +153,31 @@ TEST(TraceAcrossProcessesTest, ProgramWhoseMailboxCannotBeOpenedRunsWithTracingO
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TraceAcrossProcessesTest, ProgramWrittenInCTracesThroughTheCInterface) {
+    const std::string name = uniqueName("c-consumer");
+    CMclMailbox mailbox(kMailSlots, kTraceRecordSize, name.c_str());
+    const testsupport::Subprocess::Result program =
+        run({QUORVANE_C_CONSUMER}, {}, {{"QUORVANE_MAILBOX", name}});
+    ASSERT_EQ(program.status, 0) << program.err;
+    EXPECT_EQ(program.out, "posted 7 dropped 0\n");
+
+    std::vector<TraceRecord> records;
+    TraceRecord record{};
+    while (mailbox.receive(&record, 0)) records.push_back(record);
+    const std::vector<std::string> lines = formatAll(records);
+    // The origin's tab, the indentation, the entry name and its text.
+    const std::vector<std::string> expected = {
+        "\tbranch(level=2)", "\t\tbranch(level=1)", "\t\t\tleaf(level=0)", "\t\tbranch()",
+        "\tbranch()",        "\tplain()",           "\ttext(50% literal)"};
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_STREQ(records[i].originName, "c-consumer");
+        const std::string& line = lines[i];
+        EXPECT_EQ(line.substr(line.size() - expected[i].size()), expected[i]) << line;
+    }
+}
+
+}  // namespace

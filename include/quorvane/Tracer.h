@@ -16,7 +16,8 @@
 #include <memory>
 #include <string>
 
-struct TraceRecord;
+#include "quorvane/TraceRecord.h"
+#include "quorvane/export.h"
 
 namespace quorvane {
 
@@ -44,7 +45,7 @@ struct TracerOptions {
     std::uint32_t reopenIntervalMs = kDefaultReopenIntervalMs;
 };
 
-class Tracer {
+class QUORVANE_API Tracer {
   public:
     explicit Tracer(TracerOptions options = {});
     Tracer(const Tracer&) = delete;
@@ -59,7 +60,7 @@ class Tracer {
     bool postText(std::int32_t depthDelta, const char* entryName, const char* entryText) noexcept;
     // As postText, with a printf-style entry text.
     bool postFormat(std::int32_t depthDelta, const char* entryName, const char* format,
-                    ...) noexcept __attribute__((format(printf, 4, 5)));
+                    ...) noexcept QUORVANE_PRINTF(4, 5);
     bool postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
                      std::va_list arguments) noexcept;
 
@@ -89,13 +90,13 @@ class Tracer {
 
 // The sender key of records posted from the calling thread: its kernel thread id unless
 // overridden for this thread.
-std::uint32_t currentSenderKey() noexcept;
-void setThreadSenderKey(std::uint32_t senderKey) noexcept;
-void clearThreadSenderKey() noexcept;
+QUORVANE_API std::uint32_t currentSenderKey() noexcept;
+QUORVANE_API void setThreadSenderKey(std::uint32_t senderKey) noexcept;
+QUORVANE_API void clearThreadSenderKey() noexcept;
 
 // The origin name of records posted from this process: the program's short name unless
 // overridden; a null or empty name restores the default. Truncated to 63 bytes.
-void setOriginName(const char* originName) noexcept;
-std::string originName();
+QUORVANE_API void setOriginName(const char* originName) noexcept;
+QUORVANE_API std::string originName();
 
 }  // namespace quorvane

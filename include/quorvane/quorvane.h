@@ -1,0 +1,88 @@
+#ifndef QUORVANE_QUORVANE_H
+#define QUORVANE_QUORVANE_H
+/*
+ * The C interface of libquorvane, usable from C11 and C++.
+ *
+ *   quorvane_enter("load", "path=%s", path);   entry record: the lines after it are indented
+ *   quorvane_trace("open", "fd=%d", fd);       one line
+ *   quorvane_leave("load");                    leave record: back one level
+ *
+ * Every function is safe from any thread and returns at once: a record that cannot be posted is
+ * dropped and counted. The functions that post return 1 when the record is in the mailbox.
+ * Compiled with QUORVANE_DISABLE defined, every call below expands to a constant and its
+ * arguments are not evaluated; the program then needs no library.
+ */
+#include <stdint.h>
+
+#include "quorvane/export.h"
+
+#ifndef QUORVANE_DISABLE
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One line at the current depth; a null format gives an empty entry text. */
+QUORVANE_API int quorvane_trace(const char* entry_name, const char* format, ...)
+    QUORVANE_PRINTF(2, 3);
+/* An entry record (depth +1) and a leave record (depth -1, same entry name, empty text). */
+QUORVANE_API int quorvane_enter(const char* entry_name, const char* format, ...)
+    QUORVANE_PRINTF(2, 3);
+QUORVANE_API int quorvane_leave(const char* entry_name);
+/* Any depth change with a plain entry text. */
+QUORVANE_API int quorvane_trace_text(int32_t depth_delta, const char* entry_name,
+                                     const char* entry_text);
+
+/* The origin shown for this process's records (default: the program's short name); null or
+   empty restores the default. Truncated to 63 bytes. */
+QUORVANE_API void quorvane_set_origin(const char* origin_name);
+/* Overrides the sender key of the calling thread's records (default: its thread id). */
+QUORVANE_API void quorvane_set_sender_key(uint32_t sender_key);
+QUORVANE_API void quorvane_clear_sender_key(void);
+
+/* 1 when the mailbox is open. Otherwise the code and sentence say why; the next use after a
+   second tries again. */
+QUORVANE_API int quorvane_enabled(void);
+QUORVANE_API uint32_t quorvane_disabled_code(void);
+QUORVANE_API const char* quorvane_disabled_reason(void);
+/* 1 when a viewer runs (its presence mutex is held). */
+QUORVANE_API int quorvane_viewer_running(void);
+QUORVANE_API uint64_t quorvane_posted_count(void);
+QUORVANE_API uint64_t quorvane_dropped_count(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#else /* QUORVANE_DISABLE */
+
+/* Calls of functions that do nothing, so that an unused result draws no warning; the macros
+   drop the arguments unevaluated. */
+static inline int quorvane_off_int(void) {
+    return 0;
+}
+static inline void quorvane_off_void(void) {}
+static inline uint64_t quorvane_off_count(void) {
+    return 0;
+}
+static inline const char* quorvane_off_reason(void) {
+    return "tracing was compiled out (QUORVANE_DISABLE)";
+}
+
+#define quorvane_trace(...) quorvane_off_int()
+#define quorvane_enter(...) quorvane_off_int()
+#define quorvane_leave(entry_name) quorvane_off_int()
+#define quorvane_trace_text(depth_delta, entry_name, entry_text) quorvane_off_int()
+#define quorvane_set_origin(origin_name) quorvane_off_void()
+#define quorvane_set_sender_key(sender_key) quorvane_off_void()
+#define quorvane_clear_sender_key() quorvane_off_void()
+#define quorvane_enabled() quorvane_off_int()
+#define quorvane_disabled_code() ((uint32_t)quorvane_off_int())
+#define quorvane_disabled_reason() quorvane_off_reason()
+#define quorvane_viewer_running() quorvane_off_int()
+#define quorvane_posted_count() quorvane_off_count()
+#define quorvane_dropped_count() quorvane_off_count()
+
+#endif /* QUORVANE_DISABLE */
+
+#endif /* QUORVANE_QUORVANE_H */
