@@ -148,6 +148,12 @@ bool presenceHeldElsewhere() {
     return child.wait() == 1;
 }
 
+// True once a viewer process holds the presence mutex and has set the registry flag, which it
+// does just after taking the mutex.
+bool viewerAnnounced() {
+    return presenceHeldElsewhere() && viewertest::readRegistryFlag() == 1;
+}
+
 // Turns the event loop until `condition` holds; false when it still does not after the limit.
 bool turnEventLoopUntil(const std::function<bool()>& condition) {
     QElapsedTimer waited;
@@ -170,8 +176,7 @@ void endViewer(QProcess& viewer, int signalNumber) {
 TEST(ViewerPresence, ASecondViewerTakesThePresenceOnceTheFirstEndsAndTheLastClearsTheFlag) {
     QProcess first;
     startViewer(first, QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-one"));
-    ASSERT_TRUE(turnEventLoopUntil(presenceHeldElsewhere));
-    ASSERT_EQ(viewertest::readRegistryFlag(), 1);
+    ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));
 
     auto second = std::make_unique<CQuorvaneDlg>();
     EXPECT_FALSE(second->presence().holdsMutex());
@@ -191,8 +196,7 @@ TEST(ViewerPresence, AfterAKilledViewerAndOverlappingOnesTheLastToEndLeavesTheFl
         QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-killed");
     QProcess killed;
     startViewer(killed, mailbox);
-    ASSERT_TRUE(turnEventLoopUntil(presenceHeldElsewhere));
-    ASSERT_EQ(viewertest::readRegistryFlag(), 1);
+    ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));
     endViewer(killed, SIGKILL);
     EXPECT_EQ(viewertest::readRegistryFlag(), 1) << "a killed viewer cannot withdraw";
 
