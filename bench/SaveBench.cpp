@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         std::remove(savedPath.c_str());
         sync();
         const Clock::time_point start = Clock::now();
-        const bool written = writer.write(QString::fromStdString(savedPath), model, lines, true);
+        const bool written =
+            static_cast<bool>(writer.write(QString::fromStdString(savedPath), model, lines, true));
         const double saveSeconds = secondsSince(start);
         const long long savedSize = fileSize(savedPath);
         if (!written || savedSize != static_cast<long long>(expectedBytes)) {

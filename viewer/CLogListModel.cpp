@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "viewer/MemoryRelease.h"
+
 namespace {
 constexpr std::size_t kBlockSize = 4u << 20;
 using LengthPrefix = std::uint32_t;
@@ -66,11 +68,24 @@ void CLogListModel::commitStaged() {
 }
 
 void CLogListModel::clear() {
+    const bool heldLines = !m_blocks.empty();
     beginResetModel();
+    // Assigning empty containers frees their storage, which clear() would keep.
     m_top = Side();
     m_bottom = Side();
-    m_blocks.clear();
+    m_blocks = std::vector<Block>();
     endResetModel();
+    if (heldLines) {
+        returnFreedMemoryToSystem();
+    }
+}
+
+std::size_t CLogListModel::bytesHeld() const {
+    std::size_t bytes = m_blocks.capacity() * sizeof(Block);
+    for (const Block& block : m_blocks) {
+        bytes += block.capacity;
+    }
+    return bytes + (m_top.lines.capacity() + m_bottom.lines.capacity()) * sizeof(LineRef);
 }
 
 CLogListModel::LineRef CLogListModel::store(std::string_view line) {

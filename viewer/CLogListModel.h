@@ -35,8 +35,11 @@ class CLogListModel : public QAbstractListModel {
     std::size_t stagedCount() const;
     // Makes every staged line visible: one insertion on top and one at the bottom at most.
     void commitStaged();
-    // Removes every line, staged ones included.
+    // Removes every line, staged ones included, and gives the memory they took back to the
+    // system.
     void clear();
+    // Bytes held for lines: their blocks and index entries, used or not.
+    std::size_t bytesHeld() const;
 
   private:
     struct LineRef {

@@ -8,12 +8,17 @@
 #include "viewer/MailboxFailureText.h"
 
 BOOL CQuorvaneApp::InitInstance() {
+    DWORD failure = ERROR_SUCCESS;
     try {
         CQuorvaneDlg dialog;
         dialog.exec();
+        failure = dialog.mailboxFailure();
     } catch (DWORD code) {
         // Only the dialog's constructor throws, when opening the mailbox fails; no window exists.
-        const std::string message = mailboxOpenFailureMessage(CQuorvane::getMailboxName(), code);
+        failure = code;
+    }
+    if (failure != ERROR_SUCCESS) {
+        const std::string message = mailboxOpenFailureMessage(CQuorvane::getMailboxName(), failure);
         std::fprintf(stderr, "%s\n", message.c_str());
         m_exitCode = kExitMailboxFailure;
     }

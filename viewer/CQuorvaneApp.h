@@ -2,8 +2,8 @@
 #include "platform/Win32.h"
 
 // The application object: builds the main dialog, runs it modally and lets the program end when
-// it returns. A trace mailbox that cannot be opened is reported on standard error, and the
-// program then ends with status 1.
+// it returns. A trace mailbox that cannot be opened (at start, or later while the window waits
+// for it) is reported on standard error, and the program then ends with status 1.
 class CQuorvaneApp {
   public:
     static constexpr int kExitMailboxFailure = 1;

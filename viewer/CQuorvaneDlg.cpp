@@ -6,12 +6,12 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QStyle>
 #include <array>
 #include <ctime>
 
-#include "client/CQuorvane.h"
 #include "resources/Strings.h"
 #include "resources/resource.h"
 #include "viewer/CAboutDlg.h"
@@ -32,7 +32,6 @@ constexpr Qt::WindowFlags kMainWindowFlags =
     Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
     Qt::WindowCloseButtonHint;
 constexpr std::array<int, 7> kIconSizes = {16, 24, 32, 48, 64, 128, 256};
-constexpr DWORD kRegistryFlagSet = 1;
 
 QIcon loadApplicationIcon() {
     initViewerResources();
@@ -67,17 +66,20 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_logList(this),
       m_bReverse(TRUE),
       m_hIcon(loadApplicationIcon()),
-      m_pMailbox(std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
-                                               CQuorvane::getMailboxName())),
       m_currentDepth(0),
       m_lineCount(0),
       m_bReverseLocked(m_bReverse),
-      m_hSettingsKey(nullptr),
       m_formatter(m_depthTable, m_currentDepth),
       m_clearButton(this),
       m_closeButton(this),
       m_saveButton(this),
-      m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog) {
+      m_waitNote(this),
+      m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
+      m_showMessage(&CQuorvaneDlg::showMessageBox) {
+    const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
+    if (opened != ERROR_SUCCESS && opened != ERROR_TIMEOUT) {
+        throw opened;
+    }
     buildControls();
     m_powerWatcher = std::make_unique<PowerWatcher>();
     m_signalWatcher = std::make_unique<TerminationSignalWatcher>();
@@ -88,14 +90,8 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
 CQuorvaneDlg::~CQuorvaneDlg() {
     m_pollTimer.stop();
     m_drainContinuation.stop();
-    m_aliveMutex.releaseMutex();
-    m_pMailbox.reset();
-    if (m_hSettingsKey != nullptr) {
-        RegSetValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&m_savedFlag), sizeof(m_savedFlag));
-        RegCloseKey(m_hSettingsKey);
-        m_hSettingsKey = nullptr;
-    }
+    m_presence.withdraw();
+    m_mailbox.close();
 }
 
 void CQuorvaneDlg::buildControls() {
@@ -140,36 +136,15 @@ void CQuorvaneDlg::OnInitDialog() {
     DoDataExchange(false);
 
     // The About item lives in the context menu, built when it is opened.
-    for (int attempt = 0; attempt < kPresenceAttempts; ++attempt) {
-        if (m_aliveMutex.getMutex(kPresenceMutexName)) {
-            break;
-        }
-        Sleep(kPresenceRetryMs);
-    }
+    m_presence.announce();
 
     // The icon set holds the small and the big sizes; the window system picks what it shows.
     setWindowIcon(m_hIcon);
 
-    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        &m_hSettingsKey, nullptr) == ERROR_SUCCESS) {
-        DWORD size = sizeof(m_savedFlag);
-        const LONG read = RegQueryValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), nullptr,
-                                           nullptr, reinterpret_cast<LPBYTE>(&m_savedFlag), &size);
-        if (read != ERROR_SUCCESS) {
-            // Nothing was there: restore "no viewer running" at exit.
-            m_savedFlag = 0;
-        }
-        if (read != ERROR_SUCCESS || m_savedFlag == 0) {
-            const DWORD running = kRegistryFlagSet;
-            RegSetValueExA(m_hSettingsKey, CQuorvane::getRegistryValue(), 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&running), sizeof(running));
-        }
-    } else {
-        m_hSettingsKey = nullptr;
-    }
-
     layoutLogList();
+    if (!m_mailbox.isOpen()) {
+        m_waitNote.showWaiting(m_mailbox.failureText());
+    }
 
     m_pollTimer.setInterval(kPollPeriodMs);
     m_pollTimer.start();
@@ -189,12 +164,31 @@ void CQuorvaneDlg::OnTimer(int timerId) {
         QDialog::timerEvent(&event);
         return;
     }
-    // A drain already under way takes whatever this tick would have taken.
-    if (m_draining || m_ended) {
+    // A drain already under way takes whatever this tick would have taken. A mailbox still
+    // waited for is tried again first.
+    if (m_draining || m_ended || !openWaitingMailbox()) {
         return;
     }
     m_draining = true;
     drainSlice();
+}
+
+bool CQuorvaneDlg::openWaitingMailbox() {
+    if (m_mailbox.isOpen()) {
+        return true;
+    }
+    const DWORD opened = m_mailbox.open(MailboxConnection::kRetryOpenTimeoutMs);
+    if (opened == ERROR_SUCCESS) {
+        m_waitNote.hide();
+        return true;
+    }
+    if (opened == ERROR_TIMEOUT) {
+        m_waitNote.showWaiting(m_mailbox.failureText());
+    } else {
+        m_mailboxFailure = opened;
+        endDialog();
+    }
+    return false;
 }
 
 void CQuorvaneDlg::drainSlice() {
@@ -208,10 +202,10 @@ void CQuorvaneDlg::drainSlice() {
     const bool onTop = m_bReverse != FALSE;
     bool drained = false;
     while (true) {
-        if (!m_pMailbox->receive(&m_record, kQuickReceiveTimeoutMs)) {
+        if (!m_mailbox.mailbox().receive(&m_record, kQuickReceiveTimeoutMs)) {
             // The ring looks empty: show what this slice took before waiting for more.
             model.commitStaged();
-            if (!m_pMailbox->receive(&m_record, kReceiveTimeoutMs)) {
+            if (!m_mailbox.mailbox().receive(&m_record, kReceiveTimeoutMs)) {
                 drained = true;
                 break;
             }
@@ -267,7 +261,11 @@ void CQuorvaneDlg::OnSaveClicked() {
         return;
     }
     // Lines that arrived while the save dialog was open are saved too.
-    m_writer.write(path, m_logList.model(), m_lineCount, m_bReverseLocked != FALSE);
+    const SaveResult saved =
+        m_writer.write(path, m_logList.model(), m_lineCount, m_bReverseLocked != FALSE);
+    if (!saved) {
+        m_showMessage(this, saveFailureText(path, saved));
+    }
 }
 
 void CQuorvaneDlg::setSavePathChooser(SavePathChooser chooser) {
@@ -281,6 +279,14 @@ QString CQuorvaneDlg::chooseSavePathWithDialog(QWidget* parent, const QString& d
     }
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();
+}
+
+void CQuorvaneDlg::setMessageBox(MessageBox show) {
+    m_showMessage = show ? std::move(show) : &CQuorvaneDlg::showMessageBox;
+}
+
+void CQuorvaneDlg::showMessageBox(QWidget* parent, const QString& text) {
+    QMessageBox::warning(parent, QString::fromLatin1(QuorvaneStrings::kMainCaption), text);
 }
 
 void CQuorvaneDlg::OnSysCommand(std::uintptr_t id) {
@@ -315,6 +321,7 @@ void CQuorvaneDlg::layoutLogList() {
     const ListPlacement placement =
         logListPlacement(width(), height(), m_reverseCheck.rect().height());
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
+    m_waitNote.placeOver(m_logList.geometry());
     m_logList.viewport()->update();
 }
 

@@ -8,24 +8,26 @@
 #include <functional>
 #include <memory>
 
-#include "client/CMutexSimple.h"
-#include "platform/Registry.h"
 #include "platform/Win32.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
-#include "transport/CMclMailbox.h"
 #include "viewer/CLogListView.h"
 #include "viewer/LogFileWriter.h"
+#include "viewer/MailboxConnection.h"
+#include "viewer/MailboxWaitNote.h"
+#include "viewer/PresenceKeeper.h"
 
 class PowerWatcher;
 class TerminationSignalWatcher;
 
 // The viewer's one window. Construction opens the trace mailbox (a failure there throws the
 // Win32 code, before any window exists), then announces the viewer (presence mutex, registry
-// flag) and starts polling; destruction withdraws all of it. The dialog ends on its Close button,
-// the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or SIGHUP; Enter,
-// Escape and a close requested by code leave it running.
+// flag) and starts polling; destruction withdraws all of it. A mailbox whose guard a stopped
+// process holds is waited for instead: a note over the list says so, each poll tick tries again,
+// and a different failure then ends the dialog with mailboxFailure() set. The dialog ends on its
+// Close button, the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or
+// SIGHUP; Enter, Escape and a close requested by code leave it running.
 class CQuorvaneDlg : public QDialog {
     Q_OBJECT
   public:
@@ -37,12 +39,11 @@ class CQuorvaneDlg : public QDialog {
     static constexpr DWORD kQuickReceiveTimeoutMs = 1;
     // Longest run of receiving before the event loop gets its turn during a long drain.
     static constexpr int kDrainSliceMs = 40;
-    static constexpr int kPresenceAttempts = 6;
-    static constexpr DWORD kPresenceRetryMs = 500;
-    static constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
 
     // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
     using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
+    // Tells the user `text` and returns once it has been seen.
+    using MessageBox = std::function<void(QWidget* parent, const QString& text)>;
 
     explicit CQuorvaneDlg(QWidget* parent = nullptr);
     ~CQuorvaneDlg() override;
@@ -63,10 +64,18 @@ class CQuorvaneDlg : public QDialog {
     void setSavePathChooser(SavePathChooser chooser);
     // The default chooser: Qt's own save dialog, modal over `parent`.
     static QString chooseSavePathWithDialog(QWidget* parent, const QString& defaultName);
+    // Shows why a save failed; the only message box of the main window.
+    void setMessageBox(MessageBox show);
+    // The default: a modal warning box over `parent`.
+    static void showMessageBox(QWidget* parent, const QString& text);
 
     // True while a drain continues across turns of the event loop.
     bool isDraining() const { return m_draining; }
     bool hasEnded() const { return m_ended; }
+    bool isWaitingForMailbox() const { return !m_mailbox.isOpen(); }
+    // The code that ended the dialog while waiting for the mailbox; ERROR_SUCCESS otherwise.
+    DWORD mailboxFailure() const { return m_mailboxFailure; }
+    const MailboxWaitNote& waitNote() const { return m_waitNote; }
     std::uint32_t lineCount() const { return m_lineCount; }
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
@@ -76,6 +85,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton& saveButton() { return m_saveButton; }
     QPushButton& closeButton() { return m_closeButton; }
     const QIcon& icon() const { return m_hIcon; }
+    const PresenceKeeper& presence() const { return m_presence; }
     bool isWatchingPower() const;
 
     // Escape and Enter do nothing here; the dialog ends only through endDialog().
@@ -94,6 +104,7 @@ class CQuorvaneDlg : public QDialog {
     void buildControls();
     void connectSignals();
     void OnInitDialog();
+    bool openWaitingMailbox();
     void drainSlice();
     void endDialog();
 
@@ -101,13 +112,12 @@ class CQuorvaneDlg : public QDialog {
     CLogListView m_logList;
     BOOL m_bReverse = TRUE;
     QIcon m_hIcon;
-    std::unique_ptr<CMclMailbox> m_pMailbox;
+    MailboxConnection m_mailbox;
+    DWORD m_mailboxFailure = ERROR_SUCCESS;
     std::int32_t m_currentDepth = 0;
     std::uint32_t m_lineCount = 0;
     BOOL m_bReverseLocked = TRUE;
-    HKEY m_hSettingsKey = nullptr;
-    DWORD m_savedFlag = 0;
-    CMutexSimple m_aliveMutex;
+    PresenceKeeper m_presence;
     TraceRecord m_record{};
     DepthTable m_depthTable;
     // Holds the line and indentation work text between records.
@@ -116,11 +126,13 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_clearButton;
     QPushButton m_closeButton;
     QPushButton m_saveButton;
+    MailboxWaitNote m_waitNote;
     QTimer m_pollTimer;
     QTimer m_drainContinuation;
     bool m_draining = false;
     bool m_ended = false;
     SavePathChooser m_chooseSavePath;
+    MessageBox m_showMessage;
     LogFileWriter m_writer;
     std::unique_ptr<PowerWatcher> m_powerWatcher;
     std::unique_ptr<TerminationSignalWatcher> m_signalWatcher;

@@ -1,13 +1,11 @@
 #include "viewer/LogFileWriter.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 #include <algorithm>
-#include <filesystem>
 #include <system_error>
 
 #include "viewer/CLogListModel.h"
+#include "viewer/SavedFile.h"
 
 namespace {
 constexpr std::size_t kWriteChunkSize = 1u << 20;
@@ -15,72 +13,6 @@ constexpr std::size_t kTimeTextSize = 128;
 constexpr const char* kDefaultNamePattern = "%Y%m%d%H%M%S";
 constexpr char kTab = '\t';
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr int kTemporaryNameAttempts = 16;
-
-// A new file written beside the target under a temporary name and put in the target's place by
-// one rename once every byte is written, so the old file stays whole until then. An abandoned
-// file is removed. It is not synced to disk: the file system orders a rename that replaces a file
-// after that file's data, and a save of hundreds of megabytes should not wait for the disk.
-class ReplacementFile {
-  public:
-    explicit ReplacementFile(const QString& path) {
-        const QFileInfo info(path);
-        // Saving through a link replaces what it points to, not the link.
-        m_target = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-        const QFileInfo target(m_target);
-        for (int attempt = 0; attempt < kTemporaryNameAttempts && !m_file.isOpen(); ++attempt) {
-            m_file.setFileName(
-                QStringLiteral("%1/.%2.%3.tmp")
-                    .arg(target.absolutePath(), target.fileName())
-                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-            // NewOnly: never write into a file that someone else created under the same name.
-            m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-        }
-        if (m_file.isOpen() && target.exists()) {
-            m_file.setPermissions(target.permissions());
-        }
-    }
-    ReplacementFile(const ReplacementFile&) = delete;
-    ReplacementFile& operator=(const ReplacementFile&) = delete;
-    ~ReplacementFile() {
-        if (!m_committed && !m_file.fileName().isEmpty()) {
-            m_file.close();
-            QFile::remove(m_file.fileName());
-        }
-    }
-
-    bool isOpen() const { return m_file.isOpen(); }
-
-    bool write(const std::string& bytes) {
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            const qint64 result =
-                m_file.write(bytes.data() + written, static_cast<qint64>(bytes.size() - written));
-            if (result <= 0) {
-                return false;
-            }
-            written += static_cast<std::size_t>(result);
-        }
-        return true;
-    }
-
-    bool commit() {
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError) {
-            return false;
-        }
-        std::error_code error;
-        std::filesystem::rename(QFile::encodeName(m_file.fileName()).toStdString(),
-                                QFile::encodeName(m_target).toStdString(), error);
-        m_committed = !error;
-        return m_committed;
-    }
-
-  private:
-    QString m_target;
-    QFile m_file;
-    bool m_committed = false;
-};
 }  // namespace
 
 LogFileWriter::LogFileWriter() {
@@ -104,11 +36,16 @@ void LogFileWriter::appendSavedLine(std::string& out, std::string_view line) {
     out.append(kLineEnd);
 }
 
-bool LogFileWriter::write(const QString& path, const CLogListModel& model, std::uint32_t lineCount,
-                          bool newestOnTop) {
-    ReplacementFile file(path);
-    if (!file.isOpen()) {
-        return false;
+QString SaveResult::reason() const {
+    return QString::fromLocal8Bit(std::generic_category().message(error));
+}
+
+SaveResult LogFileWriter::write(const QString& path, const CLogListModel& model,
+                                std::uint32_t lineCount, bool newestOnTop) {
+    SavedFile file(QFile::encodeName(path).toStdString());
+    const auto result = [&file] { return SaveResult{file.error(), file.damagedTarget()}; };
+    if (file.error() != 0) {
+        return result();
     }
     const std::size_t count = std::min<std::size_t>(lineCount, model.size());
     m_buffer.clear();
@@ -117,14 +54,26 @@ bool LogFileWriter::write(const QString& path, const CLogListModel& model, std::
         appendSavedLine(m_buffer, model.line(row));
         if (m_buffer.size() >= kWriteChunkSize) {
             if (!file.write(m_buffer)) {
-                return false;
+                m_buffer.clear();
+                return result();
             }
             m_buffer.clear();
         }
     }
-    const bool written = file.write(m_buffer);
+    file.write(m_buffer);
     m_buffer.clear();
-    return written && file.commit();
+    file.commit();
+    return result();
+}
+
+QString saveFailureText(const QString& path, const SaveResult& result) {
+    const QString consequence = result.damagedTarget
+                                    ? QStringLiteral(
+                                          "The file was being rewritten in place and is "
+                                          "now incomplete.")
+                                    : QStringLiteral("No file was changed.");
+    return QStringLiteral("The lines could not be saved to \"%1\": %2.\n%3")
+        .arg(path, result.reason(), consequence);
 }
 
 std::string defaultSaveFileName(std::time_t when) {

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QSignalSpy>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CLogListModel.h"
+#include "viewer/MemoryRelease.h"
 #include "viewer/RowSelection.h"
 
 namespace {
@@ -87,18 +92,58 @@ TEST(LogListModel, StagedLinesBecomeVisibleInOneInsertionPerSide) {
     EXPECT_EQ(inserted.count(), 2);
 }
 
-TEST(LogListModel, ClearRemovesVisibleAndStagedLinesWithOneReset) {
+TEST(LogListModel, ClearRemovesEveryLineWithOneResetAndKeepsNoMemory) {
     CLogListModel model;
-    model.insertLine("a", true);
-    model.stageLine("b", true);
+    EXPECT_EQ(model.bytesHeld(), 0u);
+    // A million lines on both sides, the last ones only staged, spread over many blocks.
+    const std::string line(60, 'm');
+    for (int i = 0; i < 1000000; ++i) {
+        model.stageLine(line, i % 2 == 0);
+        if (i % 100000 == 0) {
+            model.commitStaged();
+        }
+    }
+    ASSERT_GT(model.stagedCount(), 0u);
+    const std::size_t held = model.bytesHeld();
+    EXPECT_GE(held, 1000000u * (line.size() + 8 + 4));
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     model.clear();
     EXPECT_EQ(reset.count(), 1);
     EXPECT_EQ(model.size(), 0u);
     EXPECT_EQ(model.stagedCount(), 0u);
     EXPECT_EQ(model.topCount(), 0u);
+    EXPECT_EQ(model.bytesHeld(), 0u) << "blocks and index capacity were " << held << " bytes";
     model.insertLine("c", false);
     EXPECT_EQ(rows(model), (std::vector<std::string>{"c"}));
+    EXPECT_GT(model.bytesHeld(), 0u);
+}
+
+std::size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0;
+    std::size_t resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST(MemoryRelease, MemoryTheAllocatorKeptAfterAFreeGoesBackToTheSystem) {
+    // Chunks small enough to come from the heap, taken in turn with chunks that stay, so that
+    // freeing them cannot just shorten the heap at its end.
+    constexpr std::size_t kChunkSize = 64u << 10;
+    constexpr std::size_t kChunks = 800;
+    std::vector<std::unique_ptr<char[]>> freed;
+    std::vector<std::unique_ptr<char[]>> kept;
+    for (std::size_t i = 0; i < kChunks; ++i) {
+        freed.push_back(std::make_unique<char[]>(kChunkSize));  // zeroed, so resident
+        kept.push_back(std::make_unique<char[]>(kChunkSize));
+    }
+    freed.clear();
+    const std::size_t before = residentBytes();
+    returnFreedMemoryToSystem();
+    const std::size_t after = residentBytes();
+    ASSERT_LT(after, before);
+    EXPECT_GT(before - after, kChunks * kChunkSize / 2)
+        << "resident " << before / 1024 << " kB before, " << after / 1024 << " kB after";
 }
 
 TEST(RowSelectionTest, SelectMergesTouchingRangesAndDeselectSplitsThem) {

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +119,7 @@ TEST_F(QuorvaneDlgTest, ClearEmptiesTheListRestartsNumbersKeepsDepthsAndReopensT
     ASSERT_EQ(shown().front(), "00002\t5\t10:00:00\to\t\tInner()");
     QTest::mouseClick(&dialog->clearButton(), Qt::LeftButton);
     EXPECT_TRUE(shown().empty());
+    EXPECT_EQ(dialog->logList().model().bytesHeld(), 0u);
     EXPECT_EQ(dialog->lineCount(), 0u);
     EXPECT_TRUE(dialog->reverseCheck().isEnabled());
     EXPECT_TRUE(dialog->reverseCheck().isChecked()) << "Clear leaves the choice as it was";
@@ -253,7 +255,7 @@ TEST_F(QuorvaneDlgTest, LinesThatArriveWhileTheSaveDialogIsOpenAreSaved) {
               "00001\t1\t10:00:00\to\tEarly()\r\n00002\t1\t10:00:00\to\tLate()\r\n");
 }
 
-TEST_F(QuorvaneDlgTest, AFailedSaveLeavesTheFileItWasToReplaceIntact) {
+TEST_F(QuorvaneDlgTest, AFailedSaveKeepsTheOldFileAndTellsTheUserWhereAndWhy) {
     const std::string path = folder.filePath(QStringLiteral("precious.txt")).toStdString();
     const std::string old = "precious\r\n";
     viewertest::writeFile(path, old);
@@ -266,23 +268,58 @@ TEST_F(QuorvaneDlgTest, AFailedSaveLeavesTheFileItWasToReplaceIntact) {
     ASSERT_EQ(dialog->lineCount(), 200u);
     dialog->setSavePathChooser(
         [&](QWidget*, const QString&) { return QString::fromStdString(path); });
+    QStringList shown;
+    bool overTheDialog = true;
+    dialog->setMessageBox([&](QWidget* parent, const QString& text) {
+        overTheDialog = overTheDialog && parent == dialog.get();
+        shown << text;
+    });
 
-    // The file-size limit stops the write part-way, as a full disk would.
-    quorvane::test::ChildProcess child([&](quorvane::test::ChildProcess&) {
+    // The file-size limit stops the write part-way, as a full disk would. The child sends back
+    // what it would have shown, NUL-terminated.
+    quorvane::test::ChildProcess child([&](quorvane::test::ChildProcess& self) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{8192, 8192};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         dialog->OnSaveClicked();
-        return 0;
+        for (const char c : shown.join(QLatin1Char('|')).toStdString()) {
+            self.signal(c);
+        }
+        self.signal('\0');
+        return overTheDialog ? 0 : 1;
     });
     ASSERT_TRUE(child.started());
-    ASSERT_EQ(child.wait(), 0);
+    std::string told;
+    for (char c = child.awaitSignal(); c != '\0'; c = child.awaitSignal()) {
+        told += c;
+    }
+    EXPECT_EQ(child.wait(), 0) << "the message was not shown over the dialog";
+    EXPECT_EQ(told, "The lines could not be saved to \"" + path +
+                        "\": File too large.\nNo file was changed.");
     EXPECT_EQ(readFile(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no temporary file is left beside the target";
 
     dialog->OnSaveClicked();
     EXPECT_GT(readFile(path).size(), 200u * 400u);
+    EXPECT_TRUE(shown.isEmpty()) << "a save that succeeds shows nothing";
+
+    // Without an injected box the failure shows in a real warning box.
+    dialog->setMessageBox(nullptr);
+    const QString missing = folder.filePath(QStringLiteral("missing/x.txt"));
+    dialog->setSavePathChooser([&](QWidget*, const QString&) { return missing; });
+    QString boxText;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxText = box->text();
+            EXPECT_EQ(box->parentWidget(), dialog.get());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    dialog->OnSaveClicked();
+    EXPECT_EQ(boxText, QStringLiteral("The lines could not be saved to \"%1\": No such file or "
+                                      "directory.\nNo file was changed.")
+                           .arg(missing));
 }
 
 // --- the window frame ------------------------------------------------------------------------
@@ -491,7 +528,7 @@ class QuorvaneDlgLifetimeTest : public ::testing::Test {
     std::string previousFolder;
 };
 
-TEST_F(QuorvaneDlgLifetimeTest, RegistryFlagIsSetWhileRunningAndRestoredAsReadAtStart) {
+TEST_F(QuorvaneDlgLifetimeTest, RegistryFlagIsSetWhileRunningAndZeroOnceTheOnlyViewerEnds) {
     ASSERT_EQ(viewertest::readRegistryFlag(), -1);
     {
         CQuorvaneDlg dialog;
@@ -499,26 +536,23 @@ TEST_F(QuorvaneDlgLifetimeTest, RegistryFlagIsSetWhileRunningAndRestoredAsReadAt
     }
     EXPECT_EQ(viewertest::readRegistryFlag(), 0) << "an absent flag comes back as 0";
 
-    viewertest::writeRegistryFlag(0);
-    {
-        CQuorvaneDlg dialog;
-        EXPECT_EQ(viewertest::readRegistryFlag(), 1);
+    // A flag left set, by a viewer that was killed or by anything else, is kept while this
+    // viewer runs and cleared when it ends: no other viewer holds the presence mutex.
+    for (const std::uint32_t left : {1u, 7u}) {
+        viewertest::writeRegistryFlag(left);
+        {
+            CQuorvaneDlg dialog;
+            EXPECT_EQ(viewertest::readRegistryFlag(), left);
+        }
+        EXPECT_EQ(viewertest::readRegistryFlag(), 0) << left;
     }
-    EXPECT_EQ(viewertest::readRegistryFlag(), 0);
-
-    viewertest::writeRegistryFlag(7);
-    {
-        CQuorvaneDlg dialog;
-        EXPECT_EQ(viewertest::readRegistryFlag(), 7);
-    }
-    EXPECT_EQ(viewertest::readRegistryFlag(), 7);
 }
 
 TEST_F(QuorvaneDlgLifetimeTest, PresenceMutexIsHeldForOtherProcessesWhileTheDialogLives) {
     auto otherProcessObtains = [] {
         quorvane::test::ChildProcess child([](quorvane::test::ChildProcess&) {
             CMutexSimple mutex;
-            return mutex.getMutex(CQuorvaneDlg::kPresenceMutexName) ? 1 : 0;
+            return mutex.getMutex(PresenceKeeper::kMutexName) ? 1 : 0;
         });
         return child.wait() == 1;
     };

@@ -3,10 +3,13 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "client/CMutexSimple.h"
@@ -20,6 +23,7 @@
 namespace {
 
 constexpr int kStartTimeoutMs = 10000;
+constexpr int kPollStepMs = 20;
 
 QProcess* startViewer(QProcess& process, const QString& mailbox) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -113,7 +117,7 @@ TEST(ViewerProcess, InterruptAndHangUpEndTheViewerToo) {
 TEST(ViewerPresence, APresenceMutexHeldElsewhereCostsSixPausesThenTheViewerWorks) {
     quorvane::test::ChildProcess holder([](quorvane::test::ChildProcess& self) {
         CMutexSimple presence;
-        if (!presence.getMutex(CQuorvaneDlg::kPresenceMutexName)) {
+        if (!presence.getMutex(PresenceKeeper::kMutexName)) {
             return 1;
         }
         self.signal();
@@ -125,13 +129,89 @@ TEST(ViewerPresence, APresenceMutexHeldElsewhereCostsSixPausesThenTheViewerWorks
     started.start();
     CQuorvaneDlg dialog;
     const qint64 startUpMs = started.elapsed();
-    EXPECT_GE(startUpMs, CQuorvaneDlg::kPresenceAttempts * CQuorvaneDlg::kPresenceRetryMs - 50);
+    EXPECT_GE(startUpMs, PresenceKeeper::kStartAttempts * PresenceKeeper::kStartRetryMs - 50);
     EXPECT_EQ(viewertest::readRegistryFlag(), 1);
     ASSERT_TRUE(viewertest::postFromChild({viewertest::makeRecord("Still", "works", "o", 2)}));
     viewertest::drainNow(dialog);
     EXPECT_EQ(dialog.lineCount(), 1u);
     holder.signal();
     EXPECT_EQ(holder.wait(), 0);
+}
+
+// True when another process holds the presence mutex; asked from a child, since this thread
+// would obtain a mutex it holds itself again.
+bool presenceHeldElsewhere() {
+    quorvane::test::ChildProcess child([](quorvane::test::ChildProcess&) {
+        CMutexSimple presence;
+        return presence.getMutex(PresenceKeeper::kMutexName) ? 0 : 1;
+    });
+    return child.wait() == 1;
+}
+
+// True once a viewer process holds the presence mutex and has set the registry flag, which it
+// does just after taking the mutex.
+bool viewerAnnounced() {
+    return presenceHeldElsewhere() && viewertest::readRegistryFlag() == 1;
+}
+
+// Turns the event loop until `condition` holds; false when it still does not after the limit.
+bool turnEventLoopUntil(const std::function<bool()>& condition) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() > kStartTimeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollStepMs);
+        QThread::msleep(kPollStepMs);
+    }
+    return true;
+}
+
+void endViewer(QProcess& viewer, int signalNumber) {
+    ::kill(static_cast<pid_t>(viewer.processId()), signalNumber);
+    ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs));
+}
+
+TEST(ViewerPresence, ASecondViewerTakesThePresenceOnceTheFirstEndsAndTheLastClearsTheFlag) {
+    QProcess first;
+    startViewer(first, QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-one"));
+    ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));
+
+    auto second = std::make_unique<CQuorvaneDlg>();
+    EXPECT_FALSE(second->presence().holdsMutex());
+    EXPECT_TRUE(second->presence().isRetrying());
+    endViewer(first, SIGTERM);
+    EXPECT_TRUE(turnEventLoopUntil([&] { return second->presence().holdsMutex(); }))
+        << "the second viewer never took the presence over";
+    EXPECT_FALSE(second->presence().isRetrying());
+    EXPECT_TRUE(presenceHeldElsewhere()) << "from a client's point of view";
+    EXPECT_EQ(viewertest::readRegistryFlag(), 1) << "a viewer runs, though the first has ended";
+    second.reset();
+    EXPECT_EQ(viewertest::readRegistryFlag(), 0);
+}
+
+TEST(ViewerPresence, AfterAKilledViewerAndOverlappingOnesTheLastToEndLeavesTheFlagZero) {
+    const QString mailbox =
+        QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-killed");
+    QProcess killed;
+    startViewer(killed, mailbox);
+    ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));
+    endViewer(killed, SIGKILL);
+    EXPECT_EQ(viewertest::readRegistryFlag(), 1) << "a killed viewer cannot withdraw";
+
+    QProcess last;
+    startViewer(last, mailbox);
+    ASSERT_TRUE(turnEventLoopUntil(presenceHeldElsewhere));
+    {
+        // A viewer that ends while another still runs leaves the flag set.
+        CQuorvaneDlg overlapping;
+        EXPECT_FALSE(overlapping.presence().holdsMutex());
+    }
+    EXPECT_EQ(viewertest::readRegistryFlag(), 1);
+    endViewer(last, SIGTERM);
+    EXPECT_EQ(last.exitCode(), 0);
+    EXPECT_EQ(viewertest::readRegistryFlag(), 0) << "the flag read at start was 1";
 }
 
 }  // namespace
