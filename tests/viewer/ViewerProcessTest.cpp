@@ -215,3 +215,52 @@ TEST(ViewerPresence, AfterAKilledViewerAndOverlappingOnesTheLastToEndLeavesTheFl
 }
 
 }  // namespace
+
+namespace {
+
+struct Finished {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Finished runViewer(const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcess viewer;
+    viewer.setProcessEnvironment(environment);
+    viewer.start(QStringLiteral(QUORVANE_VIEWER_PATH), arguments);
+    if (!viewer.waitForFinished(kStartTimeoutMs)) return {};
+    return {viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1,
+            QString::fromLocal8Bit(viewer.readAllStandardOutput()),
+            QString::fromLocal8Bit(viewer.readAllStandardError())};
+}
+
+TEST(ViewerCommandLine, HelpVersionUsageErrorsAndAMissingDisplayNeverOpenAWindow) {
+    // No display at all: the informational options still work, and running says why it cannot.
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        bare.remove(QString::fromLatin1(name));
+
+    const Finished help = runViewer({QStringLiteral("--help")}, bare);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: quorvane-viewer")))
+        << help.out.toStdString();
+
+    const Finished version = runViewer({QStringLiteral("--version")}, bare);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("quorvane-viewer (Quorvane) ")));
+    EXPECT_TRUE(version.out.contains(QStringLiteral("License MIT")));
+
+    const Finished noDisplay = runViewer({}, bare);
+    EXPECT_EQ(noDisplay.status, 1);
+    EXPECT_TRUE(noDisplay.err.startsWith(QStringLiteral("quorvane-viewer: no display")))
+        << noDisplay.err.toStdString();
+    EXPECT_EQ(noDisplay.err.count(QLatin1Char('\n')), 1);
+
+    for (const QString& wrong : {QStringLiteral("--bogus"), QStringLiteral("stray")}) {
+        const Finished usage = runViewer({wrong}, bare);
+        EXPECT_EQ(usage.status, 2) << wrong.toStdString();
+        EXPECT_TRUE(usage.err.contains(wrong)) << usage.err.toStdString();
+    }
+}
+
+}  // namespace
