@@ -18,6 +18,15 @@ if grep -rl -e "$build" -e "$source" "$prefix"; then
     echo "FAIL: the installed files above name the build or source tree"
     exit 1
 fi
+for file in bin/quorvane-viewer bin/quorvane-send bin/quorvane-tail bin/quorvane-demo \
+    share/man/man1/quorvane-viewer.1 share/man/man1/quorvane-send.1 \
+    share/man/man1/quorvane-tail.1 share/man/man1/quorvane-demo.1 \
+    share/applications/quorvane.desktop share/metainfo/org.quorvane.Quorvane.metainfo.xml \
+    share/icons/hicolor/scalable/apps/quorvane.svg share/icons/hicolor/48x48/apps/quorvane.png \
+    share/icons/hicolor/256x256/apps/quorvane.png share/doc/Quorvane/LICENSE \
+    include/quorvane/quorvane.h include/quorvane/Trace.h; do
+    [[ -s "$prefix/$file" ]] || { echo "FAIL: not installed: $file"; exit 1; }
+done
 "$prefix/bin/quorvane-demo" --version >/dev/null || { echo "FAIL: demo finds no library"; exit 1; }
 
 cmake -S "$source/examples/cpp" -B "$work/cpp" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
