@@ -149,6 +149,32 @@ TEST_F(LineFormatterTest, FieldsWithoutNulAreReadToTheirWidthAndNoFurther) {
                                 std::string(127, 'n') + "(" + std::string(511, 't') + ")");
 }
 
+TEST_F(LineFormatterTest, LineBreaksInTextFieldsShowAsBackslashLettersAndNothingElseChanges) {
+    EXPECT_EQ(post(makeRecord(5, 0, "a\nb", "x\r\ny\n\rz", "o\rr")),
+              "00001\t5\t01:02:03\to\\rr\ta\\nb(x\\r\\ny\\n\\rz)");
+    // Backslashes, tabs, other control bytes and bytes above 127 pass through unchanged.
+    EXPECT_EQ(post(makeRecord(5, 0, "\\n\t", "\x01\x0b\x0c\x7f\x80\xff", "\\")),
+              "00001\t5\t01:02:03\t\\\t\\n\t(\x01\x0b\x0c\x7f\x80\xff)");
+}
+
+TEST_F(LineFormatterTest, FieldsOfNothingButLineBreaksTakeTwiceTheirWidthInTheLongestLine) {
+    TraceRecord record = makeRecord(4294967295u, 2000000000, "");
+    post(record);
+    record.depthDelta = 0;
+    std::memset(record.entryName, '\n', sizeof record.entryName);
+    std::memset(record.entryText, '\r', sizeof record.entryText);
+    std::memset(record.originName, '\n', sizeof record.originName);
+    std::string escapedName;
+    std::string escapedText;
+    std::string escapedOrigin;
+    for (int i = 0; i < 128; ++i) escapedName += "\\n";
+    for (int i = 0; i < 512; ++i) escapedText += "\\r";
+    for (int i = 0; i < 64; ++i) escapedOrigin += "\\n";
+    EXPECT_EQ(post(record, 4294967295u), "4294967295\t4294967295\t01:02:03\t" + escapedOrigin +
+                                             "\t" + std::string(1024, '\t') + escapedName + "(" +
+                                             escapedText + ")");
+}
+
 TEST_F(LineFormatterTest, UnreadRecordBytesHaveNoEffect) {
     TraceRecord record = makeRecord(77, +1, "name", "text", "orig");
     std::memset(record.reserved1, 0xAB, sizeof record.reserved1);
