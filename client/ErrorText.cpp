@@ -1,5 +1,8 @@
 #include "client/ErrorText.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "transport/CMclMailbox.h"
 
 const char* win32ErrorText(DWORD code) {
@@ -32,6 +35,10 @@ const char* win32ErrorText(DWORD code) {
             return "Attempt to release mutex not owned by caller.";
         case ERROR_TOO_MANY_POSTS:
             return "Too many posts were made to a semaphore.";
+        case ERROR_FILE_CORRUPT:
+            return "The file or directory is corrupted and unreadable.";
+        case ERROR_TIMEOUT:
+            return "This operation returned because the timeout period expired.";
         default:
             return "Unknown error.";
     }
@@ -50,6 +57,10 @@ const char* mailboxMeaning(DWORD code) {
             return "an existing mailbox of that name has another slot count or slot size";
         case ERROR_ACCESS_DENIED:
             return "the shared objects are not accessible";
+        case ERROR_FILE_CORRUPT:
+            return "one of its shared objects is damaged and still in use";
+        case ERROR_TIMEOUT:
+            return "another process holds it and does not let go (stopped or hung)";
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
         case ERROR_DISK_FULL:
@@ -57,6 +68,19 @@ const char* mailboxMeaning(DWORD code) {
         default:
             return "the shared objects could not be created";
     }
+}
+
+// " (name)" for a running process, from its command name; empty when it cannot be read.
+std::string processName(DWORD processId) {
+    const std::string path = "/proc/" + std::to_string(processId) + "/comm";
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) return {};
+    char name[64] = {};
+    const bool read = std::fgets(name, sizeof name, file) != nullptr;
+    std::fclose(file);
+    if (!read) return {};
+    name[std::strcspn(name, "\n")] = '\0';
+    return std::string(" (") + name + ")";
 }
 
 }  // namespace
@@ -67,6 +91,10 @@ std::string describeMailboxFailure(const char* mailboxName, DWORD code) {
     text += mailboxName == nullptr ? "" : mailboxName;
     text += "\": ";
     text += mailboxMeaning(code);
+    if (code == ERROR_TIMEOUT) {
+        if (const DWORD holder = CMclMailbox::guardHolderProcessId(mailboxName); holder != 0)
+            text += ": process " + std::to_string(holder) + processName(holder);
+    }
     text += " (error " + std::to_string(code) + ": " + win32ErrorText(code) + ")";
     return text;
 }

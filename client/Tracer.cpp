@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -62,10 +63,31 @@ TracerOptions resolved(TracerOptions options) {
 struct Tracer::State {
     explicit State(TracerOptions tracerOptions) : options(resolved(std::move(tracerOptions))) {}
 
+    // Opens the mailbox unless it is open or the last failure is too recent. Threads arriving
+    // during an open wait for it: it is bounded by openTimeoutMs.
+    bool ensureOpen() noexcept {
+        if (isOpen.load(std::memory_order_acquire)) return true;
+        if (steadyNowMs() < nextAttemptMs.load(std::memory_order_relaxed)) return false;
+        try {
+            std::lock_guard lock(openMutex);
+            if (isOpen.load(std::memory_order_relaxed)) return true;
+            if (steadyNowMs() < nextAttemptMs.load(std::memory_order_relaxed)) return false;
+            open();
+            if (!isOpen.load(std::memory_order_relaxed))
+                nextAttemptMs.store(steadyNowMs() + options.reopenIntervalMs,
+                                    std::memory_order_relaxed);
+        } catch (...) {
+            return false;
+        }
+        return isOpen.load(std::memory_order_acquire);
+    }
+
     void open() noexcept {
         try {
             mailbox = std::make_unique<CMclMailbox>(options.slotCount, kTraceRecordSize,
-                                                    options.mailboxName.c_str());
+                                                    options.mailboxName.c_str(), nullptr,
+                                                    options.openTimeoutMs);
+            disabledCode.store(ERROR_SUCCESS, std::memory_order_release);
             isOpen.store(true, std::memory_order_release);
         } catch (DWORD code) {
             disable(code);
@@ -77,12 +99,22 @@ struct Tracer::State {
     }
 
     void disable(DWORD code) noexcept {
+        // A fixed buffer, so that a pointer handed out by disabledReason() stays valid.
         try {
-            reason = describeMailboxFailure(options.mailboxName.c_str(), code);
+            const std::string sentence = describeMailboxFailure(options.mailboxName.c_str(), code);
+            const std::size_t length = std::min(sentence.size(), sizeof reason - 1);
+            std::memcpy(reason, sentence.data(), length);
+            reason[length] = '\0';
         } catch (...) {
-            // Without memory for the sentence the code alone has to do.
+            reason[0] = '\0';  // without memory for the sentence the code alone has to do
         }
         disabledCode.store(code, std::memory_order_release);
+    }
+
+    static std::int64_t steadyNowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
 
     bool viewerRunning() {
@@ -116,10 +148,11 @@ struct Tracer::State {
 
     const TracerOptions options;
 
-    std::once_flag openOnce;
+    std::mutex openMutex;
     std::unique_ptr<CMclMailbox> mailbox;
     std::atomic<bool> isOpen{false};
-    std::string reason;
+    std::atomic<std::int64_t> nextAttemptMs{0};
+    char reason[512] = {};
     std::atomic<DWORD> disabledCode{ERROR_SUCCESS};
 
     std::mutex postMutex;
@@ -139,12 +172,7 @@ Tracer::Tracer(TracerOptions options) : m_state(std::make_unique<State>(std::mov
 Tracer::~Tracer() = default;
 
 bool Tracer::enabled() noexcept {
-    try {
-        std::call_once(m_state->openOnce, [this] { m_state->open(); });
-    } catch (...) {
-        return false;
-    }
-    return m_state->isOpen.load(std::memory_order_acquire);
+    return m_state->ensureOpen();
 }
 
 std::uint32_t Tracer::disabledCode() const noexcept {
@@ -152,7 +180,7 @@ std::uint32_t Tracer::disabledCode() const noexcept {
 }
 
 const char* Tracer::disabledReason() const noexcept {
-    return disabledCode() == ERROR_SUCCESS ? "" : m_state->reason.c_str();
+    return disabledCode() == ERROR_SUCCESS ? "" : m_state->reason;
 }
 
 bool Tracer::post(const TraceRecord& record) noexcept {

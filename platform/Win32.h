@@ -51,6 +51,8 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_FILE_CORRUPT = 1392;
+constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // Wait results.
 constexpr DWORD WAIT_OBJECT_0 = 0;
@@ -81,6 +83,15 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount)
 
 // Waits on a mutex or a semaphore; the time-out runs on the monotonic clock.
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+// Extensions of our own, for a ring whose counts change only under its guard mutex.
+// Waits until the semaphore's count is above zero without taking any of it: WAIT_OBJECT_0 or
+// WAIT_TIMEOUT.
+DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds);
+// Reads the semaphore's current count; FALSE for a handle that is no semaphore.
+BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count);
+// The process whose thread owns the mutex, or 0 when it is free (or the handle is no mutex).
+DWORD GetMutexOwnerProcessId(HANDLE mutex);
 
 // Only INVALID_HANDLE_VALUE (no backing file) is supported as `file`.
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,

@@ -1,5 +1,6 @@
 #include "transport/CMclMailbox.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,37 @@ void prefetchSlot(const std::uint32_t* sharedIndex, const unsigned char* data, D
         __builtin_prefetch(slot + offset, kForWrite);
 }
 
+// Moves a semaphore's count to `target`. Only for a guard holder: every other change of the
+// ring's counts also happens under the guard, so nothing moves the count meanwhile.
+void setCount(CMclSemaphore& semaphore, LONG target) {
+    LONG count = semaphore.count();
+    if (count < target) semaphore.release(target - count);
+    while (count > target && semaphore.tryAcquire()) --count;
+}
+
+// A time limit that reads the clock only when there is one.
+class Deadline {
+  public:
+    explicit Deadline(DWORD timeoutMs) : m_timeoutMs(timeoutMs) {
+        if (timeoutMs != 0 && timeoutMs != INFINITE)
+            m_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    }
+    DWORD remainingMs() const {
+        if (m_timeoutMs == 0 || m_timeoutMs == INFINITE) return m_timeoutMs;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now());
+        return left.count() <= 0 ? 0 : static_cast<DWORD>(left.count());
+    }
+
+  private:
+    DWORD m_timeoutMs;
+    std::chrono::steady_clock::time_point m_end{};
+};
+
 }  // namespace
 
 CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
-                         LPSECURITY_ATTRIBUTES securityAttributes)
+                         LPSECURITY_ATTRIBUTES securityAttributes, DWORD openTimeoutMs)
     : m_sharedMemory(checkedSectionSize(slotCount, slotSize, name), name, securityAttributes),
       m_slotCount(slotCount),
       m_slotSize(slotSize) {
@@ -77,9 +105,16 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     m_guardMutex.reset(allocated(
         new (std::nothrow) CMclMutex(TRUE, ObjectName(kGuardPrefix, name).text, securityAttributes),
         kGuardLine));
+    bool abandoned = false;
     if (m_guardMutex->getStatus() == ERROR_ALREADY_EXISTS) {
-        // The creator holds the guard until the header is written.
-        m_guardMutex->waitFor(INFINITE);
+        // The creator holds the guard until the header is written. A holder that does not let
+        // go in time has stopped or hangs: give up rather than hang with it.
+        const DWORD wait = m_guardMutex->waitFor(openTimeoutMs);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+            m_status = ERROR_TIMEOUT;
+            raiseMclError(ERROR_TIMEOUT, kSourceName, kGuardLine);
+        }
+        abandoned = wait == WAIT_ABANDONED;
         m_isCreator = false;
     } else {
         m_isCreator = true;
@@ -99,16 +134,26 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     auto* base = static_cast<unsigned char*>(m_sharedMemory.getView());
     m_header = reinterpret_cast<MailboxHeader*>(base);
     m_data = base + kMailboxDataOffset;
+    // An existing section of that name keeps its own size: it must really hold our ring.
+    const bool fits =
+        viewSize(base) >= static_cast<std::uint64_t>(slotCount) * slotSize + kMailboxDataOffset;
 
-    if (m_isCreator) *m_header = MailboxHeader{slotCount, slotSize, kMailboxDataOffset, 0, 0};
+    // A header never written means its creator died before writing it: finish the ring.
+    const bool unwritten =
+        m_header->slotCount == 0 && m_header->slotSize == 0 && m_header->dataOffset == 0;
+    if (!m_isCreator && unwritten && fits) m_isCreator = true;
+    if (m_isCreator) {
+        *m_header = MailboxHeader{slotCount, slotSize, kMailboxDataOffset, 0, 0};
+        setCount(*m_pendingCountSemaphore, 0);
+        setCount(*m_freeCountSemaphore, static_cast<LONG>(slotCount));
+    } else if (abandoned) {
+        repairCounts();
+    }
 
     m_guardMutex->release();
 
-    // A ring made by another process must have our geometry, and its section must really hold
-    // it: an existing section of that name keeps its own size.
     if (!m_isCreator &&
-        (m_header->slotCount != slotCount || m_header->slotSize != slotSize ||
-         viewSize(base) < static_cast<std::uint64_t>(slotCount) * slotSize + kMailboxDataOffset)) {
+        (m_header->slotCount != slotCount || m_header->slotSize != slotSize || !fits)) {
         m_status = ERROR_INVALID_PARAMETER;
         raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, kGeometryLine);
     }
@@ -116,46 +161,75 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
 
 CMclMailbox::~CMclMailbox() = default;
 
-bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
-    if (m_pendingCountSemaphore->waitFor(timeoutMs) != WAIT_OBJECT_0) return false;
-    prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
-    // An abandoned guard still protects a complete record: its pending count is added only
-    // after its slot was filled.
-    DWORD guard = m_guardMutex->waitFor(timeoutMs);
-    if (guard != WAIT_OBJECT_0 && guard != WAIT_ABANDONED) {
-        m_pendingCountSemaphore->release(1);  // the record stays announced
-        return false;
-    }
-    std::uint32_t readIndex = m_header->readIndex;
-    if (readIndex >= m_slotCount) {
-        // Written by a faulty process: touch nothing outside the ring.
+DWORD CMclMailbox::guardHolderProcessId(LPCSTR name) {
+    if (name == nullptr || std::strlen(name) > kMaxNameLength) return 0;
+    const DWORD savedError = GetLastError();
+    HANDLE guard = CreateMutexA(nullptr, FALSE, ObjectName(kGuardPrefix, name).text);
+    const DWORD holder = guard == nullptr ? 0 : GetMutexOwnerProcessId(guard);
+    if (guard != nullptr) CloseHandle(guard);
+    SetLastError(savedError);
+    return holder;
+}
+
+void CMclMailbox::repairCounts() {
+    const std::uint32_t readIndex = m_header->readIndex;
+    const std::uint32_t writeIndex = m_header->writeIndex;
+    if (readIndex >= m_slotCount || writeIndex >= m_slotCount) return;  // scribbled: leave it
+    std::uint32_t records = (writeIndex + m_slotCount - readIndex) % m_slotCount;
+    // Equal indices mean empty or full. A dead holder was at most one step from a consistent
+    // state, so the counts still lean clearly towards the one it was in.
+    if (records == 0 && m_pendingCountSemaphore->count() > m_freeCountSemaphore->count())
+        records = m_slotCount;
+    setCount(*m_pendingCountSemaphore, static_cast<LONG>(records));
+    setCount(*m_freeCountSemaphore, static_cast<LONG>(m_slotCount - records));
+}
+
+bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        if (counter.waitUntilAvailable(deadline.remainingMs()) != WAIT_OBJECT_0) return false;
+        const DWORD guard = m_guardMutex->waitFor(deadline.remainingMs());
+        if (guard == WAIT_ABANDONED) {
+            repairCounts();
+        } else if (guard != WAIT_OBJECT_0) {
+            return false;
+        }
+        if (counter.tryAcquire()) return true;
+        // Another process took the count between the look and the guard.
         m_guardMutex->release();
+        if (deadline.remainingMs() == 0) return false;
+    }
+}
+
+bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
+    prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
+    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return false;
+    const std::uint32_t readIndex = m_header->readIndex;
+    if (readIndex >= m_slotCount) {
+        // Written by a faulty process: touch nothing outside the ring; the record stays announced.
         m_pendingCountSemaphore->release(1);
+        m_guardMutex->release();
         return false;
     }
     std::memcpy(destination, m_data + static_cast<std::size_t>(readIndex) * m_slotSize, m_slotSize);
     m_header->readIndex = (readIndex + 1) % m_slotCount;
-    m_guardMutex->release();
     m_freeCountSemaphore->release(1);
+    m_guardMutex->release();
     return true;
 }
 
 bool CMclMailbox::post(const void* source, DWORD timeoutMs) {
-    if (m_freeCountSemaphore->waitFor(timeoutMs) != WAIT_OBJECT_0) return false;
-    DWORD guard = m_guardMutex->waitFor(timeoutMs);
-    if (guard != WAIT_OBJECT_0 && guard != WAIT_ABANDONED) {
-        m_freeCountSemaphore->release(1);  // the slot stays free
-        return false;
-    }
-    std::uint32_t writeIndex = m_header->writeIndex;
+    prefetchSlot<1>(&m_header->writeIndex, m_data, m_slotCount, m_slotSize);
+    if (!takeUnderGuard(*m_freeCountSemaphore, timeoutMs)) return false;
+    const std::uint32_t writeIndex = m_header->writeIndex;
     if (writeIndex >= m_slotCount) {
+        m_freeCountSemaphore->release(1);  // the slot stays free
         m_guardMutex->release();
-        m_freeCountSemaphore->release(1);
         return false;
     }
     std::memcpy(m_data + static_cast<std::size_t>(writeIndex) * m_slotSize, source, m_slotSize);
     m_header->writeIndex = (writeIndex + 1) % m_slotCount;
-    m_guardMutex->release();
     m_pendingCountSemaphore->release(1);
+    m_guardMutex->release();
     return true;
 }

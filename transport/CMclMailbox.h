@@ -9,31 +9,43 @@
 // A named, cross-process ring of fixed-size slots in shared memory. Every process that constructs
 // a mailbox with the same name, slot count and slot size shares one ring; the first creates and
 // initialises it. A guard mutex serialises access to the header and slots; a free-count and a
-// pending-count semaphore count empty slots and waiting records.
+// pending-count semaphore count empty slots and waiting records. Both counts change only while
+// the guard is held, so a process killed at any point leaves a ring that the next guard holder
+// can set right (see RingRepair.md beside this file).
 //
 // The constructor raises a Win32 code on failure: the platform's code, 87 for a geometry that
-// disagrees with the existing ring or does not fit in 32 bits, 206 for a name too long.
+// disagrees with the existing ring or does not fit in 32 bits, 206 for a name too long, 1460
+// when another process held the guard for longer than `openTimeoutMs`.
 class CMclMailbox {
   public:
+    // Long enough for any healthy holder of the guard, short enough that a stopped one (a
+    // debugger, Ctrl+Z) does not hang the opener.
+    static constexpr DWORD kDefaultOpenTimeoutMs = 2000;
+
     CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
-                LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
+                LPSECURITY_ATTRIBUTES securityAttributes = nullptr,
+                DWORD openTimeoutMs = kDefaultOpenTimeoutMs);
     CMclMailbox(const CMclMailbox&) = delete;
     CMclMailbox& operator=(const CMclMailbox&) = delete;
     virtual ~CMclMailbox();
 
     // Copies the oldest record into `destination` (slotSize bytes). Returns false, leaving
-    // `destination` untouched, when no record arrived within `timeoutMs` (waited once for a
-    // record and once for the guard) or the ring is corrupt.
+    // `destination` untouched, when no record could be taken within about `timeoutMs` or the
+    // ring is corrupt.
     bool receive(void* destination, DWORD timeoutMs);
 
-    // Copies slotSize bytes from `source` into the next free slot, waiting at most `timeoutMs`
-    // for a free slot and as long again for the guard. Returns whether the record was posted.
+    // Copies slotSize bytes from `source` into the next free slot, waiting about `timeoutMs` at
+    // most for a free slot and the guard. Returns whether the record was posted.
     bool post(const void* source, DWORD timeoutMs);
 
     DWORD getStatus() const { return m_status; }
     bool isCreator() const { return m_isCreator; }
     DWORD slotCount() const { return m_slotCount; }
     DWORD slotSize() const { return m_slotSize; }
+
+    // The process holding the guard of the mailbox `name` now, 0 when none does or it cannot
+    // be told: the one to name when opening timed out.
+    static DWORD guardHolderProcessId(LPCSTR name);
 
     static constexpr const char* kGuardPrefix = "MailboxGuardMutex";
     static constexpr const char* kFreeCountPrefix = "MailboxFreeCountSemaphore";
@@ -43,6 +55,12 @@ class CMclMailbox {
     static constexpr std::size_t kMaxNameLength = 229;
 
   private:
+    // Sets both counts from the indices, under the guard, after a holder died with it.
+    void repairCounts();
+    // Takes one count of `counter` under the guard: waits for it to be available, then for the
+    // guard, then takes it. On true the guard is held and the count taken.
+    bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs);
+
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;
     unsigned char* m_data = nullptr;

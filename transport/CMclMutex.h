@@ -9,4 +9,6 @@ class CMclMutex : public CMclKernel {
     ~CMclMutex() override;
 
     BOOL release();
+    // The process whose thread owns the mutex; 0 when it is free.
+    DWORD ownerProcessId() const { return GetMutexOwnerProcessId(m_handle); }
 };

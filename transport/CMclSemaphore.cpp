@@ -14,3 +14,12 @@ BOOL CMclSemaphore::release(LONG count, LONG* previousCount) {
     if (released && previousCount != nullptr) *previousCount = previous;
     return released;
 }
+
+DWORD CMclSemaphore::waitUntilAvailable(DWORD milliseconds) const {
+    return WaitForSemaphoreAvailable(m_handle, milliseconds);
+}
+
+LONG CMclSemaphore::count() const {
+    LONG count = 0;
+    return GetSemaphoreCount(m_handle, &count) ? count : 0;
+}

@@ -11,4 +11,10 @@ class CMclSemaphore : public CMclKernel {
     // Adds `count`; `previousCount`, when non-null, receives the count before a successful
     // release. A release past the maximum fails and changes nothing.
     BOOL release(LONG count, LONG* previousCount = nullptr);
+    // Takes one count if one is there, without waiting.
+    bool tryAcquire() { return waitFor(0) == WAIT_OBJECT_0; }
+    // Waits until the count is above zero, taking nothing: WAIT_OBJECT_0 or WAIT_TIMEOUT.
+    DWORD waitUntilAvailable(DWORD milliseconds) const;
+    // The current count (0 for a broken handle).
+    LONG count() const;
 };

@@ -44,13 +44,16 @@ struct MutexState {
     std::uint32_t recursion;
 };
 
+// A semaphore is one futex word: the count in the low 31 bits and, on top, a bit that says a
+// waiter may sleep. A release that finds the bit clears it and wakes every sleeper; a waiter
+// that sleeps again sets it again. A waiter killed while asleep thus leaves at most one
+// needless wake behind, never a count that stays raised.
 struct SemaphoreState {
-    std::atomic<std::int32_t> count;
-    std::atomic<std::uint32_t> sleepers;  // threads in (or about to enter) a futex wait
+    std::atomic<std::uint32_t> word;
     std::int32_t maximum;
 };
 static_assert(sizeof(MutexState) + kStateOffset <= kPageSize);
-static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 namespace {
 
@@ -254,67 +257,90 @@ BOOL releaseMutex(MutexState* state) {
     return TRUE;
 }
 
-void initializeMutex(void* memory) {
+// A mutex created with an initial owner is owned before any other process can open it.
+void initializeMutex(void* memory, bool owned) {
     auto* state = new (memory) MutexState;
-    state->word.store(0, std::memory_order_relaxed);
-    state->recursion = 0;
+    state->word.store(owned ? currentThreadId() : 0, std::memory_order_relaxed);
+    state->recursion = owned ? 1 : 0;
+}
+
+// The process of a thread, read from its status; 0 when the thread is gone.
+DWORD processOfThread(std::uint32_t threadId) {
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%u/status", threadId);
+    FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return 0;
+    char text[1024];
+    ssize_t length = ::read(fd.get(), text, sizeof text - 1);
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    const char* field = std::strstr(text, "\nTgid:");
+    return field == nullptr ? 0 : static_cast<DWORD>(std::strtoul(field + 6, nullptr, 10));
 }
 
 // ---- semaphore
 
+constexpr std::uint32_t kCountMask = 0x7FFFFFFFu;
+constexpr std::uint32_t kWaitersBit = 0x80000000u;
+// The longest a waiter sleeps before it looks at the count again by itself, so that a releaser
+// killed between raising the count and waking nobody can strand a sleeper for longer.
+constexpr long kSemaphoreSleepSliceNs = 100'000'000;
+
 bool tryTakeCount(SemaphoreState* state) {
-    std::int32_t count = state->count.load(std::memory_order_relaxed);
-    while (count > 0) {
-        if (state->count.compare_exchange_weak(count, count - 1, std::memory_order_acquire,
-                                               std::memory_order_relaxed))
+    std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    while ((word & kCountMask) > 0) {
+        if (state->word.compare_exchange_weak(word, word - 1, std::memory_order_acquire,
+                                              std::memory_order_relaxed))
             return true;
     }
     return false;
 }
 
-DWORD waitSemaphore(SemaphoreState* state, DWORD milliseconds) {
-    if (tryTakeCount(state)) return WAIT_OBJECT_0;
+bool countAvailable(const SemaphoreState* state) {
+    return (state->word.load(std::memory_order_acquire) & kCountMask) > 0;
+}
+
+// Waits until the count is above zero, then takes one when `take` is set. Sleeps only while the
+// count is zero, in slices, after setting the waiters bit.
+DWORD waitSemaphore(SemaphoreState* state, DWORD milliseconds, bool take) {
+    auto ready = [&] { return take ? tryTakeCount(state) : countAvailable(state); };
+    if (ready()) return WAIT_OBJECT_0;
     if (milliseconds == 0) return WAIT_TIMEOUT;
     for (int round = 0; round < kSpinRounds; ++round) {
         cpuRelax();
-        if (state->count.load(std::memory_order_relaxed) > 0 && tryTakeCount(state))
-            return WAIT_OBJECT_0;
+        if (countAvailable(state) && ready()) return WAIT_OBJECT_0;
     }
     timespec deadline{};
     if (milliseconds != INFINITE) deadline = deadlineAfter(milliseconds);
-    auto* word = reinterpret_cast<int*>(&state->count);
     for (;;) {
-        // Announce the sleep before looking at the count a last time: a releaser either sees the
-        // sleeper and wakes it, or the futex finds the count changed and does not sleep.
-        state->sleepers.fetch_add(1, std::memory_order_seq_cst);
-        long rc = 0;
-        if (state->count.load(std::memory_order_seq_cst) <= 0) {
-            rc = futex(word, FUTEX_WAIT_BITSET, 0, milliseconds == INFINITE ? nullptr : &deadline,
-                       FUTEX_BITSET_MATCH_ANY);
+        std::uint32_t word = state->word.load(std::memory_order_relaxed);
+        if ((word & kCountMask) != 0) {
+            if (ready()) return WAIT_OBJECT_0;
+            continue;
         }
-        int error = rc == 0 ? 0 : errno;
-        state->sleepers.fetch_sub(1, std::memory_order_seq_cst);
-        if (tryTakeCount(state)) {
-            // A release wakes sleepers only when the count leaves zero; counts added meanwhile
-            // are handed on by the sleeper it woke.
-            if (state->count.load(std::memory_order_seq_cst) > 0 &&
-                state->sleepers.load(std::memory_order_seq_cst) != 0)
-                futex(word, FUTEX_WAKE, 1, nullptr, 0);
-            return WAIT_OBJECT_0;
-        }
-        if (error == ETIMEDOUT) return WAIT_TIMEOUT;
+        if (milliseconds != INFINITE && !before(monotonicAfter(0), deadline)) return WAIT_TIMEOUT;
+        if ((word & kWaitersBit) == 0 &&
+            !state->word.compare_exchange_weak(word, kWaitersBit, std::memory_order_seq_cst,
+                                               std::memory_order_relaxed))
+            continue;
+        timespec wakeAt = monotonicAfter(kSemaphoreSleepSliceNs);
+        if (milliseconds != INFINITE && before(deadline, wakeAt)) wakeAt = deadline;
+        futex(&state->word, FUTEX_WAIT_BITSET, static_cast<int>(kWaitersBit), &wakeAt,
+              FUTEX_BITSET_MATCH_ANY);
     }
 }
 
 BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
     if (releaseCount <= 0) return fail(ERROR_INVALID_PARAMETER);
-    std::int32_t count = state->count.load(std::memory_order_relaxed);
+    std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    std::int32_t count = 0;
     do {
+        count = static_cast<std::int32_t>(word & kCountMask);
         if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
-    } while (!state->count.compare_exchange_weak(
-        count, count + releaseCount, std::memory_order_seq_cst, std::memory_order_relaxed));
-    if (count == 0 && state->sleepers.load(std::memory_order_seq_cst) != 0)
-        futex(&state->count, FUTEX_WAKE, releaseCount, nullptr, 0);
+    } while (
+        !state->word.compare_exchange_weak(word, static_cast<std::uint32_t>(count + releaseCount),
+                                           std::memory_order_seq_cst, std::memory_order_relaxed));
+    if (word & kWaitersBit) futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
     if (previousCount != nullptr) *previousCount = count;
     return TRUE;
 }
@@ -385,13 +411,17 @@ DWORD win32ErrorFromErrno(int error) {
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
     bool created = false;
-    HANDLE handle = createObject(ObjectKind::Mutex, name, 0, initializeMutex, created);
-    if (handle != nullptr && created && initialOwner) {
-        DWORD status = t_lastError;
-        waitMutex(static_cast<MutexState*>(lookupHandle(handle)->state), 0);
-        t_lastError = status;
-    }
-    return handle;
+    return createObject(
+        ObjectKind::Mutex, name, 0,
+        [owned = initialOwner != FALSE](void* memory) { initializeMutex(memory, owned); }, created);
+}
+
+DWORD GetMutexOwnerProcessId(HANDLE mutex) {
+    KernelObject* object = objectOf(mutex, ObjectKind::Mutex);
+    if (object == nullptr) return 0;
+    auto* state = static_cast<MutexState*>(object->state);
+    const std::uint32_t owner = state->word.load(std::memory_order_relaxed) & kOwnerMask;
+    return owner == 0 ? 0 : processOfThread(owner);
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
@@ -408,8 +438,7 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCo
         ObjectKind::Semaphore, name, 0,
         [&](void* memory) {
             auto* state = new (memory) SemaphoreState;
-            state->count.store(initialCount, std::memory_order_relaxed);
-            state->sleepers.store(0, std::memory_order_relaxed);
+            state->word.store(static_cast<std::uint32_t>(initialCount), std::memory_order_relaxed);
             state->maximum = maximumCount;
         },
         created);
@@ -422,6 +451,20 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount)
                             previousCount);
 }
 
+DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return WAIT_FAILED;
+    return waitSemaphore(static_cast<SemaphoreState*>(object->state), milliseconds, false);
+}
+
+BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr || count == nullptr) return fail(ERROR_INVALID_HANDLE);
+    auto* state = static_cast<SemaphoreState*>(object->state);
+    *count = static_cast<LONG>(state->word.load(std::memory_order_acquire) & kCountMask);
+    return TRUE;
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     KernelObject* object = lookupHandle(handle);
     if (object == nullptr) {
@@ -432,7 +475,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         case ObjectKind::Mutex:
             return waitMutex(static_cast<MutexState*>(object->state), milliseconds);
         case ObjectKind::Semaphore:
-            return waitSemaphore(static_cast<SemaphoreState*>(object->state), milliseconds);
+            return waitSemaphore(static_cast<SemaphoreState*>(object->state), milliseconds, true);
         case ObjectKind::Section:
             break;
     }

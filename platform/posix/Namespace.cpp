@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "platform/posix/FileDescriptor.h"
 
@@ -32,6 +35,13 @@ struct ObjectHeader {
 };
 static_assert(sizeof(ObjectHeader) <= kStateOffset);
 
+// How long opening or closing an object waits for the name space's lock. It is held only for
+// the few file operations of one open or close; a holder stopped in the middle (a debugger, a
+// SIGSTOP) must not hang everyone else.
+constexpr long kNamespaceLockTimeoutMs = 250;
+constexpr long kLockPollFirstUs = 50;
+constexpr long kLockPollLongestUs = 5000;
+
 // Holds the name space's lock file exclusively for the lifetime of the object.
 class NamespaceLock {
   public:
@@ -42,11 +52,21 @@ class NamespaceLock {
             m_error = win32ErrorFromErrno(errno);
             return;
         }
-        while (::flock(m_fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
+        // flock has no time-out: poll it, with pauses that grow from 50 us to 5 ms.
+        long pauseUs = kLockPollFirstUs;
+        long waitedUs = 0;
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
                 m_error = win32ErrorFromErrno(errno);
                 return;
             }
+            if (waitedUs >= kNamespaceLockTimeoutMs * 1000) {
+                m_error = ERROR_TIMEOUT;
+                return;
+            }
+            ::usleep(static_cast<useconds_t>(pauseUs));
+            waitedUs += pauseUs;
+            pauseUs = std::min(pauseUs * 2, kLockPollLongestUs);
         }
     }
     NamespaceLock(const NamespaceLock&) = delete;
@@ -131,6 +151,84 @@ DWORD initializeFile(int fd, ObjectKind kind, std::string_view name, std::uint64
     return ERROR_SUCCESS;
 }
 
+// Removes what sits where an object file should: anything but a directory is unlinked, a
+// directory only when empty. Returns whether the place is free now.
+bool removeForeignEntry(const std::string& path, const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return ::rmdir(path.c_str()) == 0;
+    return ::unlink(path.c_str()) == 0;
+}
+
+// The named object files this process holds open. A program that ends without closing them
+// (a tracer that lives until exit) still removes those it is the last holder of, at exit.
+class HeldFiles {
+  public:
+    void add(NamedObjectFile* file) {
+        std::lock_guard guard(mutex);
+        if (!m_exitHookInstalled) m_exitHookInstalled = std::atexit(removeOwnLeftovers) == 0;
+        m_files.push_back(file);
+    }
+    void remove(NamedObjectFile* file) {
+        std::lock_guard guard(mutex);
+        std::erase(m_files, file);
+    }
+
+  private:
+    static void removeOwnLeftovers();
+
+    std::mutex mutex;
+    std::vector<NamedObjectFile*> m_files;
+    bool m_exitHookInstalled = false;
+};
+
+// Never destroyed: the exit hook and late closers may still use it after static destruction.
+HeldFiles& heldFiles() {
+    static HeldFiles* const files = new HeldFiles;
+    return *files;
+}
+
+void HeldFiles::removeOwnLeftovers() {
+    HeldFiles& self = heldFiles();
+    std::vector<std::string> directories;
+    {
+        std::lock_guard guard(self.mutex);
+        for (const NamedObjectFile* file : self.m_files) {
+            std::string directory = file->path.substr(0, file->path.rfind('/'));
+            if (std::find(directories.begin(), directories.end(), directory) == directories.end())
+                directories.push_back(std::move(directory));
+        }
+    }
+    for (const std::string& directory : directories) {
+        // The name-space lock first, as an opener takes it before registering its file.
+        NamespaceLock lock(directory);
+        if (lock.error() != ERROR_SUCCESS) continue;
+        std::lock_guard guard(self.mutex);
+        // Several handles of this process on one object each hold a lock of their own: drop all
+        // but one per file, so that the last-holder test below sees only the other processes.
+        // The lock is dropped, not the descriptor: a mapped header page would keep it alive. The
+        // views stay mapped, so threads still tracing keep working until the process is gone.
+        std::vector<NamedObjectFile*> kept;
+        for (NamedObjectFile* file : self.m_files) {
+            if (file->ownerPid != ::getpid() || file->fd < 0 ||
+                file->path.compare(0, directory.size() + 1, directory + "/") != 0)
+                continue;
+            const bool seen = std::any_of(kept.begin(), kept.end(), [&](NamedObjectFile* other) {
+                return other->path == file->path;
+            });
+            if (seen) {
+                ::flock(file->fd, LOCK_UN);
+            } else {
+                kept.push_back(file);
+            }
+        }
+        for (NamedObjectFile* file : kept) {
+            if (::flock(file->fd, LOCK_EX | LOCK_NB) != 0) continue;
+            ::unlink(file->path.c_str());
+            // A close after this must not remove a new object made under the same name.
+            file->path.clear();
+        }
+    }
+}
+
 }  // namespace
 
 DWORD namespaceDirectory(std::string& directory) {
@@ -164,11 +262,25 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
     int freePosition = -1;
     for (int position = 0; position < kCollisionChainLength; ++position) {
         std::string path = objectPath(directory, name, position);
-        FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-        if (fd.get() < 0) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
             if (errno != ENOENT) return win32ErrorFromErrno(errno);
             if (freePosition < 0) freePosition = position;
             continue;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            // No object of ours is anything but a regular file, and nobody can hold this one:
+            // clear it away, or leave the place to it when it cannot be removed.
+            if (removeForeignEntry(path, info) && freePosition < 0) freePosition = position;
+            continue;
+        }
+        FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (fd.get() < 0) {
+            if (errno == ENOENT) {
+                if (freePosition < 0) freePosition = position;
+                continue;
+            }
+            return win32ErrorFromErrno(errno);
         }
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             // Nobody holds it: its holders are gone. The place is free for a fresh object.
@@ -177,6 +289,10 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
             continue;
         }
         if (!flockRetrying(fd.get(), LOCK_SH)) return win32ErrorFromErrno(errno);
+        // A held file cut shorter than its header page, or than the section its header
+        // announces, would fault on first touch: refuse it instead.
+        if (::fstat(fd.get(), &info) != 0) return win32ErrorFromErrno(errno);
+        if (static_cast<std::uint64_t>(info.st_size) < kPageSize) return ERROR_FILE_CORRUPT;
         void* page = nullptr;
         if (DWORD error = mapHeaderPage(fd.get(), page); error != ERROR_SUCCESS) return error;
         auto* header = static_cast<ObjectHeader*>(page);
@@ -188,11 +304,19 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
             ::munmap(page, kPageSize);
             return ERROR_INVALID_HANDLE;
         }
+        const std::uint64_t sectionSize = header->sectionSize;
+        if (kind == ObjectKind::Section &&
+            (sectionSize == 0 ||
+             static_cast<std::uint64_t>(info.st_size) - kPageSize < sectionSize)) {
+            ::munmap(page, kPageSize);
+            return ERROR_FILE_CORRUPT;
+        }
         out.fd = fd.release();
         out.headerPage = page;
-        out.sectionSize = header->sectionSize;
+        out.sectionSize = sectionSize;
         out.path = std::move(path);
         out.ownerPid = ::getpid();
+        heldFiles().add(&out);
         return ERROR_ALREADY_EXISTS;
     }
     if (freePosition < 0) return ERROR_NOT_ENOUGH_MEMORY;
@@ -215,6 +339,7 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
     out.sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
     out.path = std::move(path);
     out.ownerPid = ::getpid();
+    heldFiles().add(&out);
     return ERROR_SUCCESS;
 }
 
@@ -248,6 +373,7 @@ void closeNamed(NamedObjectFile& file) {
         file.fd = -1;
         return;
     }
+    heldFiles().remove(&file);
     std::string directory = file.path.substr(0, file.path.rfind('/'));
     NamespaceLock lock(directory);
     // Under the lock nobody opens or closes; if no other holder remains, the object goes.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -249,12 +251,46 @@ TEST_F(TracerTest, UnopenableMailboxDisablesTracingAndKeepsTheReason) {
     EXPECT_NE(reason.find("\"" + m_name + "\""), std::string::npos) << reason;
     EXPECT_NE(reason.find("another kind of object"), std::string::npos) << reason;
     CloseHandle(squatter);
-    EXPECT_FALSE(taken.enabled()) << "a failed open is not retried";
+    EXPECT_FALSE(taken.enabled()) << "a failed open is not retried at once";
 
     Ring other(m_name, kSmallRing);
     quorvane::Tracer mismatch(optionsFor(m_name, kSmallRing * 2, m_presence));
     EXPECT_FALSE(mismatch.enabled());
     EXPECT_EQ(mismatch.disabledCode(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(TracerTest, StoppedGuardHolderKeepsTracingOffUntilItIsGoneThenTracingResumes) {
+    Ring ring(m_name, kSmallRing);
+    Event holding;
+    ChildProcess holder([&] {
+        HANDLE guard = CreateMutexA(nullptr, FALSE, ("MailboxGuardMutex::" + m_name).c_str());
+        if (guard == nullptr || WaitForSingleObject(guard, INFINITE) != WAIT_OBJECT_0) return 1;
+        holding.notify();
+        ::raise(SIGSTOP);
+        return 0;
+    });
+    ASSERT_TRUE(holding.await());
+
+    quorvane::TracerOptions options = optionsFor(m_name, kSmallRing, m_presence);
+    options.openTimeoutMs = 30;
+    options.reopenIntervalMs = 50;
+    quorvane::Tracer tracer(options);
+    EXPECT_FALSE(tracer.postText(0, "while stopped", nullptr));
+    EXPECT_EQ(tracer.disabledCode(), ERROR_TIMEOUT);
+    const std::string reason = tracer.disabledReason();
+    EXPECT_NE(reason.find("process " + std::to_string(holder.pid())), std::string::npos) << reason;
+
+    ::kill(holder.pid(), SIGKILL);
+    holder.wait();
+    const auto limit = std::chrono::steady_clock::now() + testsupport::kHangLimit;
+    while (!tracer.enabled() && std::chrono::steady_clock::now() < limit) ::usleep(10000);
+    ASSERT_TRUE(tracer.enabled());
+    EXPECT_EQ(tracer.disabledCode(), 0u);
+    EXPECT_STREQ(tracer.disabledReason(), "");
+    ASSERT_TRUE(tracer.postText(0, "after", nullptr));
+    const std::vector<TraceRecord> records = ring.drain();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_STREQ(records[0].entryName, "after");
 }
 
 TEST_F(TracerTest, ScopePostsEntryAndLeaveWithTheSameName) {

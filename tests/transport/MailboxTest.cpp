@@ -94,11 +94,61 @@ TEST(MailboxConstruction, GeometryMismatchRaises87AndLeavesNothingOpen) {
     EXPECT_TRUE(fresh.isCreator());
 }
 
-TEST(MailboxConstruction, AllZeroHeaderLeftByAFailedCreatorRaises87) {
+TEST(MailboxConstruction, CreatorKilledBeforeWritingTheHeaderLeavesTheRingToTheNextOpener) {
+    // The creator's guard and section survive it while another process still holds them.
     std::string name = uniqueName("zero");
     CMclSharedMemory section(4 * kSlotSize + kMailboxDataOffset, name.c_str());
-    CMclMutex guard(FALSE, guardName(name).c_str());
-    EXPECT_EQ(raisedBy([&] { CMclMailbox(4, kSlotSize, name.c_str()); }), ERROR_INVALID_PARAMETER);
+    CMclMutex bystanderGuard(FALSE, guardName(name).c_str());
+    ChildProcess creator([&](ChildProcess& self) {
+        CMclMutex guard(TRUE, guardName(name).c_str());
+        self.signal();
+        ::pause();
+        return 0;
+    });
+    ASSERT_EQ(creator.awaitSignal(), 'x');
+    creator.kill();
+    creator.wait();
+
+    CMclMailbox opener(4, kSlotSize, name.c_str());
+    EXPECT_TRUE(opener.isCreator());
+    auto* header = static_cast<MailboxHeader*>(section.getView());
+    EXPECT_EQ(header->slotCount, 4u);
+    EXPECT_EQ(header->slotSize, kSlotSize);
+    for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(opener.post(record(1, i).data(), 0));
+    EXPECT_FALSE(opener.post(record(1, 9).data(), 0));
+    Slot got{};
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        ASSERT_TRUE(opener.receive(got.data(), 0));
+        EXPECT_EQ(got, record(1, i));
+    }
+}
+
+TEST(MailboxConstruction, StoppedGuardHolderMakesOpenersGiveUpInTimeNamingIt) {
+    std::string name = uniqueName("stopped");
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    ChildProcess holder([&](ChildProcess& self) {
+        CMclMutex guard(FALSE, guardName(name).c_str());
+        guard.waitFor(INFINITE);
+        self.signal();
+        ::raise(SIGSTOP);
+        return 0;
+    });
+    ASSERT_EQ(holder.awaitSignal(), 'x');
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(raisedBy([&] { CMclMailbox(4, kSlotSize, name.c_str(), nullptr, 100); }),
+              ERROR_TIMEOUT);
+    EXPECT_LT(quorvane::test::secondsSince(start), 5.0);
+    EXPECT_EQ(CMclMailbox::guardHolderProcessId(name.c_str()), static_cast<DWORD>(holder.pid()));
+    // Posting and receiving stay bounded too, and lose nothing.
+    Slot got{};
+    EXPECT_FALSE(mailbox.post(record(2, 1).data(), 20));
+    EXPECT_FALSE(mailbox.receive(got.data(), 20));
+    holder.kill();
+    holder.wait();
+    EXPECT_EQ(CMclMailbox::guardHolderProcessId(name.c_str()), 0u);
+    CMclMailbox reopened(4, kSlotSize, name.c_str(), nullptr, 1000);
+    for (std::uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(reopened.post(record(3, i).data(), 0));
+    EXPECT_FALSE(reopened.post(record(3, 9).data(), 0));
 }
 
 TEST(MailboxConstruction, SectionSmallerThanItsHeaderClaimsIsRefused) {

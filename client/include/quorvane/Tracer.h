@@ -1,8 +1,11 @@
 #pragma once
 // Posting trace records into the viewer's mailbox from a traced program.
 //
-// A Tracer opens its mailbox on first use. If the mailbox cannot be opened, tracing through that
-// Tracer stays off for good and the reason is kept (a Win32 error number and a sentence). Posting
+// A Tracer opens its mailbox on first use, waiting at most openTimeoutMs for a process that holds
+// the mailbox's guard (plus at most a quarter second per shared object for the name space's own
+// lock, held only by a process stopped in the middle of an open or close). If the mailbox cannot
+// be opened, tracing through that Tracer stays off and the reason is kept (a Win32 error number
+// and a sentence); the first use after reopenIntervalMs tries again. Posting
 // never throws and never waits long: when the ring is full it waits a short bounded time for
 // room while a viewer runs and not at all while none does, then drops the record and counts it.
 // After a drop it does not wait again until a post has succeeded, so a program whose viewer has
@@ -21,6 +24,8 @@ namespace quorvane {
 inline constexpr const char* kPresenceMutexName = "QuorvaneMutex_Alive";
 inline constexpr std::uint32_t kDefaultFullRingWaitMs = 50;
 inline constexpr std::uint32_t kDefaultViewerProbeIntervalMs = 1000;
+inline constexpr std::uint32_t kDefaultOpenTimeoutMs = 100;
+inline constexpr std::uint32_t kDefaultReopenIntervalMs = 1000;
 
 struct TracerOptions {
     // Empty: the name every process agrees on (QUORVANE_MAILBOX or "QuorvaneTraceMailbox").
@@ -33,6 +38,10 @@ struct TracerOptions {
     std::uint32_t fullRingWaitMs = kDefaultFullRingWaitMs;
     // How long a finding of viewerRunning() is reused; 0 probes every time.
     std::uint32_t viewerProbeIntervalMs = kDefaultViewerProbeIntervalMs;
+    // How long opening the mailbox may wait for another process that holds it.
+    std::uint32_t openTimeoutMs = kDefaultOpenTimeoutMs;
+    // How long tracing stays off after a failed open before the next use tries again.
+    std::uint32_t reopenIntervalMs = kDefaultReopenIntervalMs;
 };
 
 class Tracer {
@@ -54,10 +63,11 @@ class Tracer {
     bool postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
                      std::va_list arguments) noexcept;
 
-    // Opens the mailbox if that has not been tried yet; true when it is open.
+    // Opens the mailbox unless it is open or a failed open is more recent than
+    // reopenIntervalMs; true when it is open.
     bool enabled() noexcept;
-    // Why the mailbox could not be opened: a Win32 error number and a sentence naming the
-    // mailbox; 0 and "" while tracing works or before the first use.
+    // Why the mailbox could not be opened at the last try: a Win32 error number and a sentence
+    // naming the mailbox; 0 and "" while tracing works or before the first use.
     std::uint32_t disabledCode() const noexcept;
     const char* disabledReason() const noexcept;
 
