@@ -26,14 +26,33 @@ char* writeDecimal(char* out, std::uint32_t value, std::size_t minDigits) {
     return out + length;
 }
 
-// Copies a text field up to its NUL, or its whole width when it has none.
+// Copies a text field up to its NUL, or its whole width when it has none. CR and LF are written
+// as a backslash and 'r' or 'n', so that one record always stays one line.
 template <std::size_t Width>
 char* writeField(char* out, const char (&field)[Width]) {
     const void* nul = std::memchr(field, '\0', Width);
     const std::size_t length =
         nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : Width;
-    std::memcpy(out, field, length);
-    return out + length;
+    // Most fields hold no line break: copy up to the first one in one go, then byte by byte.
+    std::size_t plain = length;
+    if (const void* lf = std::memchr(field, '\n', plain)) {
+        plain = static_cast<std::size_t>(static_cast<const char*>(lf) - field);
+    }
+    if (const void* cr = std::memchr(field, '\r', plain)) {
+        plain = static_cast<std::size_t>(static_cast<const char*>(cr) - field);
+    }
+    std::memcpy(out, field, plain);
+    out += plain;
+    for (std::size_t i = plain; i < length; ++i) {
+        const char byte = field[i];
+        if (byte == '\r' || byte == '\n') {
+            *out++ = '\\';
+            *out++ = byte == '\r' ? 'r' : 'n';
+        } else {
+            *out++ = byte;
+        }
+    }
+    return out;
 }
 
 // Adds in 64 bits and saturates, so a hostile delta cannot overflow the depth.

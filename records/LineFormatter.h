@@ -15,7 +15,8 @@
 // storeDepth(), which the caller calls after inserting the line.
 //
 // The line number is printed unsigned, zero-padded to five digits and in full beyond. A text
-// field without a NUL is read to the end of its width and no further. Depth arithmetic saturates
+// field without a NUL is read to the end of its width and no further; in a text field, CR and LF
+// are shown as a backslash and 'r' or 'n', every other byte as it is. Depth arithmetic saturates
 // at the limits of a 32-bit integer, and the emitted indentation stops at kMaxIndentTabs tabs
 // while the table keeps the exact depth.
 //
@@ -41,10 +42,13 @@ class LineFormatter {
     static constexpr std::size_t kTimeBufferSize = 128;
     static constexpr std::size_t kMaxUint32Digits = 10;
     static constexpr std::size_t kColumnTabs = 4;
+    // A text field may be all CR and LF, each written as two characters.
+    static constexpr std::size_t kEscapedWidth = 2;
     static constexpr std::size_t kMaxLineLength =
-        kMaxUint32Digits + kMaxUint32Digits + (kTimeBufferSize - 1) + TraceRecord::kOriginNameSize +
-        kMaxIndentTabs + TraceRecord::kEntryNameSize + TraceRecord::kEntryTextSize + kColumnTabs +
-        sizeof("()") - 1;
+        kMaxUint32Digits + kMaxUint32Digits + (kTimeBufferSize - 1) + kMaxIndentTabs +
+        kEscapedWidth * (TraceRecord::kOriginNameSize + TraceRecord::kEntryNameSize +
+                         TraceRecord::kEntryTextSize) +
+        kColumnTabs + sizeof("()") - 1;
 
     void updateTimeText(std::int64_t timestamp);
 

@@ -20,9 +20,11 @@
 
 #include "quorvane/Trace.h"
 #include "tools/NumberArgument.h"
+#include "tools/StandardOutput.h"
 
 namespace {
 
+constexpr const char* kProgram = "quorvane-demo";
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr std::uint32_t kDefaultSeconds = 5;
@@ -203,10 +205,9 @@ int main(int argc, char** argv) {
                 break;
             case 'h':
                 printHelp();
-                return EXIT_SUCCESS;
+                return finishStandardOutput(kProgram);
             case kOptionVersion:
-                std::printf("quorvane-demo (Quorvane) %s\n", QUORVANE_VERSION);
-                return EXIT_SUCCESS;
+                return printVersion(kProgram);
             default:
                 std::fprintf(stderr, "Try 'quorvane-demo --help' for more information.\n");
                 return kExitUsage;

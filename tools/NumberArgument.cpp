@@ -1,30 +1,37 @@
 #include "tools/NumberArgument.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <limits>
+#include <charconv>
+#include <cstring>
+#include <system_error>
 
-bool parseUnsigned32(const char* text, std::uint32_t& value) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed > std::numeric_limits<std::uint32_t>::max()) {
-        return false;
-    }
-    value = static_cast<std::uint32_t>(parsed);
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The whole of [first, last) must be one number in range: from_chars skips no blanks and
+// reports overflow.
+template <typename Integer>
+bool parseWhole(const char* first, const char* last, Integer& value) {
+    Integer parsed = 0;
+    const std::from_chars_result result = std::from_chars(first, last, parsed);
+    if (result.ec != std::errc{} || result.ptr != last) return false;
+    value = parsed;
     return true;
 }
 
+}  // namespace
+
+bool parseUnsigned32(const char* text, std::uint32_t& value) {
+    if (text == nullptr || !isDigit(*text)) return false;
+    return parseWhole(text, text + std::strlen(text), value);
+}
+
 bool parseSigned32(const char* text, std::int32_t& value) {
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long parsed = std::strtoll(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < std::numeric_limits<std::int32_t>::min() ||
-        parsed > std::numeric_limits<std::int32_t>::max()) {
-        return false;
-    }
-    value = static_cast<std::int32_t>(parsed);
-    return true;
+    if (text == nullptr) return false;
+    const bool hasSign = *text == '+' || *text == '-';
+    if (!isDigit(text[hasSign ? 1 : 0])) return false;
+    const char* first = *text == '+' ? text + 1 : text;  // from_chars takes '-' but not '+'
+    return parseWhole(first, first + std::strlen(first), value);
 }

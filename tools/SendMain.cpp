@@ -11,12 +11,13 @@
 #include <string>
 
 #include "client/CQuorvane.h"
-#include "client/ErrorText.h"
 #include "tools/NumberArgument.h"
-#include "transport/CMclMailbox.h"
+#include "tools/OpenMailbox.h"
+#include "tools/StandardOutput.h"
 
 namespace {
 
+constexpr const char* kProgram = "quorvane-send";
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr const char* kDefaultLinesEntryName = "stdin";
@@ -45,8 +46,9 @@ void printHelp() {
         "      --leave             same as --delta=-1\n"
         "      --lines             post one record per line of standard input\n"
         "      --raw               post raw 732-byte records from standard input\n"
-        "  -t, --timeout=MS        give up on a record after waiting MS milliseconds for\n"
-        "                            room in the mailbox (default: wait as long as it takes)\n"
+        "  -t, --timeout=MS        give up after waiting MS milliseconds to open the\n"
+        "                            mailbox, or for room in it for a record (default:\n"
+        "                            wait as long as it takes)\n"
         "  -h, --help              display this help and exit\n"
         "      --version           output version information and exit\n"
         "\n"
@@ -133,10 +135,9 @@ Settings parseArguments(int argc, char** argv) {
             }
             case 'h':
                 printHelp();
-                std::exit(EXIT_SUCCESS);
+                std::exit(finishStandardOutput(kProgram));
             case kOptionVersion:
-                std::printf("quorvane-send (Quorvane) %s\n", QUORVANE_VERSION);
-                std::exit(EXIT_SUCCESS);
+                std::exit(printVersion(kProgram));
             default:
                 // getopt has said what is wrong.
                 std::fprintf(stderr, "Try 'quorvane-send --help' for more information.\n");
@@ -241,15 +242,10 @@ int sendRaw(Sender& sender) {
 int main(int argc, char** argv) {
     const Settings settings = parseArguments(argc, argv);
 
-    std::unique_ptr<CMclMailbox> mailbox;
-    try {
-        mailbox = std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
-                                                CQuorvane::getMailboxName());
-    } catch (DWORD code) {
-        std::fprintf(stderr, "quorvane-send: %s\n",
-                     describeMailboxFailure(CQuorvane::getMailboxName(), code).c_str());
-        return kExitFailure;
-    }
+    // Without a time-out, waits out a stopped holder of the mailbox's guard until interrupted.
+    const std::unique_ptr<CMclMailbox> mailbox =
+        openTraceMailbox(kProgram, settings.timeoutMs, nullptr);
+    if (mailbox == nullptr) return kExitFailure;
 
     Sender sender(*mailbox, settings.timeoutMs);
     switch (settings.mode) {

@@ -11,15 +11,15 @@
 #include <cstdlib>
 #include <memory>
 
-#include "client/CQuorvane.h"
-#include "client/ErrorText.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "tools/NumberArgument.h"
-#include "transport/CMclMailbox.h"
+#include "tools/OpenMailbox.h"
+#include "tools/StandardOutput.h"
 
 namespace {
 
+constexpr const char* kProgram = "quorvane-tail";
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
@@ -45,15 +45,18 @@ void printHelp() {
         "  -h, --help        display this help and exit\n"
         "      --version     output version information and exit\n"
         "\n"
-        "Without --count or --idle, runs until interrupted (SIGINT or SIGTERM).\n"
+        "Without --count or --idle, runs until interrupted (SIGINT or SIGTERM). While\n"
+        "another process holds the mailbox's guard (stopped in a debugger, say), waits for\n"
+        "it, saying so after a second.\n"
         "A record goes to whichever reader takes it first: while quorvane-tail runs beside\n"
         "the viewer, each sees only part of the records.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
         "\n"
-        "Exit status: 0 on a normal end, 1 when the mailbox could not be opened or the\n"
-        "output could not be written, 2 for a usage error.\n");
+        "Exit status: 0 on a normal end, 1 when the mailbox could not be opened (or the\n"
+        "wait for it was interrupted) or the output could not be written, 2 for a usage\n"
+        "error.\n");
 }
 
 [[noreturn]] void usageError(const char* format, const char* argument) {
@@ -97,10 +100,9 @@ Settings parseArguments(int argc, char** argv) {
                 break;
             case 'h':
                 printHelp();
-                std::exit(EXIT_SUCCESS);
+                std::exit(finishStandardOutput(kProgram));
             case kOptionVersion:
-                std::printf("quorvane-tail (Quorvane) %s\n", QUORVANE_VERSION);
-                std::exit(EXIT_SUCCESS);
+                std::exit(printVersion(kProgram));
             default:
                 // getopt has said what is wrong.
                 std::fprintf(stderr, "Try 'quorvane-tail --help' for more information.\n");
@@ -127,15 +129,8 @@ int main(int argc, char** argv) {
     installStopHandlers();
     if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    std::unique_ptr<CMclMailbox> mailbox;
-    try {
-        mailbox = std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize,
-                                                CQuorvane::getMailboxName());
-    } catch (DWORD code) {
-        std::fprintf(stderr, "quorvane-tail: %s\n",
-                     describeMailboxFailure(CQuorvane::getMailboxName(), code).c_str());
-        return kExitFailure;
-    }
+    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, &g_stopRequested);
+    if (mailbox == nullptr) return kExitFailure;
 
     DepthTable depthTable;
     std::int32_t currentDepth = 0;
@@ -144,26 +139,31 @@ int main(int argc, char** argv) {
     std::uint32_t lineCount = 0;
     const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
     auto lastRecord = std::chrono::steady_clock::now();
+    // Lines printed since the last flush. They are flushed as soon as the mailbox runs empty, so
+    // that a tail killed while waiting has passed on every record it took; a flood is written in
+    // whole buffers.
+    bool unflushed = false;
 
     while (g_stopRequested == 0 && !(settings.hasCount && lineCount >= settings.count)) {
-        if (mailbox->receive(&record, kReceiveTimeoutMs)) {
+        if (mailbox->receive(&record, unflushed ? 0 : kReceiveTimeoutMs)) {
             const std::string_view line = formatter.formatLine(record, lineCount + 1);
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fputc('\n', stdout);
             ++lineCount;
             formatter.storeDepth();
             lastRecord = std::chrono::steady_clock::now();
+            unflushed = true;
             continue;
         }
-        // A quiet moment: show what has been printed so far.
-        std::fflush(stdout);
+        if (unflushed) {
+            unflushed = false;
+            // Lines that cannot be written would only lose more records: stop taking them.
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) break;
+            continue;
+        }
         if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit) break;
     }
 
     mailbox.reset();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "quorvane-tail: error writing standard output\n");
-        return kExitFailure;
-    }
-    return EXIT_SUCCESS;
+    return finishStandardOutput(kProgram);
 }

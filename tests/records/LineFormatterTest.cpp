@@ -56,9 +56,10 @@ class LineFormatterTest : public ::testing::Test {
         formatter.storeDepth();
         return line;
     }
-    std::optional<std::int32_t> stored(std::uint32_t senderKey) const {
+    // The depth the table holds for a sender: 0 when it has no entry.
+    std::int32_t stored(std::uint32_t senderKey) const {
         std::int32_t depth = 0;
-        if (!table.lookup(senderKey, depth)) return std::nullopt;
+        if (!table.lookup(senderKey, depth)) return 0;
         return depth;
     }
 
@@ -72,7 +73,7 @@ TEST_F(LineFormatterTest, OpeningAndClosingLinesOfOneSenderAlignAndTheTableFollo
     EXPECT_EQ(formatter.formatLine(makeRecord(9, +1, "Open", "a"), 1),
               "00001\t9\t01:02:03\tapp\tOpen(a)");
     EXPECT_EQ(currentDepth, 1);
-    EXPECT_EQ(stored(9), std::nullopt) << "the depth is stored only by storeDepth()";
+    EXPECT_EQ(stored(9), 0) << "the depth is stored only by storeDepth()";
     formatter.storeDepth();
     EXPECT_EQ(stored(9), 1);
 
@@ -81,6 +82,7 @@ TEST_F(LineFormatterTest, OpeningAndClosingLinesOfOneSenderAlignAndTheTableFollo
     EXPECT_EQ(post(makeRecord(9, -1, "Close", "c"), 3), "00003\t9\t01:02:03\tapp\tClose(c)");
     EXPECT_EQ(stored(9), 0);
     EXPECT_EQ(currentDepth, 0);
+    EXPECT_EQ(table.size(), 0u) << "a sender back at depth 0 takes no room";
 }
 
 TEST_F(LineFormatterTest, FirstRecordOfNewSenderIsUnindentedAndEntersDepthZero) {
@@ -89,7 +91,7 @@ TEST_F(LineFormatterTest, FirstRecordOfNewSenderIsUnindentedAndEntersDepthZero) 
     currentDepth = 5;  // left over from an earlier sender: the lookup must replace it
     EXPECT_EQ(post(makeRecord(31, 0, "Start", "x=1")), "00001\t31\t01:02:03\tapp\tStart(x=1)");
     EXPECT_EQ(stored(31), 0);
-    EXPECT_EQ(table.size(), 1u);
+    EXPECT_EQ(table.size(), 0u);
 }
 
 TEST_F(LineFormatterTest, InterleavedSendersKeepSeparateDepths) {
@@ -147,6 +149,32 @@ TEST_F(LineFormatterTest, FieldsWithoutNulAreReadToTheirWidthAndNoFurther) {
     record.originName[63] = '\0';
     EXPECT_EQ(post(record), "00001\t3\t01:02:03\t" + std::string(63, 'o') + "\t" +
                                 std::string(127, 'n') + "(" + std::string(511, 't') + ")");
+}
+
+TEST_F(LineFormatterTest, LineBreaksInTextFieldsShowAsBackslashLettersAndNothingElseChanges) {
+    EXPECT_EQ(post(makeRecord(5, 0, "a\nb", "x\r\ny\n\rz", "o\rr")),
+              "00001\t5\t01:02:03\to\\rr\ta\\nb(x\\r\\ny\\n\\rz)");
+    // Backslashes, tabs, other control bytes and bytes above 127 pass through unchanged.
+    EXPECT_EQ(post(makeRecord(5, 0, "\\n\t", "\x01\x0b\x0c\x7f\x80\xff", "\\")),
+              "00001\t5\t01:02:03\t\\\t\\n\t(\x01\x0b\x0c\x7f\x80\xff)");
+}
+
+TEST_F(LineFormatterTest, FieldsOfNothingButLineBreaksTakeTwiceTheirWidthInTheLongestLine) {
+    TraceRecord record = makeRecord(4294967295u, 2000000000, "");
+    post(record);
+    record.depthDelta = 0;
+    std::memset(record.entryName, '\n', sizeof record.entryName);
+    std::memset(record.entryText, '\r', sizeof record.entryText);
+    std::memset(record.originName, '\n', sizeof record.originName);
+    std::string escapedName;
+    std::string escapedText;
+    std::string escapedOrigin;
+    for (int i = 0; i < 128; ++i) escapedName += "\\n";
+    for (int i = 0; i < 512; ++i) escapedText += "\\r";
+    for (int i = 0; i < 64; ++i) escapedOrigin += "\\n";
+    EXPECT_EQ(post(record, 4294967295u), "4294967295\t4294967295\t01:02:03\t" + escapedOrigin +
+                                             "\t" + std::string(1024, '\t') + escapedName + "(" +
+                                             escapedText + ")");
 }
 
 TEST_F(LineFormatterTest, UnreadRecordBytesHaveNoEffect) {
