@@ -23,10 +23,11 @@
 #include "bench/RecordMix.h"
 #include "bench/RoundReport.h"
 #include "bench/TempDirectory.h"
-#include "client/CQuorvane.h"
+#include "quorvane/Names.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "transport/CMclMailbox.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CLogListModel.h"
 #include "viewer/CQuorvaneDlg.h"
 
@@ -71,8 +72,7 @@ double secondsNow() {
     }
     if (go != 'G') _exit(kSenderNotStarted);
     try {
-        CMclMailbox mailbox(CQuorvane::getMailSlots(), kTraceRecordSize,
-                            CQuorvane::getMailboxName());
+        CMclMailbox mailbox(quorvane::kMailSlots, kTraceRecordSize, traceMailboxName());
         for (std::uint32_t i = 0; i < recordCount; ++i) {
             if (!mailbox.post(&mix[i % mix.size()], kPostTimeoutMs)) _exit(kSenderFailed);
         }
@@ -238,9 +238,8 @@ int main(int argc, char** argv) {
     BenchReport report;
     if (!quietMachine(argc, argv)) report.machine();
     report.section("viewer end to end: CQuorvaneDlg (offscreen) fed by a sender process posting " +
-                   std::to_string(records) + " records, " +
-                   std::to_string(CQuorvane::getMailSlots()) + " slots; " + std::to_string(rounds) +
-                   " rounds, each in a fresh process");
+                   std::to_string(records) + " records, " + std::to_string(quorvane::kMailSlots) +
+                   " slots; " + std::to_string(rounds) + " rounds, each in a fresh process");
     report.single("records/s, first post to last line shown", figures["rate"], Unit::PerSecond);
     report.single("wait for the first line to show", figures["delay_ms"], Unit::Milliseconds);
     report.single("lines/s, first batch shown to last", figures["sustained"], Unit::PerSecond);

@@ -6,26 +6,14 @@
 #include <string>
 
 #include "quorvane/Names.h"
+#include "records/RecordFields.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 
-using quorvane::kDefaultMailboxName;
-using quorvane::kMailboxNameVariable;
 using quorvane::kMailSlots;
 using quorvane::kRegistryKey;
 using quorvane::kRegistryValue;
-
-template <std::size_t Width>
-void copyText(char (&field)[Width], const char* text) {
-    const std::size_t length = text == nullptr ? 0 : strnlen(text, Width - 1);
-    if (length > 0) std::memcpy(field, text, length);
-    std::memset(field + length, 0, Width - length);
-}
-
-template <std::size_t Width>
-std::string_view fieldText(const char (&field)[Width]) {
-    return std::string_view(field, strnlen(field, Width));
-}
 
 }  // namespace
 
@@ -34,13 +22,7 @@ DWORD CQuorvane::getMailSlots() {
 }
 
 const char* CQuorvane::getMailboxName() {
-    // Read once: every mailbox this process opens must use the same name.
-    static const std::string name = [] {
-        const char* configured = std::getenv(kMailboxNameVariable);
-        return std::string(configured != nullptr && configured[0] != '\0' ? configured
-                                                                          : kDefaultMailboxName);
-    }();
-    return name.c_str();
+    return traceMailboxName();
 }
 
 HKEY CQuorvane::getRegistryBranch() {
@@ -86,11 +68,11 @@ void CQuorvane::copyWordsFrom(const TraceRecord& source) {
 }
 
 void CQuorvane::setEntryName(const char* text) {
-    copyText(m_record.entryName, text);
+    setRecordField(m_record.entryName, text);
 }
 
 void CQuorvane::setEntryText(const char* text) {
-    copyText(m_record.entryText, text);
+    setRecordField(m_record.entryText, text);
 }
 
 void CQuorvane::setEntryTextV(const char* format, std::va_list arguments) {
@@ -105,7 +87,7 @@ void CQuorvane::setEntryTextV(const char* format, std::va_list arguments) {
 }
 
 void CQuorvane::setOriginName(const char* text) {
-    copyText(m_record.originName, text);
+    setRecordField(m_record.originName, text);
 }
 
 void CQuorvane::setTimestamp(std::int64_t secondsSinceEpoch) {
@@ -121,15 +103,15 @@ void CQuorvane::setSenderKey(std::uint32_t senderKey) {
 }
 
 std::string_view CQuorvane::getEntryName() const {
-    return fieldText(m_record.entryName);
+    return recordFieldText(m_record.entryName);
 }
 
 std::string_view CQuorvane::getEntryText() const {
-    return fieldText(m_record.entryText);
+    return recordFieldText(m_record.entryText);
 }
 
 std::string_view CQuorvane::getOriginName() const {
-    return fieldText(m_record.originName);
+    return recordFieldText(m_record.originName);
 }
 
 std::int64_t CQuorvane::getTimestamp() const {

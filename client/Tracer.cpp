@@ -13,8 +13,8 @@
 #include <new>
 
 #include "client/CQuorvane.h"
-#include "client/ErrorText.h"
 #include "transport/CMclMailbox.h"
+#include "transport/TraceMailbox.h"
 
 namespace quorvane {
 
@@ -102,31 +102,22 @@ struct Tracer::State {
     }
 
     void open() noexcept {
-        try {
-            mailbox = std::make_unique<CMclMailbox>(options.slotCount, kTraceRecordSize,
-                                                    options.mailboxName.c_str(), nullptr,
-                                                    options.openTimeoutMs);
-            disabledCode.store(ERROR_SUCCESS, std::memory_order_release);
-            isOpen.store(true, std::memory_order_release);
-        } catch (DWORD code) {
-            disable(code);
-        } catch (const std::bad_alloc&) {
-            disable(ERROR_NOT_ENOUGH_MEMORY);
-        } catch (...) {
-            disable(ERROR_GEN_FAILURE);
+        TraceMailboxOpening opening =
+            openTraceMailbox(options.openTimeoutMs, options.mailboxName.c_str(), options.slotCount);
+        if (!opening) {
+            disable(opening.code, opening.reason);
+            return;
         }
+        mailbox = std::move(opening.mailbox);
+        disabledCode.store(ERROR_SUCCESS, std::memory_order_release);
+        isOpen.store(true, std::memory_order_release);
     }
 
-    void disable(DWORD code) noexcept {
+    void disable(DWORD code, const std::string& sentence) noexcept {
         // A fixed buffer, so that a pointer handed out by disabledReason() stays valid.
-        try {
-            const std::string sentence = describeMailboxFailure(options.mailboxName.c_str(), code);
-            const std::size_t length = std::min(sentence.size(), sizeof reason - 1);
-            std::memcpy(reason, sentence.data(), length);
-            reason[length] = '\0';
-        } catch (...) {
-            reason[0] = '\0';  // without memory for the sentence the code alone has to do
-        }
+        const std::size_t length = std::min(sentence.size(), sizeof reason - 1);
+        std::memcpy(reason, sentence.data(), length);
+        reason[length] = '\0';
         disabledCode.store(code, std::memory_order_release);
     }
 

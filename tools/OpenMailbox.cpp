@@ -4,9 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "client/CQuorvane.h"
-#include "client/ErrorText.h"
-#include "records/TraceRecord.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 
@@ -16,7 +14,7 @@ constexpr auto kQuietWait = std::chrono::seconds(1);
 
 std::unique_ptr<CMclMailbox> openTraceMailbox(const char* program, DWORD timeoutMs,
                                               const volatile std::sig_atomic_t* stopRequested) {
-    const char* const name = CQuorvane::getMailboxName();
+    const char* const name = traceMailboxName();
     const auto stopping = [stopRequested] {
         return stopRequested != nullptr && *stopRequested != 0;
     };
@@ -30,21 +28,15 @@ std::unique_ptr<CMclMailbox> openTraceMailbox(const char* program, DWORD timeout
                 deadline - std::chrono::steady_clock::now());
             sliceMs = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, kOpenSliceMs));
         }
-        DWORD code = ERROR_SUCCESS;
-        try {
-            return std::make_unique<CMclMailbox>(CQuorvane::getMailSlots(), kTraceRecordSize, name,
-                                                 nullptr, sliceMs);
-        } catch (DWORD raised) {
-            code = raised;
-        }
+        TraceMailboxOpening opening = openTraceMailbox(sliceMs, name);
+        if (opening) return std::move(opening.mailbox);
         const auto now = std::chrono::steady_clock::now();
-        if (code != ERROR_TIMEOUT || (timeoutMs != INFINITE && now >= deadline)) {
-            std::fprintf(stderr, "%s: %s\n", program, describeMailboxFailure(name, code).c_str());
+        if (opening.code != ERROR_TIMEOUT || (timeoutMs != INFINITE && now >= deadline)) {
+            std::fprintf(stderr, "%s: %s\n", program, opening.reason.c_str());
             return nullptr;
         }
         if (!announced && now - start >= kQuietWait && !stopping()) {
-            std::fprintf(stderr, "%s: waiting: %s\n", program,
-                         describeMailboxFailure(name, code).c_str());
+            std::fprintf(stderr, "%s: waiting: %s\n", program, opening.reason.c_str());
             announced = true;
         }
     }

@@ -10,7 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "client/CQuorvane.h"
+#include "records/RecordFields.h"
+#include "records/TraceRecord.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
@@ -185,14 +186,14 @@ class Sender {
     std::uint64_t m_recordNumber = 0;
 };
 
-CQuorvane makeRecord(const Settings& settings, const char* entryText) {
-    CQuorvane record;
-    record.setEntryName(settings.entryName.c_str());
-    record.setEntryText(entryText);
-    record.setOriginName(settings.origin.c_str());
-    record.setTimestamp(std::time(nullptr));
-    record.setDepthDelta(settings.delta);
-    record.setSenderKey(settings.senderKey);
+TraceRecord makeRecord(const Settings& settings, const char* entryText) {
+    TraceRecord record{};
+    setRecordField(record.entryName, settings.entryName.c_str());
+    setRecordField(record.entryText, entryText);
+    setRecordField(record.originName, settings.origin.c_str());
+    record.timestamp = std::time(nullptr);
+    record.depthDelta = settings.delta;
+    record.senderKey = settings.senderKey;
     return record;
 }
 
@@ -204,7 +205,7 @@ int sendLines(const Settings& settings, Sender& sender) {
         const ssize_t length = getline(&line, &capacity, stdin);
         if (length < 0) break;
         if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
-        if (!sender.post(makeRecord(settings, line).record())) return kExitFailure;
+        if (!sender.post(makeRecord(settings, line))) return kExitFailure;
     }
     if (std::ferror(stdin)) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
@@ -256,6 +257,6 @@ int main(int argc, char** argv) {
         case Mode::Single:
             break;
     }
-    return sender.post(makeRecord(settings, settings.entryText.c_str()).record()) ? EXIT_SUCCESS
-                                                                                  : kExitFailure;
+    return sender.post(makeRecord(settings, settings.entryText.c_str())) ? EXIT_SUCCESS
+                                                                         : kExitFailure;
 }

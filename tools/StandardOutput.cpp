@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "resources/Version.h"
+
 int finishStandardOutput(const char* program) {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
@@ -21,6 +23,7 @@ int finishStandardOutput(const char* program) {
 }
 
 int printVersion(const char* program) {
-    std::printf("%s (Quorvane) %s\n", program, QUORVANE_VERSION);
+    std::printf("%s (Quorvane) %s\n%s", program, QuorvaneVersion::kNumber,
+                QuorvaneVersion::kNotice);
     return finishStandardOutput(program);
 }

@@ -7,5 +7,6 @@
 // "`program`: ". Returns the exit status to end with: 0, or 1 when output was lost.
 int finishStandardOutput(const char* program);
 
-// Prints "`program` (Quorvane) VERSION" for --version and returns finishStandardOutput(program).
+// Prints "`program` (Quorvane) VERSION" and the copyright and licence lines for --version, and
+// returns finishStandardOutput(program).
 int printVersion(const char* program);

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "client/CQuorvane.h"
+#include "transport/ErrorText.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CQuorvaneDlg.h"
-#include "viewer/MailboxFailureText.h"
 
 BOOL CQuorvaneApp::InitInstance() {
     DWORD failure = ERROR_SUCCESS;
@@ -18,8 +18,8 @@ BOOL CQuorvaneApp::InitInstance() {
         failure = code;
     }
     if (failure != ERROR_SUCCESS) {
-        const std::string message = mailboxOpenFailureMessage(CQuorvane::getMailboxName(), failure);
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "quorvane-viewer: %s\n",
+                     describeMailboxFailure(traceMailboxName(), failure).c_str());
         m_exitCode = kExitMailboxFailure;
     }
     return FALSE;

@@ -1,6 +1,6 @@
 #include "viewer/PresenceKeeper.h"
 
-#include "client/CQuorvane.h"
+#include "quorvane/Names.h"
 
 namespace {
 constexpr DWORD kFlagRunning = 1;
@@ -27,14 +27,14 @@ void PresenceKeeper::announce() {
         m_retryTimer.start();
     }
 
-    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, quorvane::kRegistryKey, 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_key,
                         nullptr) != ERROR_SUCCESS) {
         m_key = nullptr;
         return;
     }
     DWORD size = sizeof(m_savedFlag);
-    const LONG read = RegQueryValueExA(m_key, CQuorvane::getRegistryValue(), nullptr, nullptr,
+    const LONG read = RegQueryValueExA(m_key, quorvane::kRegistryValue, nullptr, nullptr,
                                        reinterpret_cast<LPBYTE>(&m_savedFlag), &size);
     if (read != ERROR_SUCCESS) {
         m_savedFlag = kFlagNoViewer;
@@ -74,7 +74,7 @@ void PresenceKeeper::withdraw() {
 
 void PresenceKeeper::writeFlag(DWORD value) {
     if (m_key != nullptr) {
-        RegSetValueExA(m_key, CQuorvane::getRegistryValue(), 0, REG_DWORD,
+        RegSetValueExA(m_key, quorvane::kRegistryValue, 0, REG_DWORD,
                        reinterpret_cast<const BYTE*>(&value), sizeof(value));
     }
 }

@@ -1,9 +1,9 @@
 #pragma once
 #include <QTimer>
 
-#include "client/CMutexSimple.h"
 #include "platform/Registry.h"
 #include "platform/Win32.h"
+#include "transport/CMutexSimple.h"
 
 // Tells clients that a viewer runs: the presence mutex, held while the viewer runs, and the
 // registry flag, 1 while a viewer runs.

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "client/CMutexSimple.h"
 #include "tests/client/ProcessSupport.h"
+#include "transport/CMutexSimple.h"
 
 namespace {
 

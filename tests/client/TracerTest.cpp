@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "client/CMutexSimple.h"
 #include "quorvane/Trace.h"
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
 #include "tests/client/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
+#include "transport/CMutexSimple.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 
 #include "viewer/DialogUnits.h"
 #include "viewer/FrameRules.h"
-#include "viewer/MailboxFailureText.h"
 
 namespace {
 
@@ -74,18 +73,6 @@ TEST(DialogUnitsTest, ConvertsWithAQuarterOfTheAverageWidthAndAnEighthOfTheHeigh
     const DialogUnits fromFont = DialogUnits::fromFont(QFont());
     EXPECT_GT(fromFont.baseUnitX(), 0);
     EXPECT_EQ(fromFont.baseUnitY(), QFontMetrics(QFont()).height());
-}
-
-TEST(MailboxFailureTextTest, NamesTheMailboxTheReasonAndTheCode) {
-    EXPECT_EQ(mailboxOpenFailureMessage("Box", 87),
-              "quorvane: cannot open the trace mailbox \"Box\": the mailbox exists with another "
-              "slot count or size (error 87)");
-    EXPECT_EQ(mailboxOpenFailureMessage("B", 5),
-              "quorvane: cannot open the trace mailbox \"B\": access denied (error 5)");
-    EXPECT_STREQ(mailboxFailureReason(206), "the name is too long");
-    EXPECT_STREQ(mailboxFailureReason(8), mailboxFailureReason(14));
-    EXPECT_STREQ(mailboxFailureReason(6), "the name is held by another kind of object");
-    EXPECT_STREQ(mailboxFailureReason(123456), "unexpected system error");
 }
 
 }  // namespace

@@ -12,11 +12,12 @@
 #include <memory>
 #include <string>
 
-#include "client/CQuorvane.h"
 #include "platform/Win32.h"
+#include "quorvane/Names.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CQuorvaneApp.h"
 #include "viewer/CQuorvaneDlg.h"
 
@@ -30,7 +31,7 @@ class StoppedGuardHolder {
     StoppedGuardHolder()
         : m_child([](quorvane::test::ChildProcess& self) {
               const std::string name =
-                  std::string(CMclMailbox::kGuardPrefix) + "::" + CQuorvane::getMailboxName();
+                  std::string(CMclMailbox::kGuardPrefix) + "::" + traceMailboxName();
               HANDLE guard = CreateMutexA(nullptr, TRUE, name.c_str());
               if (guard == nullptr) {
                   return 1;
@@ -84,8 +85,7 @@ TEST(MailboxWait, AGuardHeldByAStoppedProcessShowsANoteUntilItsHolderDiesThenLin
     EXPECT_FALSE(dialog.hasEnded());
     ASSERT_TRUE(dialog.waitNote().isVisible());
     const std::string note = dialog.waitNote().text().toStdString();
-    EXPECT_NE(note.find(std::string("\"") + CQuorvane::getMailboxName() + "\""), std::string::npos)
-        << note;
+    EXPECT_NE(note.find(std::string("\"") + traceMailboxName() + "\""), std::string::npos) << note;
     EXPECT_NE(note.find("process " + std::to_string(holder.pid())), std::string::npos) << note;
     EXPECT_EQ(note.find('\n'), std::string::npos) << "one sentence";
     // Over the top of the list, which keeps its place, with room for all of the sentence.
@@ -119,16 +119,17 @@ TEST(MailboxWait, AnotherFailureWhileWaitingEndsTheViewerWithTheMessageAndStatus
     std::unique_ptr<CMclMailbox> other;
     QTimer::singleShot(0, [&] {
         holder.kill();
-        other = std::make_unique<CMclMailbox>(4, kTraceRecordSize, CQuorvane::getMailboxName());
+        other = std::make_unique<CMclMailbox>(4, kTraceRecordSize, traceMailboxName());
     });
     CQuorvaneApp app;
     const std::string error = standardErrorOf([&] { app.InitInstance(); });
     ASSERT_NE(other, nullptr) << "the window never ran";
     EXPECT_EQ(app.exitCode(), CQuorvaneApp::kExitMailboxFailure);
-    EXPECT_NE(error.find(std::string("quorvane: cannot open the trace mailbox \"") +
-                         CQuorvane::getMailboxName() +
-                         "\": the mailbox exists with another slot count or size (error 87)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        error.find(std::string("quorvane-viewer: cannot open mailbox \"") + traceMailboxName() +
+                   "\": an existing mailbox of that name has another slot count or slot "
+                   "size (error 87: The parameter is incorrect.)\n"),
+        std::string::npos)
         << error;
 }
 

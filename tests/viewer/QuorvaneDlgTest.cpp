@@ -14,10 +14,10 @@
 #include <memory>
 #include <regex>
 
-#include "client/CMutexSimple.h"
 #include "resources/resource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/viewer/ViewerTestSupport.h"
+#include "transport/CMutexSimple.h"
 #include "viewer/CAboutDlg.h"
 #include "viewer/CQuorvaneDlg.h"
 #include "viewer/DialogTemplates.h"

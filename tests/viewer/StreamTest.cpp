@@ -11,10 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "client/CQuorvane.h"
+#include "quorvane/Names.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CQuorvaneDlg.h"
 
 namespace {
@@ -32,8 +33,7 @@ TEST(Stream, TheEventLoopKeepsTurningAndEveryRecordIsShownOnceInOrder) {
 
     // The child posts numbered records in bursts, then reports how many it posted.
     quorvane::test::ChildProcess poster([](quorvane::test::ChildProcess& self) {
-        CMclMailbox mailbox(CQuorvane::getMailSlots(), kTraceRecordSize,
-                            CQuorvane::getMailboxName());
+        CMclMailbox mailbox(quorvane::kMailSlots, kTraceRecordSize, traceMailboxName());
         self.awaitSignal();
         TraceRecord record = viewertest::makeRecord("Tick", "", "stream", 77);
         std::uint32_t posted = 0;

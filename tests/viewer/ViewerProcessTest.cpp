@@ -12,12 +12,13 @@
 #include <memory>
 #include <string>
 
-#include "client/CMutexSimple.h"
-#include "client/CQuorvane.h"
+#include "quorvane/Names.h"
 #include "records/TraceRecord.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
+#include "transport/CMutexSimple.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CQuorvaneDlg.h"
 
 namespace {
@@ -44,30 +45,31 @@ TEST(ViewerProcess, AMailboxNameTooLongEndsWithTheMessageAndStatusOne) {
     EXPECT_EQ(viewer.exitCode(), 1);
     const QString expected =
         QStringLiteral(
-            "quorvane: cannot open the trace mailbox \"%1\": the name is too long (error 206)\n")
+            "quorvane-viewer: cannot open mailbox \"%1\": the name is longer than 229 "
+            "characters (error 206: The filename or extension is too long.)\n")
             .arg(name);
     EXPECT_TRUE(QString::fromLocal8Bit(viewer.readAllStandardError()).endsWith(expected))
         << viewer.readAllStandardError().toStdString();
 }
 
 TEST(ViewerProcess, AMailboxOfAnotherGeometryEndsWithTheMessageAndStatusOne) {
-    const std::string name = std::string(CQuorvane::getMailboxName()) + "-geometry";
+    const std::string name = std::string(traceMailboxName()) + "-geometry";
     CMclMailbox other(4, kTraceRecordSize, name.c_str());
     QProcess viewer;
     startViewer(viewer, QString::fromStdString(name));
     ASSERT_TRUE(viewer.waitForFinished(kStartTimeoutMs));
     EXPECT_EQ(viewer.exitCode(), 1);
     const std::string error = viewer.readAllStandardError().toStdString();
-    EXPECT_NE(error.find("quorvane: cannot open the trace mailbox \"" + name +
-                         "\": the mailbox exists with another slot count or size (error 87)\n"),
+    EXPECT_NE(error.find("quorvane-viewer: cannot open mailbox \"" + name +
+                         "\": an existing mailbox of that name has another slot count or slot "
+                         "size (error 87: The parameter is incorrect.)\n"),
               std::string::npos)
         << error;
     EXPECT_EQ(viewertest::readRegistryFlag(), -1) << "no window, no presence";
 }
 
 TEST(ViewerProcess, TerminationSignalEndsTheViewerAndWithdrawsEveryPresenceSignal) {
-    const QString mailbox =
-        QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-run");
+    const QString mailbox = QString::fromLatin1(traceMailboxName()) + QStringLiteral("-run");
     QProcess viewer;
     startViewer(viewer, mailbox);
     ASSERT_TRUE(viewer.waitForStarted(kStartTimeoutMs));
@@ -98,8 +100,7 @@ TEST(ViewerProcess, TerminationSignalEndsTheViewerAndWithdrawsEveryPresenceSigna
 TEST(ViewerProcess, InterruptAndHangUpEndTheViewerToo) {
     for (const int signalNumber : {SIGINT, SIGHUP}) {
         QProcess viewer;
-        startViewer(viewer,
-                    QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-sig"));
+        startViewer(viewer, QString::fromLatin1(traceMailboxName()) + QStringLiteral("-sig"));
         ASSERT_TRUE(viewer.waitForStarted(kStartTimeoutMs));
         QElapsedTimer waited;
         waited.start();
@@ -175,7 +176,7 @@ void endViewer(QProcess& viewer, int signalNumber) {
 
 TEST(ViewerPresence, ASecondViewerTakesThePresenceOnceTheFirstEndsAndTheLastClearsTheFlag) {
     QProcess first;
-    startViewer(first, QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-one"));
+    startViewer(first, QString::fromLatin1(traceMailboxName()) + QStringLiteral("-one"));
     ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));
 
     auto second = std::make_unique<CQuorvaneDlg>();
@@ -192,8 +193,7 @@ TEST(ViewerPresence, ASecondViewerTakesThePresenceOnceTheFirstEndsAndTheLastClea
 }
 
 TEST(ViewerPresence, AfterAKilledViewerAndOverlappingOnesTheLastToEndLeavesTheFlagZero) {
-    const QString mailbox =
-        QString::fromLatin1(CQuorvane::getMailboxName()) + QStringLiteral("-killed");
+    const QString mailbox = QString::fromLatin1(traceMailboxName()) + QStringLiteral("-killed");
     QProcess killed;
     startViewer(killed, mailbox);
     ASSERT_TRUE(turnEventLoopUntil(viewerAnnounced));

@@ -13,10 +13,11 @@
 #include <iterator>
 #include <sstream>
 
-#include "client/CQuorvane.h"
 #include "platform/Registry.h"
+#include "quorvane/Names.h"
 #include "tests/support/ChildProcess.h"
 #include "transport/CMclMailbox.h"
+#include "transport/TraceMailbox.h"
 #include "viewer/CLogListModel.h"
 #include "viewer/CQuorvaneDlg.h"
 
@@ -75,8 +76,7 @@ TraceRecord makeRecord(const char* entryName, const char* entryText, const char*
 bool postFromChild(const std::vector<TraceRecord>& records) {
     quorvane::test::ChildProcess child([&records](quorvane::test::ChildProcess&) {
         try {
-            CMclMailbox mailbox(CQuorvane::getMailSlots(), kTraceRecordSize,
-                                CQuorvane::getMailboxName());
+            CMclMailbox mailbox(quorvane::kMailSlots, kTraceRecordSize, traceMailboxName());
             for (const TraceRecord& record : records) {
                 if (!mailbox.post(&record, kPostTimeoutMs)) {
                     return 2;
@@ -119,14 +119,14 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 long long readRegistryFlag() {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, quorvane::kRegistryKey, 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS) {
         return -2;
     }
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG read = RegQueryValueExA(key, CQuorvane::getRegistryValue(), nullptr, nullptr,
+    const LONG read = RegQueryValueExA(key, quorvane::kRegistryValue, nullptr, nullptr,
                                        reinterpret_cast<LPBYTE>(&value), &size);
     RegCloseKey(key);
     return read == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
@@ -134,13 +134,13 @@ long long readRegistryFlag() {
 
 void writeRegistryFlag(std::uint32_t value) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(CQuorvane::getRegistryBranch(), CQuorvane::getRegistryKey(), 0, nullptr,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, quorvane::kRegistryKey, 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS) {
         return;
     }
     const DWORD data = value;
-    RegSetValueExA(key, CQuorvane::getRegistryValue(), 0, REG_DWORD,
+    RegSetValueExA(key, quorvane::kRegistryValue, 0, REG_DWORD,
                    reinterpret_cast<const BYTE*>(&data), sizeof(data));
     RegCloseKey(key);
 }

@@ -1,4 +1,4 @@
-#include "client/ErrorText.h"
+#include "transport/ErrorText.h"
 
 #include <cstdio>
 #include <cstring>

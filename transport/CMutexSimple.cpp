@@ -1,4 +1,4 @@
-#include "client/CMutexSimple.h"
+#include "transport/CMutexSimple.h"
 
 CMutexSimple::~CMutexSimple() {
     releaseMutex();
