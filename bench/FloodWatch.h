@@ -7,8 +7,8 @@
 //
 // The viewer makes received lines visible in batches, so rates come from the batch boundaries:
 // the window rate covers at least `windowLines` lines from one boundary to another. The last
-// batch is left out of the last window, since it ends with the receive that waits in vain for
-// a record after the flood.
+// batch is left out of the last window, since it may end with a wait for records after the
+// flood.
 class FloodWatch {
   public:
     FloodWatch(std::size_t expectedLines, std::size_t windowLines);

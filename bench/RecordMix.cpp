@@ -1,5 +1,6 @@
 #include "bench/RecordMix.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -36,10 +37,17 @@ void copyText(char* field, std::size_t fieldSize, const char* text) {
 }  // namespace
 
 std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed) {
+    return makeRecordMix(count, seed, kMinTextLength, kMaxTextLength);
+}
+
+std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed,
+                                       std::size_t minTextLength, std::size_t maxTextLength) {
+    maxTextLength = std::min(maxTextLength, TraceRecord::kEntryTextSize - 1);
+    minTextLength = std::min(minTextLength, maxTextLength);
     std::mt19937 random(seed);
     std::uniform_int_distribution<std::size_t> pickSender(0, kMixSenders - 1);
     std::uniform_int_distribution<int> percent(0, 99);
-    std::uniform_int_distribution<std::size_t> textLength(kMinTextLength, kMaxTextLength);
+    std::uniform_int_distribution<std::size_t> textLength(minTextLength, maxTextLength);
     std::uniform_int_distribution<std::size_t> letter(0, sizeof kTextAlphabet - 2);
 
     std::array<std::int32_t, kMixSenders> depth{};

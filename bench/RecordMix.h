@@ -17,3 +17,6 @@ constexpr std::size_t kRecordsPerClockTick = 1000;
 constexpr std::int64_t kMixStartTime = 1'700'000'000;
 
 std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed);
+// The same mix with entry texts of `minTextLength` to `maxTextLength` bytes (at most 511).
+std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed,
+                                       std::size_t minTextLength, std::size_t maxTextLength);

@@ -1,14 +1,14 @@
 #pragma once
 #include <QAbstractListModel>
 #include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <string_view>
-#include <vector>
+
+#include "viewer/LineStore.h"
 
 // The lines of the log list, each kept as the 8-bit bytes it was given. Lines live in large
-// shared blocks with a 12-byte index entry each, and text for display is made only for the rows
-// being drawn. Lines can be put on top or at the bottom; neither costs more as the list grows.
+// blocks with an 8-byte index entry each (LineStore), and text for display is made only for the
+// rows being drawn. Lines can be put on top or at the bottom; neither costs more as the list
+// grows.
 //
 // Lines can be staged and then committed together, so that a burst of lines becomes one
 // insertion for the views.
@@ -42,24 +42,11 @@ class CLogListModel : public QAbstractListModel {
     std::size_t bytesHeld() const;
 
   private:
-    struct LineRef {
-        std::uint32_t block;
-        std::uint32_t offset;
-    };
     struct Side {
-        std::vector<LineRef> lines;  // oldest first
+        LineStore lines;  // oldest first
         std::size_t visible = 0;
     };
-    struct Block {
-        std::unique_ptr<char[]> bytes;
-        std::size_t capacity;
-        std::size_t used;
-    };
 
-    LineRef store(std::string_view line);
-    std::string_view bytesOf(LineRef ref) const;
-
-    std::vector<Block> m_blocks;
     Side m_top;
     Side m_bottom;
 };

@@ -66,10 +66,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_logList(this),
       m_bReverse(TRUE),
       m_hIcon(loadApplicationIcon()),
-      m_currentDepth(0),
-      m_lineCount(0),
       m_bReverseLocked(m_bReverse),
-      m_formatter(m_depthTable, m_currentDepth),
       m_clearButton(this),
       m_closeButton(this),
       m_saveButton(this),
@@ -89,7 +86,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
 
 CQuorvaneDlg::~CQuorvaneDlg() {
     m_pollTimer.stop();
-    m_drainContinuation.stop();
+    m_nextLook.stop();
     m_presence.withdraw();
     m_mailbox.close();
 }
@@ -125,7 +122,7 @@ void CQuorvaneDlg::connectSignals() {
     connect(&m_closeButton, &QPushButton::clicked, this, [this] { endDialog(); });
     connect(&m_saveButton, &QPushButton::clicked, this, [this] { OnSaveClicked(); });
     connect(&m_pollTimer, &QTimer::timeout, this, [this] { OnTimer(POLL_TIMER_ID); });
-    connect(&m_drainContinuation, &QTimer::timeout, this, [this] { drainSlice(); });
+    connect(&m_nextLook, &QTimer::timeout, this, [this] { drainSlice(); });
     connect(m_powerWatcher.get(), &PowerWatcher::powerBroadcast, this,
             [this](std::uintptr_t event) { WindowProc(FrameMessage::kPowerBroadcast, event); });
     connect(m_signalWatcher.get(), &TerminationSignalWatcher::terminationRequested, this,
@@ -148,6 +145,10 @@ void CQuorvaneDlg::OnInitDialog() {
 
     m_pollTimer.setInterval(kPollPeriodMs);
     m_pollTimer.start();
+    m_nextLook.setSingleShot(true);
+    if (m_mailbox.isOpen()) {
+        m_nextLook.start(kIdleLookMs);
+    }
 }
 
 void CQuorvaneDlg::DoDataExchange(bool saveAndValidate) {
@@ -196,43 +197,20 @@ void CQuorvaneDlg::drainSlice() {
         m_draining = false;
         return;
     }
-    QElapsedTimer slice;
-    slice.start();
-    CLogListModel& model = m_logList.model();
-    const bool onTop = m_bReverse != FALSE;
-    bool drained = false;
-    while (true) {
-        if (!m_mailbox.mailbox().receive(&m_record, kQuickReceiveTimeoutMs)) {
-            // The ring looks empty: show what this slice took before waiting for more.
-            model.commitStaged();
-            if (!m_mailbox.mailbox().receive(&m_record, kReceiveTimeoutMs)) {
-                drained = true;
-                break;
-            }
-        }
-        model.stageLine(m_formatter.formatLine(m_record, m_lineCount + 1), onTop);
-        ++m_lineCount;
-        if (m_reverseCheck.isEnabled()) {
-            m_reverseCheck.setEnabled(false);
-        }
-        m_formatter.storeDepth();
-        if (slice.elapsed() >= kDrainSliceMs) {
-            break;
-        }
+    const DrainSlice slice = m_drain.drainSlice(m_mailbox.mailbox(), m_logList.model(),
+                                                m_bReverse != FALSE, kDrainSliceMs);
+    if (slice.taken > 0 && m_reverseCheck.isEnabled()) {
+        m_reverseCheck.setEnabled(false);
     }
-    model.commitStaged();
-    if (drained) {
-        m_draining = false;
-    } else {
-        // Let the window repaint and take input, then go on with the same drain.
-        m_drainContinuation.setSingleShot(true);
-        m_drainContinuation.start(0);
-    }
+    // Between slices the window repaints and takes input. A slice that met an empty ring ends
+    // the drain, and the mailbox is looked at again after a short pause.
+    m_draining = !slice.ranDry;
+    m_nextLook.start(m_draining ? 0 : kIdleLookMs);
 }
 
 void CQuorvaneDlg::OnReverseClicked() {
     DoDataExchange(true);
-    if (m_lineCount > 0) {
+    if (lineCount() > 0) {
         m_reverseCheck.setEnabled(false);
         m_bReverse = m_bReverseLocked;
         DoDataExchange(false);
@@ -244,13 +222,12 @@ void CQuorvaneDlg::OnReverseClicked() {
 
 void CQuorvaneDlg::OnClearClicked() {
     m_logList.model().clear();
-    m_lineCount = 0;
-    m_currentDepth = 0;
+    m_drain.restartNumbering();
     m_reverseCheck.setEnabled(true);
 }
 
 void CQuorvaneDlg::OnSaveClicked() {
-    if (m_lineCount == 0) {
+    if (lineCount() == 0) {
         return;
     }
     const std::string defaultName = defaultSaveFileName(std::time(nullptr));
@@ -262,7 +239,7 @@ void CQuorvaneDlg::OnSaveClicked() {
     }
     // Lines that arrived while the save dialog was open are saved too.
     const SaveResult saved =
-        m_writer.write(path, m_logList.model(), m_lineCount, m_bReverseLocked != FALSE);
+        m_writer.write(path, m_logList.model(), lineCount(), m_bReverseLocked != FALSE);
     if (!saved) {
         m_showMessage(this, saveFailureText(path, saved));
     }
@@ -339,7 +316,7 @@ void CQuorvaneDlg::endDialog() {
     }
     m_ended = true;
     m_pollTimer.stop();
-    m_drainContinuation.stop();
+    m_nextLook.stop();
     m_draining = false;
     // Nested windows (About box, save dialog, menu) would keep their own loops running.
     while (QWidget* popup = QApplication::activePopupWidget()) {

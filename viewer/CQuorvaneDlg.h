@@ -9,21 +9,21 @@
 #include <memory>
 
 #include "platform/Win32.h"
-#include "records/DepthTable.h"
-#include "records/LineFormatter.h"
-#include "records/TraceRecord.h"
 #include "viewer/CLogListView.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MailboxConnection.h"
 #include "viewer/MailboxWaitNote.h"
 #include "viewer/PresenceKeeper.h"
+#include "viewer/RecordDrain.h"
 
 class PowerWatcher;
 class TerminationSignalWatcher;
 
 // The viewer's one window. Construction opens the trace mailbox (a failure there throws the
 // Win32 code, before any window exists), then announces the viewer (presence mutex, registry
-// flag) and starts polling; destruction withdraws all of it. A mailbox whose guard a stopped
+// flag) and starts polling; destruction withdraws all of it. Between poll ticks an open mailbox
+// is looked at every few milliseconds without waiting, so a drain starts as soon as records are
+// there and the window never blocks on an empty ring. A mailbox whose guard a stopped
 // process holds is waited for instead: a note over the list says so, each poll tick tries again,
 // and a different failure then ends the dialog with mailboxFailure() set. The dialog ends on its
 // Close button, the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or
@@ -33,12 +33,10 @@ class CQuorvaneDlg : public QDialog {
   public:
     static constexpr int POLL_TIMER_ID = 1313;
     static constexpr int kPollPeriodMs = 500;
-    static constexpr DWORD kReceiveTimeoutMs = 125;
-    // A first, short look at the ring; only when it finds nothing do the lines taken so far go
-    // to the list ahead of the full receive time-out.
-    static constexpr DWORD kQuickReceiveTimeoutMs = 1;
     // Longest run of receiving before the event loop gets its turn during a long drain.
     static constexpr int kDrainSliceMs = 40;
+    // Pause between looks at an open mailbox when no drain is under way.
+    static constexpr int kIdleLookMs = 10;
 
     // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
     using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
@@ -76,7 +74,7 @@ class CQuorvaneDlg : public QDialog {
     // The code that ended the dialog while waiting for the mailbox; ERROR_SUCCESS otherwise.
     DWORD mailboxFailure() const { return m_mailboxFailure; }
     const MailboxWaitNote& waitNote() const { return m_waitNote; }
-    std::uint32_t lineCount() const { return m_lineCount; }
+    std::uint32_t lineCount() const { return m_drain.lineCount(); }
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
@@ -114,21 +112,17 @@ class CQuorvaneDlg : public QDialog {
     QIcon m_hIcon;
     MailboxConnection m_mailbox;
     DWORD m_mailboxFailure = ERROR_SUCCESS;
-    std::int32_t m_currentDepth = 0;
-    std::uint32_t m_lineCount = 0;
     BOOL m_bReverseLocked = TRUE;
     PresenceKeeper m_presence;
-    TraceRecord m_record{};
-    DepthTable m_depthTable;
-    // Holds the line and indentation work text between records.
-    LineFormatter m_formatter;
+    RecordDrain m_drain;
 
     QPushButton m_clearButton;
     QPushButton m_closeButton;
     QPushButton m_saveButton;
     MailboxWaitNote m_waitNote;
     QTimer m_pollTimer;
-    QTimer m_drainContinuation;
+    // The next slice of a drain, or the next look at an open mailbox between drains.
+    QTimer m_nextLook;
     bool m_draining = false;
     bool m_ended = false;
     SavePathChooser m_chooseSavePath;

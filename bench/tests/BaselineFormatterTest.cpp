@@ -41,6 +41,22 @@ TEST(RecordMix, InterleavesNestedSendersWithTextsOfTheStatedLengths) {
               static_cast<std::int64_t>((kRecords - 1) / kRecordsPerClockTick));
 }
 
+TEST(RecordMix, ATextRangeOfItsOwnBoundsEveryTextAndKeepsTheNesting) {
+    constexpr std::size_t kShortest = 20;
+    constexpr std::size_t kLongest = 72;
+    const std::vector<TraceRecord> mix = makeRecordMix(kRecords, kSeed, kShortest, kLongest);
+    std::map<std::uint32_t, std::int32_t> depth;
+    std::set<std::size_t> lengths;
+    for (const TraceRecord& record : mix) {
+        depth[record.senderKey] += record.depthDelta;
+        ASSERT_GE(depth[record.senderKey], 0);
+        lengths.insert(strnlen(record.entryText, sizeof record.entryText));
+    }
+    for (const auto& [sender, finalDepth] : depth) EXPECT_EQ(finalDepth, 0) << sender;
+    EXPECT_EQ(*lengths.begin(), kShortest);
+    EXPECT_EQ(*lengths.rbegin(), kLongest);
+}
+
 TEST(RecordMix, TheSameSeedGivesTheSameRecords) {
     const std::vector<TraceRecord> first = makeRecordMix(500, kSeed);
     const std::vector<TraceRecord> again = makeRecordMix(500, kSeed);

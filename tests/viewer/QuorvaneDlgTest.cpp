@@ -141,6 +141,30 @@ TEST_F(QuorvaneDlgTest, RecordsPostedBetweenTicksArriveInOneTickNumberedInPostin
                               "00001\t9\t10:00:00\to\tA(1)"}));
 }
 
+TEST_F(QuorvaneDlgTest, ManyRunsOfRecordsAcrossDrainsAreNumberedInPostingOrder) {
+    // More records than one run takes, twice, with a drain in between; each record carries its
+    // posting number in its text.
+    constexpr std::uint32_t kPerPost = RecordDrain::kRunLength * 3 + 17;
+    std::uint32_t posted = 0;
+    for (int post = 0; post < 2; ++post) {
+        std::vector<TraceRecord> records;
+        for (std::uint32_t i = 0; i < kPerPost; ++i) {
+            records.push_back(makeRecord("Run", std::to_string(++posted).c_str(), "o", 4));
+        }
+        ASSERT_TRUE(postFromChild(records));
+        drainNow(*dialog);
+        ASSERT_EQ(dialog->lineCount(), posted);
+    }
+    const Lines lines = shown();
+    ASSERT_EQ(lines.size(), posted);
+    for (std::uint32_t number = 1; number <= posted; ++number) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.5u\t4\t10:00:00\to\tRun(%u)", number, number);
+        // Newest on top: line `number` is `number` rows from the bottom.
+        ASSERT_EQ(lines[posted - number], expected);
+    }
+}
+
 TEST_F(QuorvaneDlgTest, ATimerOtherThanThePollTimerDoesNotDrain) {
     post({makeRecord("Waiting", "", "o", 3)});
     dialog->OnTimer(CQuorvaneDlg::POLL_TIMER_ID + 1);

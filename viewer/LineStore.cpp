@@ -1,0 +1,74 @@
+#include "viewer/LineStore.h"
+
+#include <cstring>
+
+namespace {
+// An entry: block number in the top 24 bits, offset in the block in the next 22, length in the
+// low 18. The length field's highest value stands for "the whole of its own block".
+constexpr unsigned kLengthBits = 18;
+constexpr unsigned kOffsetBits = 22;
+constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
+constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+static_assert(LineStore::kOwnBlockLength == kLengthMask);
+static_assert(LineStore::kBlockSize - 1 <= kOffsetMask);
+}  // namespace
+
+LineStore::LineStore() = default;
+LineStore::~LineStore() = default;
+LineStore::LineStore(LineStore&& other) noexcept = default;
+LineStore& LineStore::operator=(LineStore&& other) noexcept = default;
+
+void LineStore::append(std::string_view line) {
+    char* at = roomFor(line.size());
+    if (!line.empty()) {
+        std::memcpy(at, line.data(), line.size());
+    }
+    const Block& block = m_blocks.back();
+    const std::uint64_t offset = static_cast<std::uint64_t>(at - block.bytes.get());
+    const std::uint64_t length = line.size() >= kOwnBlockLength ? kLengthMask : line.size();
+    const Entry entry =
+        (static_cast<std::uint64_t>(m_blocks.size() - 1) << (kOffsetBits + kLengthBits)) |
+        (offset << kLengthBits) | length;
+    if (m_count % kEntriesPerPiece == 0) {
+        m_pieces.push_back(std::make_unique_for_overwrite<Entry[]>(kEntriesPerPiece));
+    }
+    m_pieces.back()[m_count % kEntriesPerPiece] = entry;
+    ++m_count;
+}
+
+std::string_view LineStore::operator[](std::size_t index) const {
+    const Entry entry = m_pieces[index / kEntriesPerPiece][index % kEntriesPerPiece];
+    const Block& block = m_blocks[entry >> (kOffsetBits + kLengthBits)];
+    const std::size_t offset = (entry >> kLengthBits) & kOffsetMask;
+    const std::size_t length = entry & kLengthMask;
+    return {block.bytes.get() + offset, length == kLengthMask ? block.used : length};
+}
+
+std::size_t LineStore::bytesHeld() const {
+    std::size_t bytes = m_blocks.capacity() * sizeof(Block) +
+                        m_pieces.capacity() * sizeof(m_pieces[0]) +
+                        m_pieces.size() * kEntriesPerPiece * sizeof(Entry);
+    for (const Block& block : m_blocks) {
+        bytes += block.capacity;
+    }
+    return bytes;
+}
+
+char* LineStore::roomFor(std::size_t length) {
+    if (length >= kOwnBlockLength) {
+        m_blocks.push_back(
+            Block{std::make_unique_for_overwrite<char[]>(length), length, length, true});
+        return m_blocks.back().bytes.get();
+    }
+    // Even an empty line needs an offset inside its block.
+    const std::size_t needed = length > 0 ? length : 1;
+    if (m_blocks.empty() || m_blocks.back().ownLine ||
+        m_blocks.back().capacity - m_blocks.back().used < needed) {
+        m_blocks.push_back(
+            Block{std::make_unique_for_overwrite<char[]>(kBlockSize), kBlockSize, 0, false});
+    }
+    Block& block = m_blocks.back();
+    char* at = block.bytes.get() + block.used;
+    block.used += length;
+    return at;
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// Lines kept as their bytes, oldest first. The bytes lie one after another in large blocks; each
+// line costs one 8-byte index entry besides, which packs its block, offset and length. Blocks
+// and index entries live in fixed-size pieces, so adding a line never moves or copies what is
+// already kept, however many lines there are.
+class LineStore {
+  public:
+    LineStore();
+    ~LineStore();
+    LineStore(LineStore&& other) noexcept;
+    LineStore& operator=(LineStore&& other) noexcept;
+
+    std::size_t size() const { return m_count; }
+    void append(std::string_view line);
+    // The bytes of line `index`, exactly as appended; valid while the store lives.
+    std::string_view operator[](std::size_t index) const;
+    // Bytes taken by blocks and index pieces, used or not.
+    std::size_t bytesHeld() const;
+
+    static constexpr std::size_t kBlockSize = std::size_t{4} << 20;
+    static constexpr std::size_t kEntriesPerPiece = std::size_t{1} << 14;
+    // A line this long or longer does not fit an entry's length field: it gets a block of its
+    // own, exactly its size.
+    static constexpr std::size_t kOwnBlockLength = (std::size_t{1} << 18) - 1;
+
+  private:
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        std::size_t capacity;
+        std::size_t used;
+        bool ownLine;  // holds one line too long for an entry's length field
+    };
+    using Entry = std::uint64_t;
+
+    char* roomFor(std::size_t length);
+
+    std::vector<Block> m_blocks;
+    std::vector<std::unique_ptr<Entry[]>> m_pieces;
+    std::size_t m_count = 0;
+};

@@ -1,0 +1,43 @@
+#include "viewer/RecordDrain.h"
+
+#include <chrono>
+
+#include "transport/CMclMailbox.h"
+#include "viewer/CLogListModel.h"
+
+RecordDrain::RecordDrain()
+    : m_run(std::make_unique_for_overwrite<TraceRecord[]>(kRunLength)),
+      m_formatter(m_depthTable, m_currentDepth) {}
+
+RecordDrain::~RecordDrain() = default;
+
+DrainSlice RecordDrain::drainSlice(CMclMailbox& mailbox, CLogListModel& model, bool onTop,
+                                   int sliceMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(sliceMs);
+    DrainSlice slice;
+    do {
+        std::size_t count = 0;
+        while (count < kRunLength && takeRecord(mailbox, slice.taken + count > 0, m_run[count])) {
+            ++count;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            model.stageLine(m_formatter.formatLine(m_run[i], m_lineCount + 1), onTop);
+            ++m_lineCount;
+            m_formatter.storeDepth();
+        }
+        slice.taken += count;
+        slice.ranDry = count < kRunLength;
+    } while (!slice.ranDry && Clock::now() < end);
+    model.commitStaged();
+    return slice;
+}
+
+void RecordDrain::restartNumbering() {
+    m_lineCount = 0;
+    m_currentDepth = 0;
+}
+
+bool RecordDrain::takeRecord(CMclMailbox& mailbox, bool flowing, TraceRecord& record) {
+    return mailbox.receive(&record, 0) || (flowing && mailbox.receive(&record, kRefillWaitMs));
+}

@@ -1,0 +1,59 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Win32.h"
+#include "records/DepthTable.h"
+#include "records/LineFormatter.h"
+#include "records/TraceRecord.h"
+
+class CLogListModel;
+class CMclMailbox;
+
+// What one drain slice did.
+struct DrainSlice {
+    // Records turned into lines.
+    std::size_t taken = 0;
+    // The slice stopped because the ring stayed empty, not because its time was up.
+    bool ranDry = false;
+};
+
+// Turns the mailbox's records into the list's lines, numbered consecutively from 1, with each
+// sender's indentation carried from one record to the next. Records are taken in runs of up to
+// kRunLength, then formatted and staged; a slice's lines reach the model's views together when
+// it ends.
+//
+// The first look of a slice does not wait, so an idle mailbox costs the window nothing. Once
+// records flow, a ring found empty is waited for up to kRefillWaitMs: a sender that has paused
+// for a moment (preempted, or waking from a full ring) is then met by the wake its next post
+// sends, instead of by a later look that finds the ring refilled or its sender asleep.
+class RecordDrain {
+  public:
+    static constexpr std::size_t kRunLength = 256;
+    static constexpr DWORD kRefillWaitMs = 1;
+
+    RecordDrain();
+    RecordDrain(const RecordDrain&) = delete;
+    RecordDrain& operator=(const RecordDrain&) = delete;
+    ~RecordDrain();
+
+    // Takes records from `mailbox` into `model`, on top or at the bottom, until the ring is found
+    // empty or about `sliceMs` have passed.
+    DrainSlice drainSlice(CMclMailbox& mailbox, CLogListModel& model, bool onTop, int sliceMs);
+
+    // Lines made since construction or the last restartNumbering().
+    std::uint32_t lineCount() const { return m_lineCount; }
+    // The next line is number 1 again and the current depth 0; each sender's depth is kept.
+    void restartNumbering();
+
+  private:
+    // One record; waits for it only when `flowing`.
+    static bool takeRecord(CMclMailbox& mailbox, bool flowing, TraceRecord& record);
+
+    std::unique_ptr<TraceRecord[]> m_run;
+    DepthTable m_depthTable;
+    std::int32_t m_currentDepth = 0;
+    LineFormatter m_formatter;
+    std::uint32_t m_lineCount = 0;
+};
