@@ -62,8 +62,9 @@ void CLogListModel::commitStaged() {
 void CLogListModel::clear() {
     const bool heldLines = m_top.lines.size() + m_bottom.lines.size() > 0;
     beginResetModel();
-    m_top = Side();
-    m_bottom = Side();
+    m_top = Side(&m_supply);
+    m_bottom = Side(&m_supply);
+    m_supply.release();
     endResetModel();
     if (heldLines) {
         returnFreedMemoryToSystem();
@@ -71,5 +72,5 @@ void CLogListModel::clear() {
 }
 
 std::size_t CLogListModel::bytesHeld() const {
-    return m_top.lines.bytesHeld() + m_bottom.lines.bytesHeld();
+    return m_top.lines.bytesHeld() + m_bottom.lines.bytesHeld() + m_supply.bytesHeld();
 }

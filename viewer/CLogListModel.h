@@ -3,12 +3,13 @@
 #include <cstddef>
 #include <string_view>
 
+#include "viewer/BlockSupply.h"
 #include "viewer/LineStore.h"
 
 // The lines of the log list, each kept as the 8-bit bytes it was given. Lines live in large
-// blocks with an 8-byte index entry each (LineStore), and text for display is made only for the
-// rows being drawn. Lines can be put on top or at the bottom; neither costs more as the list
-// grows.
+// blocks made ready ahead of use (BlockSupply) with an 8-byte index entry each (LineStore), and
+// text for display is made only for the rows being drawn. Lines can be put on top or at the bottom;
+// neither costs more as the list grows.
 //
 // Lines can be staged and then committed together, so that a burst of lines becomes one
 // insertion for the views.
@@ -43,10 +44,13 @@ class CLogListModel : public QAbstractListModel {
 
   private:
     struct Side {
+        explicit Side(BlockSupply* supply) : lines(supply) {}
         LineStore lines;  // oldest first
         std::size_t visible = 0;
     };
 
-    Side m_top;
-    Side m_bottom;
+    // Shared by both sides; declared first, so the sides' blocks go before it.
+    BlockSupply m_supply{LineStore::kBlockSize};
+    Side m_top{&m_supply};
+    Side m_bottom{&m_supply};
 };

@@ -19,7 +19,8 @@ constexpr int kTextMargin = 2;
 constexpr qreal kDefaultTabStopDistance = 64;
 }  // namespace
 
-CLogListView::CLogListView(QWidget* parent) : QAbstractScrollArea(parent), m_model(this) {
+CLogListView::CLogListView(QWidget* parent)
+    : QAbstractScrollArea(parent), m_model(this), m_text(font(), kDefaultTabStopDistance) {
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
@@ -37,6 +38,7 @@ CLogListView::~CLogListView() = default;
 
 void CLogListView::setTabStopDistance(qreal pixels) {
     m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
+    m_text = TabbedText(font(), m_tabStopDistance);
     viewport()->update();
 }
 
@@ -57,24 +59,7 @@ void CLogListView::scrollToRow(std::size_t row) {
 }
 
 int CLogListView::lineWidth(const QString& text) const {
-    // Same advance as drawing with QTextOption tab stops: a tab moves to the next stop that is
-    // strictly to the right of the pen.
-    const QFontMetricsF metrics(font());
-    qreal x = 0;
-    qsizetype start = 0;
-    while (true) {
-        const qsizetype tab = text.indexOf(QLatin1Char('\t'), start);
-        const qsizetype end = tab < 0 ? text.size() : tab;
-        if (end > start) {
-            x += metrics.horizontalAdvance(text.mid(start, end - start));
-        }
-        if (tab < 0) {
-            break;
-        }
-        x = (std::floor(x / m_tabStopDistance) + 1) * m_tabStopDistance;
-        start = tab + 1;
-    }
-    return static_cast<int>(std::ceil(x));
+    return static_cast<int>(std::ceil(m_text.measure(text, 0).width));
 }
 
 std::ptrdiff_t CLogListView::rowAt(int y) const {
@@ -169,10 +154,12 @@ void CLogListView::paintEvent(QPaintEvent*) {
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         const std::string_view bytes = m_model.line(row);
-        const QString text =
-            QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        const int width = lineWidth(text);
+        QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        // Only what reaches the viewport's right edge is laid out and drawn.
+        const TabbedText::Extent extent = m_text.measure(text, viewportWidth - x);
+        const int width = static_cast<int>(std::ceil(extent.width));
         widest = std::max(widest, width);
+        text.truncate(extent.needed);
         painter.drawText(QRectF(x, y, width + viewportWidth, height), text, option);
         if (static_cast<std::ptrdiff_t>(row) == current) {
             QStyleOptionFocusRect focus;
@@ -311,6 +298,7 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
 void CLogListView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        m_text = TabbedText(font(), m_tabStopDistance);
         m_contentWidth = 0;
         updateScrollBars();
         viewport()->update();

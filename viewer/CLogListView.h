@@ -5,9 +5,11 @@
 
 #include "viewer/CLogListModel.h"
 #include "viewer/RowSelection.h"
+#include "viewer/TabbedText.h"
 
 // The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
-// so that adding lines costs the same however many are shown. Rows have the font's height; tabs
+// and of each only what reaches the right edge, so that adding lines costs the same however many
+// are shown. Rows have the font's height; tabs
 // advance to stops a fixed distance apart; long lines scroll horizontally.
 //
 // Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
@@ -85,5 +87,6 @@ class CLogListView : public QAbstractScrollArea {
     bool m_hasCurrent = false;
     std::size_t m_lastTopCount = 0;
     qreal m_tabStopDistance = 0;
+    TabbedText m_text;
     int m_contentWidth = 0;
 };

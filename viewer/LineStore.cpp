@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "viewer/BlockSupply.h"
+
 namespace {
 // An entry: block number in the top 24 bits, offset in the block in the next 22, length in the
 // low 18. The length field's highest value stands for "the whole of its own block".
@@ -13,7 +15,7 @@ static_assert(LineStore::kOwnBlockLength == kLengthMask);
 static_assert(LineStore::kBlockSize - 1 <= kOffsetMask);
 }  // namespace
 
-LineStore::LineStore() = default;
+LineStore::LineStore(BlockSupply* supply) : m_supply(supply) {}
 LineStore::~LineStore() = default;
 LineStore::LineStore(LineStore&& other) noexcept = default;
 LineStore& LineStore::operator=(LineStore&& other) noexcept = default;
@@ -64,8 +66,10 @@ char* LineStore::roomFor(std::size_t length) {
     const std::size_t needed = length > 0 ? length : 1;
     if (m_blocks.empty() || m_blocks.back().ownLine ||
         m_blocks.back().capacity - m_blocks.back().used < needed) {
-        m_blocks.push_back(
-            Block{std::make_unique_for_overwrite<char[]>(kBlockSize), kBlockSize, 0, false});
+        m_blocks.push_back(Block{m_supply != nullptr
+                                     ? m_supply->take()
+                                     : std::make_unique_for_overwrite<char[]>(kBlockSize),
+                                 kBlockSize, 0, false});
     }
     Block& block = m_blocks.back();
     char* at = block.bytes.get() + block.used;

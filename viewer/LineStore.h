@@ -5,13 +5,17 @@
 #include <string_view>
 #include <vector>
 
+class BlockSupply;
+
 // Lines kept as their bytes, oldest first. The bytes lie one after another in large blocks; each
 // line costs one 8-byte index entry besides, which packs its block, offset and length. Blocks
 // and index entries live in fixed-size pieces, so adding a line never moves or copies what is
 // already kept, however many lines there are.
 class LineStore {
   public:
-    LineStore();
+    // Blocks of kBlockSize come from `supply` when given (it must outlive the store and hand out
+    // blocks of that size), otherwise straight from the allocator.
+    explicit LineStore(BlockSupply* supply = nullptr);
     ~LineStore();
     LineStore(LineStore&& other) noexcept;
     LineStore& operator=(LineStore&& other) noexcept;
@@ -23,7 +27,7 @@ class LineStore {
     // Bytes taken by blocks and index pieces, used or not.
     std::size_t bytesHeld() const;
 
-    static constexpr std::size_t kBlockSize = std::size_t{4} << 20;
+    static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
     static constexpr std::size_t kEntriesPerPiece = std::size_t{1} << 14;
     // A line this long or longer does not fit an entry's length field: it gets a block of its
     // own, exactly its size.
@@ -40,6 +44,7 @@ class LineStore {
 
     char* roomFor(std::size_t length);
 
+    BlockSupply* m_supply;
     std::vector<Block> m_blocks;
     std::vector<std::unique_ptr<Entry[]>> m_pieces;
     std::size_t m_count = 0;
