@@ -14,6 +14,7 @@
 // nothing. A take that finds none ready makes its block on the spot.
 class BlockSupply {
   public:
+    // `blockSize` must not be 0.
     explicit BlockSupply(std::size_t blockSize);
     BlockSupply(const BlockSupply&) = delete;
     BlockSupply& operator=(const BlockSupply&) = delete;
@@ -37,5 +38,6 @@ class BlockSupply {
     bool m_wanted = false;
     bool m_making = false;
     bool m_stopping = false;
+    bool m_threadFailed = false;
     std::thread m_thread;
 };

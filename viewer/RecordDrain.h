@@ -25,9 +25,10 @@ struct DrainSlice {
 // it ends.
 //
 // The first look of a slice does not wait, so an idle mailbox costs the window nothing. Once
-// records flow, a ring found empty is waited for up to kRefillWaitMs: a sender that has paused
-// for a moment (preempted, or waking from a full ring) is then met by the wake its next post
-// sends, instead of by a later look that finds the ring refilled or its sender asleep.
+// records flow, a ring found empty is waited for up to kRefillWaitMs: a sender pauses for
+// moments (preempted, or waking from a full ring), and the wake its next post sends resumes the
+// drain at once, where ending the slice and looking again later left both sides idle and made a
+// flood two to four times slower.
 class RecordDrain {
   public:
     static constexpr std::size_t kRunLength = 256;
