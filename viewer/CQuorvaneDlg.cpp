@@ -147,7 +147,7 @@ void CQuorvaneDlg::OnInitDialog() {
     m_pollTimer.start();
     m_nextLook.setSingleShot(true);
     if (m_mailbox.isOpen()) {
-        m_nextLook.start(kIdleLookMs);
+        m_nextLook.start(m_idleLookMs);
     }
 }
 
@@ -203,9 +203,15 @@ void CQuorvaneDlg::drainSlice() {
         m_reverseCheck.setEnabled(false);
     }
     // Between slices the window repaints and takes input. A slice that met an empty ring ends
-    // the drain, and the mailbox is looked at again after a short pause.
+    // the drain, and the mailbox is looked at again after a pause.
     m_draining = !slice.ranDry;
-    m_nextLook.start(m_draining ? 0 : kIdleLookMs);
+    if (m_draining) {
+        m_idleLookMs = kFirstIdleLookMs;
+        m_nextLook.start(0);
+    } else {
+        m_idleLookMs = idleLookAfter(slice, m_idleLookMs);
+        m_nextLook.start(m_idleLookMs);
+    }
 }
 
 void CQuorvaneDlg::OnReverseClicked() {

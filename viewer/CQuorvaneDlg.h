@@ -22,8 +22,8 @@ class TerminationSignalWatcher;
 // The viewer's one window. Construction opens the trace mailbox (a failure there throws the
 // Win32 code, before any window exists), then announces the viewer (presence mutex, registry
 // flag) and starts polling; destruction withdraws all of it. Between poll ticks an open mailbox
-// is looked at every few milliseconds without waiting, so a drain starts as soon as records are
-// there and the window never blocks on an empty ring. A mailbox whose guard a stopped
+// is looked at every 10 to 40 ms without waiting, so a drain starts soon after records arrive
+// and the window never blocks on an empty ring. A mailbox whose guard a stopped
 // process holds is waited for instead: a note over the list says so, each poll tick tries again,
 // and a different failure then ends the dialog with mailboxFailure() set. The dialog ends on its
 // Close button, the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or
@@ -35,8 +35,6 @@ class CQuorvaneDlg : public QDialog {
     static constexpr int kPollPeriodMs = 500;
     // Longest run of receiving before the event loop gets its turn during a long drain.
     static constexpr int kDrainSliceMs = 40;
-    // Pause between looks at an open mailbox when no drain is under way.
-    static constexpr int kIdleLookMs = 10;
 
     // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
     using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
@@ -123,6 +121,7 @@ class CQuorvaneDlg : public QDialog {
     QTimer m_pollTimer;
     // The next slice of a drain, or the next look at an open mailbox between drains.
     QTimer m_nextLook;
+    int m_idleLookMs = kFirstIdleLookMs;
     bool m_draining = false;
     bool m_ended = false;
     SavePathChooser m_chooseSavePath;

@@ -1,9 +1,17 @@
 #include "viewer/RecordDrain.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "transport/CMclMailbox.h"
 #include "viewer/CLogListModel.h"
+
+int idleLookAfter(const DrainSlice& slice, int previousMs) {
+    if (slice.taken > 0) {
+        return kFirstIdleLookMs;
+    }
+    return std::clamp(previousMs * 2, kFirstIdleLookMs, kLongestIdleLookMs);
+}
 
 RecordDrain::RecordDrain()
     : m_run(std::make_unique_for_overwrite<TraceRecord[]>(kRunLength)),

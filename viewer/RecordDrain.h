@@ -19,6 +19,13 @@ struct DrainSlice {
     bool ranDry = false;
 };
 
+// The pause before the next look at a mailbox no drain is taking from: kFirstIdleLookMs after a
+// slice that took records, then doubling after every look that finds none, up to
+// kLongestIdleLookMs. A viewer left idle wakes 25 times a second; one just fed looks again soon.
+inline constexpr int kFirstIdleLookMs = 10;
+inline constexpr int kLongestIdleLookMs = 40;
+int idleLookAfter(const DrainSlice& slice, int previousMs);
+
 // Turns the mailbox's records into the list's lines, numbered consecutively from 1, with each
 // sender's indentation carried from one record to the next. Records are taken in runs of up to
 // kRunLength, then formatted and staged; a slice's lines reach the model's views together when
