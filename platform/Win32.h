@@ -88,6 +88,11 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 // Waits until the semaphore's count is above zero without taking any of it: WAIT_OBJECT_0 or
 // WAIT_TIMEOUT.
 DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds);
+// ReleaseSemaphore in two halves, so that a count raised under a lock wakes its sleepers only
+// after the lock is let go: the first raises the count and says whether sleepers are owed a
+// wake, the second wakes them.
+BOOL RaiseSemaphore(HANDLE semaphore, LONG releaseCount, BOOL* wakeOwed);
+BOOL WakeSemaphoreSleepers(HANDLE semaphore);
 // Reads the semaphore's current count; FALSE for a handle that is no semaphore.
 BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count);
 // The process whose thread owns the mutex, or 0 when it is free (or the handle is no mutex).

@@ -330,7 +330,9 @@ DWORD waitSemaphore(SemaphoreState* state, DWORD milliseconds, bool take) {
     }
 }
 
-BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
+// Adds to the count and clears the waiters bit; `wakeOwed` tells whether it was set.
+BOOL raiseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount,
+                    bool& wakeOwed) {
     if (releaseCount <= 0) return fail(ERROR_INVALID_PARAMETER);
     std::uint32_t word = state->word.load(std::memory_order_relaxed);
     std::int32_t count = 0;
@@ -340,8 +342,19 @@ BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousC
     } while (
         !state->word.compare_exchange_weak(word, static_cast<std::uint32_t>(count + releaseCount),
                                            std::memory_order_seq_cst, std::memory_order_relaxed));
-    if (word & kWaitersBit) futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
+    wakeOwed = (word & kWaitersBit) != 0;
     if (previousCount != nullptr) *previousCount = count;
+    return TRUE;
+}
+
+void wakeSemaphoreSleepers(SemaphoreState* state) {
+    futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
+}
+
+BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
+    bool wakeOwed = false;
+    if (!raiseSemaphore(state, releaseCount, previousCount, wakeOwed)) return FALSE;
+    if (wakeOwed) wakeSemaphoreSleepers(state);
     return TRUE;
 }
 
@@ -449,6 +462,23 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount)
     if (object == nullptr) return FALSE;
     return releaseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount,
                             previousCount);
+}
+
+BOOL RaiseSemaphore(HANDLE semaphore, LONG releaseCount, BOOL* wakeOwed) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    bool owed = false;
+    const BOOL raised =
+        raiseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount, nullptr, owed);
+    if (wakeOwed != nullptr) *wakeOwed = owed ? TRUE : FALSE;
+    return raised;
+}
+
+BOOL WakeSemaphoreSleepers(HANDLE semaphore) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    wakeSemaphoreSleepers(static_cast<SemaphoreState*>(object->state));
+    return TRUE;
 }
 
 DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds) {
