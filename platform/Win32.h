@@ -82,7 +82,7 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LON
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount);
 
 // Waits on a mutex or a semaphore; the time-out runs on the monotonic clock.
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Extensions of our own, for a ring whose counts change only under its guard mutex.
 // Waits until the semaphore's count is above zero without taking any of it: WAIT_OBJECT_0 or
@@ -114,7 +114,7 @@ struct MEMORY_BASIC_INFORMATION {
 };
 SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
 
-BOOL CloseHandle(HANDLE object);
+BOOL CloseHandle(HANDLE handle);
 
 void Sleep(DWORD milliseconds);
 

@@ -43,7 +43,7 @@ HANDLE createObject(ObjectKind kind, LPCSTR name, std::uint64_t sectionSize,
     created = status == ERROR_SUCCESS;
     HANDLE handle = registerHandle(object.get());
     if (handle == nullptr) return failHandle(ERROR_TOO_MANY_OPEN_FILES);
-    object.release();  // the handle table's reference now
+    static_cast<void>(object.release());  // the handle table's reference now
     t_lastError = status;
     return handle;
 }
