@@ -455,9 +455,14 @@ const char* recordFromMessage(const SyslogMessage& message, std::int64_t now, Tr
     constexpr std::size_t kOriginWidth = TraceRecord::kOriginNameSize - 1;
     std::size_t origin = 0;
     if (isTrace) {
-        origin = decodeText(message.hostName, false, record.originName, kOriginWidth);
+        // The forwarder writes an empty host name or origin as the NILVALUE.
+        const auto field = [](std::string_view value) {
+            return value == kNilValue ? std::string_view() : value;
+        };
+        origin = decodeText(field(message.hostName), false, record.originName, kOriginWidth);
         origin = appendRaw(record.originName, origin, kOriginWidth, "/");
-        decodeText(message.appName, false, record.originName + origin, kOriginWidth - origin);
+        decodeText(field(message.appName), false, record.originName + origin,
+                   kOriginWidth - origin);
         if (findStructuredParam(message.structuredData, kTraceStructuredDataId, "name", value)) {
             decodeText(value, true, record.entryName, TraceRecord::kEntryNameSize - 1);
         }
