@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,9 +59,10 @@ void printHelp() {
         "      --version         output version information and exit\n"
         "\n"
         "Each message has APP-NAME the record's origin, PROCID its sender key, MSGID \"trace\",\n"
-        "and the element [quorvane@32473 line=\"N\" depth=\"D\" name=\"NAME\" time=\"SECONDS\"]:\n"
-        "this forwarder's line number, the depth change, the entry name and the record's time\n"
-        "in seconds since 1970; the entry text is the message. Bytes that a syslog field may\n"
+        "and the element [quorvane@32473 run=\"RUN\" line=\"N\" depth=\"D\" name=\"NAME\"\n"
+        "time=\"SECONDS\"]: this run's name (16 random hex digits), its line number, the depth\n"
+        "change, the entry name and the record's time in seconds since 1970; the entry text\n"
+        "is the message. Bytes that a syslog field may\n"
         "not hold (control bytes, bytes that are not UTF-8, '%%') are written as %%XX.\n"
         "\n"
         "A message that cannot be sent is kept and sent again once the destination takes it,\n"
@@ -171,6 +173,18 @@ void installStopHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// 16 hex digits drawn afresh for each run, so that two runs of a forwarder never share a name.
+std::string newRunId() {
+    std::uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+        bits =
+            static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(time(nullptr));
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+    return text;
+}
+
 // Sleeps `ms`, or less when a signal arrives.
 void pause(long ms) {
     timespec interval{ms / 1000, (ms % 1000) * 1000000L};
@@ -188,6 +202,7 @@ int main(int argc, char** argv) {
 
     SyslogDestination destination(settings.transport, settings.address, &g_stopRequested);
     const std::string where = destination.description();
+    const std::string runId = newRunId();
     TraceRecord record{};
     std::string message;
     std::string error;
@@ -208,7 +223,7 @@ int main(int argc, char** argv) {
             }
             lastRecord = std::chrono::steady_clock::now();
             message.clear();
-            appendTraceMessage(message, record, ++lineNumber, settings.hostName);
+            appendTraceMessage(message, record, runId, ++lineNumber, settings.hostName);
             holding = true;
         }
         switch (destination.send(message, error)) {

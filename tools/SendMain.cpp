@@ -88,7 +88,8 @@ void printHelp() {
         "APP-NAME), cut to 63 bytes. The sender key is the FNV-1a hash (32 bits) of HOSTNAME,\n"
         "a NUL byte and PROCID, so that threads of two machines that share a thread id keep\n"
         "an indentation each. A line that is not an RFC 5424 message is counted, reported on\n"
-        "standard error and skipped.\n"
+        "standard error and skipped. A trace whose forwarder run (host and run) has had a\n"
+        "line of that number or higher posted is a repeat from a relay and is skipped.\n"
         "With --confirm, \"OK\" is written once the mailbox is open, and then for each message\n"
         "once its record is in the mailbox while a viewer runs (holds its presence mutex), or\n"
         "once a malformed line has been skipped. While no viewer runs, or the mailbox stays\n"
@@ -326,6 +327,8 @@ int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
     std::uint64_t lineNumber = 0;
     std::uint64_t malformed = 0;
     std::uint64_t notPosted = 0;
+    std::uint64_t repeats = 0;
+    RepeatFilter repeatFilter;
     SyslogMessage message;
     TraceRecord record{};
     for (;;) {
@@ -342,6 +345,11 @@ int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
                          static_cast<unsigned long long>(lineNumber), error,
                          static_cast<unsigned long long>(malformed));
             // Sending it again would not mend it: it counts as dealt with.
+            if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+            continue;
+        }
+        if (repeatFilter.isRepeat(message)) {
+            ++repeats;
             if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
             continue;
         }
@@ -362,7 +370,12 @@ int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
                          static_cast<unsigned long>(postWaitMs));
             continue;
         }
+        repeatFilter.notePosted(message);
         if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+    }
+    if (repeats > 0) {
+        std::fprintf(stderr, "quorvane-send: %llu repeated traces skipped\n",
+                     static_cast<unsigned long long>(repeats));
     }
     if (std::ferror(stdin)) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",

@@ -239,8 +239,8 @@ void appendHeaderField(std::string& out, std::string_view value, std::size_t max
     }
 }
 
-void appendTraceMessage(std::string& out, const TraceRecord& record, std::uint64_t lineNumber,
-                        std::string_view hostName) {
+void appendTraceMessage(std::string& out, const TraceRecord& record, std::string_view runId,
+                        std::uint64_t lineNumber, std::string_view hostName) {
     out += '<';
     appendNumber(out, kTracePriority);
     out += ">1 ";
@@ -255,7 +255,9 @@ void appendTraceMessage(std::string& out, const TraceRecord& record, std::uint64
     out += kTraceMessageId;
     out += " [";
     out += kTraceStructuredDataId;
-    out += " line=\"";
+    out += " run=\"";
+    appendText(out, runId, true);
+    out += "\" line=\"";
     appendNumber(out, lineNumber);
     out += "\" depth=\"";
     appendNumber(out, record.depthDelta);
@@ -478,4 +480,33 @@ const char* recordFromMessage(const SyslogMessage& message, std::int64_t now, Tr
     appendRaw(record.entryName, 0, TraceRecord::kEntryNameSize - 1, name);
     appendRaw(record.entryText, 0, TraceRecord::kEntryTextSize - 1, message.text);
     return nullptr;
+}
+
+bool RepeatFilter::identify(const SyslogMessage& message, std::uint64_t& line) {
+    std::string_view run;
+    std::string_view lineText;
+    if (message.messageId != kTraceMessageId ||
+        !findStructuredParam(message.structuredData, kTraceStructuredDataId, "run", run) ||
+        !findStructuredParam(message.structuredData, kTraceStructuredDataId, "line", lineText) ||
+        !parseWhole(lineText, line)) {
+        return false;
+    }
+    m_key.assign(message.hostName);
+    m_key += '\0';
+    m_key += run;
+    return true;
+}
+
+bool RepeatFilter::isRepeat(const SyslogMessage& message) {
+    std::uint64_t line = 0;
+    if (!identify(message, line)) return false;
+    const auto known = m_lastLines.find(m_key);
+    return known != m_lastLines.end() && line <= known->second;
+}
+
+void RepeatFilter::notePosted(const SyslogMessage& message) {
+    std::uint64_t line = 0;
+    if (!identify(message, line)) return;
+    std::uint64_t& last = m_lastLines[m_key];
+    last = std::max(last, line);
 }

@@ -3,21 +3,24 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "records/TraceRecord.h"
 
 // Trace records as RFC 5424 syslog messages, both ways, without sockets.
 //
 // A record becomes
-//   <15>1 TIMESTAMP HOST ORIGIN SENDERKEY trace [quorvane@32473 line="N" depth="D" name="NAME"
-//   time="SECONDS"] TEXT
-// (facility user, severity debug). TIMESTAMP is the record's time in UTC, or "-" when it lies
-// outside the years 1 to 9999; `time` carries it exactly. The texts travel byte for byte: in the
-// header fields every byte outside printable ASCII, and '%', is written as %XX; in the entry name
-// and text, control bytes, DEL, '%' and bytes that are not part of valid UTF-8 are written as %XX,
-// valid UTF-8 passes as it is (the text then starts with a byte order mark, as RFC 5424 asks of
-// UTF-8 text), and in the name '"', '\' and ']' are escaped with a backslash. No byte of a message
-// is a control byte, so no relay turns one into "#012" and no line break splits it.
+//   <15>1 TIMESTAMP HOST ORIGIN SENDERKEY trace [quorvane@32473 run="RUN" line="N" depth="D"
+//   name="NAME" time="SECONDS"] TEXT
+// (facility user, severity debug). RUN names one run of one forwarder (16 hex digits drawn at its
+// start) and N counts its messages, so that a message a relay passes twice can be told apart.
+// TIMESTAMP is the record's time in UTC, or "-" when it lies outside the years 1 to 9999; `time`
+// carries it exactly. The texts travel byte for byte: in the header fields every byte outside
+// printable ASCII, and '%', is written as %XX; in the entry name and text, control bytes, DEL, '%'
+// and bytes that are not part of valid UTF-8 are written as %XX, valid UTF-8 passes as it is (the
+// text then starts with a byte order mark, as RFC 5424 asks of UTF-8 text), and in the name '"',
+// '\' and ']' are escaped with a backslash. No byte of a message is a control byte, so no relay
+// turns one into "#012" and no line break splits it.
 
 inline constexpr std::string_view kTraceMessageId = "trace";
 // 32473 is the private enterprise number reserved for documentation (RFC 5612).
@@ -30,10 +33,10 @@ inline constexpr std::size_t kMaxAppNameLength = 48;
 inline constexpr std::size_t kMaxProcIdLength = 128;
 inline constexpr std::size_t kMaxMessageIdLength = 32;
 
-// Appends the message for `record`, the `lineNumber`th this forwarder sends from `hostName`.
-// The origin is cut to kMaxAppNameLength characters once encoded.
-void appendTraceMessage(std::string& out, const TraceRecord& record, std::uint64_t lineNumber,
-                        std::string_view hostName);
+// Appends the message for `record`, the `lineNumber`th the forwarder run `runId` sends from
+// `hostName`. The origin is cut to kMaxAppNameLength characters once encoded.
+void appendTraceMessage(std::string& out, const TraceRecord& record, std::string_view runId,
+                        std::uint64_t lineNumber, std::string_view hostName);
 
 // Appends `value` as a header field: "-" when empty, printable ASCII but '%' as it is, other
 // bytes as %XX, cut to `maxLength` characters without splitting a %XX.
@@ -82,3 +85,20 @@ bool parseRfc3339(std::string_view text, std::int64_t& seconds);
 // key is syslogSenderKey(). `now` stands in for a missing time. Returns null, or what is wrong
 // with a trace whose parameters do not hold numbers.
 const char* recordFromMessage(const SyslogMessage& message, std::int64_t now, TraceRecord& record);
+
+// Tells a trace that was posted already from a new one. rsyslog passes messages at least once: a
+// relay that resumes after an outage may send part of a batch again. Per forwarder run (host name
+// and run) the highest line number posted is kept; a trace numbered no higher is a repeat.
+// Messages without a run and line are never repeats.
+class RepeatFilter {
+  public:
+    bool isRepeat(const SyslogMessage& message);
+    void notePosted(const SyslogMessage& message);
+
+  private:
+    // Fills m_key with the message's forwarder run and `line` with its number.
+    bool identify(const SyslogMessage& message, std::uint64_t& line);
+
+    std::string m_key;
+    std::unordered_map<std::string, std::uint64_t> m_lastLines;
+};

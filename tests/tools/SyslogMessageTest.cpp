@@ -30,7 +30,7 @@ TraceRecord makeRecord(std::string_view name, std::string_view text, std::string
 std::string encode(const TraceRecord& record, std::uint64_t line = 1,
                    std::string_view host = "machine-a") {
     std::string message;
-    appendTraceMessage(message, record, line, host);
+    appendTraceMessage(message, record, "0123456789abcdef", line, host);
     return message;
 }
 
@@ -92,14 +92,16 @@ TEST(SyslogMessageTest, MessageHasTheDocumentedLayoutWithUtf8TextAfterAByteOrder
     const TraceRecord record =
         makeRecord("a\"b\\c]d%", "caf\xC3\xA9\n", "my app", -1, 42, 1700000000);
     EXPECT_EQ(encode(record, 7, "host"),
-              "<15>1 2023-11-14T22:13:20Z host my%20app 42 trace [quorvane@32473 line=\"7\" "
+              "<15>1 2023-11-14T22:13:20Z host my%20app 42 trace [quorvane@32473 "
+              "run=\"0123456789abcdef\" line=\"7\" "
               "depth=\"-1\" name=\"a\\\"b\\\\c\\]d%25\" time=\"1700000000\"] "
               "\xEF\xBB\xBF"
               "caf\xC3\xA9%0A");
     // An empty text leaves the message without one; a time outside four-digit years has none in
     // the header.
     EXPECT_EQ(encode(makeRecord("n", "", "", 0, 0, -62135596801), 1, ""),
-              "<15>1 - - - 0 trace [quorvane@32473 line=\"1\" depth=\"0\" name=\"n\" "
+              "<15>1 - - - 0 trace [quorvane@32473 run=\"0123456789abcdef\" line=\"1\" "
+              "depth=\"0\" name=\"n\" "
               "time=\"-62135596801\"]");
 }
 
@@ -268,6 +270,30 @@ TEST(SyslogMessageTest, Rfc3339TimesConvertWithTheirOffsetAndBadOnesAreRefused) 
           "2023-11-14T22:13:20+0530", "2023-11-14 22:13:20Z", "2023-00-14T22:13:20Z"}) {
         EXPECT_FALSE(parseRfc3339(bad, seconds)) << bad;
     }
+}
+
+TEST(SyslogMessageTest, RepeatsOfAForwarderRunAreToldApartFromOtherRunsAndHosts) {
+    const auto message = [](const std::string& host, const std::string& run, int line) {
+        return "<15>1 - " + host + " app 7 trace [quorvane@32473 run=\"" + run + "\" line=\"" +
+               std::to_string(line) + "\"] x";
+    };
+    RepeatFilter filter;
+    const auto check = [&filter](const std::string& line, bool repeat, bool post) {
+        SyslogMessage parsed;
+        ASSERT_EQ(parseSyslogMessage(line, parsed), nullptr) << line;
+        EXPECT_EQ(filter.isRepeat(parsed), repeat) << line;
+        if (post) filter.notePosted(parsed);
+    };
+    check(message("a", "r1", 1), false, true);
+    check(message("a", "r1", 2), false, false);  // refused (no viewer): not posted
+    check(message("a", "r1", 2), false, true);
+    check(message("a", "r1", 1), true, false);
+    check(message("a", "r1", 2), true, false);
+    check(message("a", "r2", 1), false, true);  // a new run of the forwarder
+    check(message("b", "r1", 1), false, true);  // another host
+    check(message("a", "r1", 3), false, true);
+    check("<15>1 - a app 7 trace [quorvane@32473 line=\"1\"] x", false, true);
+    check("<15>1 - a app 7 trace [quorvane@32473 line=\"1\"] x", false, true);
 }
 
 }  // namespace

@@ -179,8 +179,10 @@ TEST_F(SyslogToolsTest, SendSyslogKeepsOneIndentationPerHostWhenTwoHostsShareATh
         "time=\"103\"]\n"
         "<30>1 2024-05-01T10:00:00Z web sshd 12 - - Accepted\n"
         "not a syslog message\n"
-        "<15>1 - a app 7 trace [quorvane@32473 line=\"3\" depth=\"-1\" name=\"inner\" "
-        "time=\"104\"]\n"
+        "<15>1 - a app 7 trace [quorvane@32473 run=\"r\" line=\"3\" depth=\"-1\" "
+        "name=\"inner\" time=\"104\"]\n"
+        "<15>1 - a app 7 trace [quorvane@32473 run=\"r\" line=\"3\" depth=\"-1\" "
+        "name=\"inner\" time=\"104\"]\n"
         "<15>1 - a app 7 trace [quorvane@32473 line=\"4\" depth=\"-1\" name=\"main\" "
         "time=\"105\"] done";
     const Subprocess::Result sent = run({QUORVANE_SEND, "--syslog"}, input);
@@ -189,6 +191,7 @@ TEST_F(SyslogToolsTest, SendSyslogKeepsOneIndentationPerHostWhenTwoHostsShareATh
               std::string::npos)
         << sent.err;
     EXPECT_NE(sent.err.find("1 malformed lines skipped"), std::string::npos) << sent.err;
+    EXPECT_NE(sent.err.find("1 repeated traces skipped"), std::string::npos) << sent.err;
 
     const std::uint32_t a = syslogSenderKey("a", "7");
     const std::uint32_t b = syslogSenderKey("b", "7");
