@@ -185,13 +185,17 @@ void CMclMailbox::repairCounts() {
 }
 
 bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
-    // The common case first, without reading the clock or looking at the count twice: the
-    // guard is free and a count is there.
-    const DWORD quickGuard = m_guardMutex->waitFor(0);
-    if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
-        if (quickGuard == WAIT_ABANDONED) repairCounts();
-        if (counter.tryAcquire()) return true;
-        m_guardMutex->release();
+    // The common case first, without reading the clock: a count is there and the guard free.
+    // The count is looked at before the guard is taken, so that a receiver on an empty ring
+    // (or a sender on a full one) reads a shared line instead of taking the guard from the
+    // other side.
+    if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
+        const DWORD quickGuard = m_guardMutex->waitFor(0);
+        if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
+            if (quickGuard == WAIT_ABANDONED) repairCounts();
+            if (counter.tryAcquire()) return true;
+            m_guardMutex->release();
+        }
     }
     if (timeoutMs == 0) return false;
     const Deadline deadline(timeoutMs);
