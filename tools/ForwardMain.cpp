@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
@@ -33,6 +34,10 @@ constexpr DWORD kReceiveTimeoutMs = 125;
 // restarted daemon is found again soon, then no more often than every two seconds.
 constexpr long kFirstRetryMs = 100;
 constexpr long kLongestRetryMs = 2000;
+// Records taken from the mailbox at a time while more are waiting: enough that a flood costs a
+// send per batch, not per record.
+constexpr std::size_t kBatchRecords = 256;
+constexpr std::size_t kBatchBytes = 256 * 1024;
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
 
@@ -65,9 +70,12 @@ void printHelp() {
         "is the message. Bytes that a syslog field may\n"
         "not hold (control bytes, bytes that are not UTF-8, '%%') are written as %%XX.\n"
         "\n"
-        "A message that cannot be sent is kept and sent again once the destination takes it,\n"
-        "trying every two seconds at most; meanwhile no further record is taken from the\n"
-        "mailbox. Runs until interrupted (SIGINT or SIGTERM) unless --count or --idle ends it.\n"
+        "Messages that cannot be sent are kept and sent again once the destination takes\n"
+        "them, trying every two seconds at most; meanwhile no further record is taken from\n"
+        "the mailbox. Over TCP, the records waiting in the mailbox go in batches of up to\n"
+        "256, and a batch interrupted by a dropped connection goes again as a whole (quorvane-\n"
+        "send --syslog skips what arrives twice). Runs until interrupted (SIGINT or SIGTERM) "
+        "unless --count or --idle ends it.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
@@ -204,41 +212,57 @@ int main(int argc, char** argv) {
     const std::string where = destination.description();
     const std::string runId = newRunId();
     TraceRecord record{};
-    std::string message;
+    // The records taken from the mailbox and not sent yet, as messages in one buffer.
+    std::string batch;
+    std::vector<std::size_t> ends;
+    std::size_t done = 0;
+    std::uint64_t firstLine = 0;  // the line number of the batch's first message
     std::string error;
     std::uint64_t lineNumber = 0;
     std::uint32_t sent = 0;
-    bool holding = false;  // `message` is taken from the mailbox but not sent yet
     bool failing = false;
     long retryMs = kFirstRetryMs;
     const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
     auto lastRecord = std::chrono::steady_clock::now();
+    const auto take = [&] {
+        appendTraceMessage(batch, record, runId, ++lineNumber, settings.hostName);
+        ends.push_back(batch.size());
+    };
+    const auto room = [&] {
+        return ends.size() < kBatchRecords && batch.size() < kBatchBytes &&
+               !(settings.hasCount && sent + ends.size() >= settings.count);
+    };
 
     while (g_stopRequested == 0 && !(settings.hasCount && sent >= settings.count)) {
-        if (!holding) {
+        if (done == ends.size()) {
+            batch.clear();
+            ends.clear();
+            done = 0;
             if (!mailbox->receive(&record, kReceiveTimeoutMs)) {
                 if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit)
                     break;
                 continue;
             }
             lastRecord = std::chrono::steady_clock::now();
-            message.clear();
-            appendTraceMessage(message, record, runId, ++lineNumber, settings.hostName);
-            holding = true;
+            firstLine = lineNumber + 1;
+            take();
+            // What else is waiting goes along, so a flood costs one send per batch.
+            while (room() && mailbox->receive(&record, 0)) take();
         }
-        switch (destination.send(message, error)) {
+        const std::size_t before = done;
+        const SyslogDestination::Outcome outcome = destination.send(batch, ends, done, error);
+        sent += static_cast<std::uint32_t>(done - before);
+        switch (outcome) {
             case SyslogDestination::Outcome::Sent:
-                holding = false;
-                ++sent;
                 if (failing)
                     std::fprintf(stderr, "%s: %s: sending again\n", kProgram, where.c_str());
                 failing = false;
                 retryMs = kFirstRetryMs;
                 break;
             case SyslogDestination::Outcome::Unsendable:
-                holding = false;
+                --sent;
                 std::fprintf(stderr, "%s: %s: record %llu dropped: %s\n", kProgram, where.c_str(),
-                             static_cast<unsigned long long>(lineNumber), error.c_str());
+                             static_cast<unsigned long long>(firstLine + done - 1), error.c_str());
                 break;
             case SyslogDestination::Outcome::Failed:
                 if (!failing) {
@@ -253,9 +277,11 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
-    if (holding) {
-        std::fprintf(stderr, "%s: %s: record %llu, taken from the mailbox, was not sent\n",
-                     kProgram, where.c_str(), static_cast<unsigned long long>(lineNumber));
+    if (done < ends.size()) {
+        std::fprintf(stderr,
+                     "%s: %s: records %llu to %llu, taken from the mailbox, were not sent\n",
+                     kProgram, where.c_str(), static_cast<unsigned long long>(firstLine + done),
+                     static_cast<unsigned long long>(firstLine + ends.size() - 1));
         return kExitFailure;
     }
     return EXIT_SUCCESS;

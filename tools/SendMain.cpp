@@ -2,9 +2,11 @@
 // standard input or from the syslog messages rsyslog's omprog passes on.
 
 #include <getopt.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +37,12 @@ constexpr std::uint32_t kViewerProbeIntervalMs = 200;
 constexpr std::string_view kConfirmed = "OK";
 
 enum class Mode { Single, Lines, Raw, Syslog };
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void requestStop(int) {
+    g_stopRequested = 1;
+}
 
 enum LongOnlyOption {
     kOptionEnter = 256,
@@ -313,6 +321,13 @@ bool answer(std::string_view text) {
 }
 
 int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
+    // omprog may end the program with SIGTERM: the read returns early and the counts are said.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
     quorvane::TracerOptions presenceOptions;
     presenceOptions.viewerProbeIntervalMs = kViewerProbeIntervalMs;
     quorvane::Tracer presence(presenceOptions);
@@ -332,7 +347,7 @@ int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
     SyslogMessage message;
     TraceRecord record{};
     for (;;) {
-        const ssize_t length = getline(&line, &capacity, stdin);
+        const ssize_t length = g_stopRequested == 0 ? getline(&line, &capacity, stdin) : -1;
         if (length < 0) break;
         ++lineNumber;
         std::string_view text(line, static_cast<std::size_t>(length));
@@ -377,7 +392,7 @@ int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
         std::fprintf(stderr, "quorvane-send: %llu repeated traces skipped\n",
                      static_cast<unsigned long long>(repeats));
     }
-    if (std::ferror(stdin)) {
+    if (std::ferror(stdin) && g_stopRequested == 0) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
                      std::strerror(errno));
         return kExitFailure;

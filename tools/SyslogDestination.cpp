@@ -114,30 +114,41 @@ bool SyslogDestination::peerHasClosed() const {
     return got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR);
 }
 
-SyslogDestination::Outcome SyslogDestination::send(std::string_view message, std::string& error) {
+SyslogDestination::Outcome SyslogDestination::send(std::string_view messages,
+                                                   const std::vector<std::size_t>& ends,
+                                                   std::size_t& done, std::string& error) {
+    if (done >= ends.size()) return Outcome::Sent;
     if (m_socket && m_transport == Transport::Tcp && peerHasClosed()) m_socket.reset();
     if (!m_socket && !connect(error)) return Outcome::Failed;
 
     if (m_transport != Transport::Tcp) {
-        for (;;) {
+        while (done < ends.size()) {
+            const std::size_t start = done == 0 ? 0 : ends[done - 1];
+            const std::string_view message = messages.substr(start, ends[done] - start);
             if (::send(m_socket->get(), message.data(), message.size(), MSG_NOSIGNAL) >= 0) {
-                return Outcome::Sent;
+                ++done;
+                continue;
             }
             const int code = errno;
             if (code == EINTR && !stopping()) continue;
             if (code == EMSGSIZE) {
                 error = std::string("message of ") + std::to_string(message.size()) +
                         " bytes not sent: " + std::strerror(code);
+                ++done;
                 return Outcome::Unsendable;
             }
             return fail("cannot send", code, error);
         }
+        return Outcome::Sent;
     }
 
     m_frame.clear();
-    m_frame += std::to_string(message.size());
-    m_frame += ' ';
-    m_frame += message;
+    for (std::size_t i = done; i < ends.size(); ++i) {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1];
+        m_frame += std::to_string(ends[i] - start);
+        m_frame += ' ';
+        m_frame += messages.substr(start, ends[i] - start);
+    }
     std::string_view left = m_frame;
     while (!left.empty()) {
         const ssize_t sent = ::send(m_socket->get(), left.data(), left.size(), MSG_NOSIGNAL);
@@ -146,8 +157,9 @@ SyslogDestination::Outcome SyslogDestination::send(std::string_view message, std
             continue;
         }
         if (errno == EINTR && !stopping()) continue;
-        // A frame cut short leaves the stream unusable: the whole frame goes again on a new one.
+        // A frame cut short leaves the stream unusable: the whole batch goes again on a new one.
         return fail("cannot send", errno, error);
     }
+    done = ends.size();
     return Outcome::Sent;
 }

@@ -3,17 +3,21 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/FileDescriptor.h"
 
 // Where quorvane-forward sends its messages: a local syslog socket (a datagram per message), or a
 // host and port over TCP (octet-counted frames, RFC 6587) or UDP (a datagram per message).
 //
-// A message that could not be sent stays the caller's to send again: the connection is closed
-// and the next send() connects afresh. Before each TCP frame the connection is checked for a
-// close by the peer, so a collector that went away while the forwarder was idle costs no
-// message. What the kernel took for a peer that then dies unread is beyond the forwarder's
-// sight: plain TCP has no acknowledgement from the receiving program.
+// Messages go in batches: one buffer holding them one after another and the end of each. What
+// could not be sent stays the caller's to send again: the connection is closed and the next
+// send() connects afresh. Over TCP a batch goes as one stream of frames and, after a failure, all
+// of it again (the receiver tells repeats by their line numbers); a datagram is sent once. Before
+// each TCP batch the connection is checked for a close by the peer, so a collector that went away
+// while the forwarder was idle costs no message. What the kernel took for a peer that then dies
+// unread is beyond the forwarder's sight: plain TCP has no acknowledgement from the receiving
+// program.
 class SyslogDestination {
   public:
     enum class Transport { LocalSocket, Tcp, Udp };
@@ -31,8 +35,11 @@ class SyslogDestination {
     // Splits "host:port" or "[host]:port"; false when `address` is not of that shape.
     static bool splitHostPort(std::string_view address, std::string& host, std::string& port);
 
-    // Sends one message, connecting first when not connected. On failure `error` says why.
-    Outcome send(std::string_view message, std::string& error);
+    // Sends the messages of `messages` that end at ends[done] onwards, connecting first when not
+    // connected, and advances `done` past those sent. Sent: all are. Unsendable: the message at
+    // ends[done] never can be and is passed over. On failure `error` says why.
+    Outcome send(std::string_view messages, const std::vector<std::size_t>& ends, std::size_t& done,
+                 std::string& error);
     // What the messages go to, for the tool's reports ("127.0.0.1:514 (TCP)").
     std::string description() const;
 

@@ -272,8 +272,8 @@ TEST(SyslogMessageTest, Rfc3339TimesConvertWithTheirOffsetAndBadOnesAreRefused) 
     }
 }
 
-TEST(SyslogMessageTest, RepeatsOfAForwarderRunAreToldApartFromOtherRunsAndHosts) {
-    const auto message = [](const std::string& host, const std::string& run, int line) {
+TEST(SyslogMessageTest, RepeatsOfAForwarderRunAreToldApartFromLateLinesOtherRunsAndHosts) {
+    const auto message = [](const std::string& host, const std::string& run, std::uint64_t line) {
         return "<15>1 - " + host + " app 7 trace [quorvane@32473 run=\"" + run + "\" line=\"" +
                std::to_string(line) + "\"] x";
     };
@@ -291,7 +291,15 @@ TEST(SyslogMessageTest, RepeatsOfAForwarderRunAreToldApartFromOtherRunsAndHosts)
     check(message("a", "r1", 2), true, false);
     check(message("a", "r2", 1), false, true);  // a new run of the forwarder
     check(message("b", "r1", 1), false, true);  // another host
-    check(message("a", "r1", 3), false, true);
+    check(message("a", "r1", 5), false, true);
+    check(message("a", "r1", 3), false, true);  // passed on out of order: late, not repeated
+    check(message("a", "r1", 4), false, true);
+    check(message("a", "r1", 3), true, false);
+    check(message("a", "r1", 5), true, false);
+    check(message("a", "r1", 5 + RepeatFilter::kWindow), false, true);
+    check(message("a", "r1", 5), false, true);  // too old to tell: taken as new
+    check(message("a", "r1", 6), false, true);  // the oldest line the window still holds
+    check(message("a", "r1", 6), true, false);
     check("<15>1 - a app 7 trace [quorvane@32473 line=\"1\"] x", false, true);
     check("<15>1 - a app 7 trace [quorvane@32473 line=\"1\"] x", false, true);
 }

@@ -394,7 +394,8 @@ TEST_F(SyslogToolsTest, ForwardEndsOnSigintAndSigtermAndSaysWhenARecordTakenWasN
     forward.signal(SIGTERM);
     const Subprocess::Result stopped = forward.finish();
     EXPECT_EQ(stopped.status, 1);
-    EXPECT_NE(stopped.out.find("record 1, taken from the mailbox, was not sent"), std::string::npos)
+    EXPECT_NE(stopped.out.find("records 1 to 1, taken from the mailbox, were not sent"),
+              std::string::npos)
         << stopped.out;
 }
 
