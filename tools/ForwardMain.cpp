@@ -21,13 +21,13 @@
 #include "tools/StandardOutput.h"
 #include "tools/SyslogDestination.h"
 #include "tools/SyslogMessage.h"
+#include "tools/ToolCommandLine.h"
 
 namespace {
 
 constexpr const char* kProgram = "quorvane-forward";
 constexpr const char* kDefaultSocket = "/dev/log";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 // How quickly a signal or the idle limit is noticed while the mailbox is empty.
 constexpr DWORD kReceiveTimeoutMs = 125;
 // Pauses between attempts while the destination cannot be reached: short at first, so a
@@ -84,13 +84,6 @@ void printHelp() {
         "taken from it was not sent, 2 for a usage error.\n");
 }
 
-[[noreturn]] void usageError(const char* format, const char* argument) {
-    std::fprintf(stderr, "quorvane-forward: ");
-    std::fprintf(stderr, format, argument);
-    std::fprintf(stderr, "\nTry 'quorvane-forward --help' for more information.\n");
-    std::exit(kExitUsage);
-}
-
 struct Settings {
     SyslogDestination::Transport transport = SyslogDestination::Transport::LocalSocket;
     std::string address = kDefaultSocket;
@@ -134,7 +127,7 @@ Settings parseArguments(int argc, char** argv) {
             case 'T':
             case 'U':
                 if (!SyslogDestination::splitHostPort(optarg, host, port)) {
-                    usageError("invalid HOST:PORT '%s'", optarg);
+                    usageError(kProgram, "invalid HOST:PORT '%s'", optarg);
                 }
                 settings.transport = option == 'T' ? SyslogDestination::Transport::Tcp
                                                    : SyslogDestination::Transport::Udp;
@@ -146,28 +139,25 @@ Settings parseArguments(int argc, char** argv) {
                 break;
             case 'n':
                 if (!parseUnsigned32(optarg, settings.count)) {
-                    usageError("invalid record count '%s'", optarg);
+                    usageError(kProgram, "invalid record count '%s'", optarg);
                 }
                 settings.hasCount = true;
                 break;
             case kOptionIdle:
                 if (!parseUnsigned32(optarg, settings.idleMs)) {
-                    usageError("invalid idle time '%s'", optarg);
+                    usageError(kProgram, "invalid idle time '%s'", optarg);
                 }
                 settings.hasIdle = true;
                 break;
             case 'h':
-                printHelp();
-                std::exit(finishStandardOutput(kProgram));
+                exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
-                std::exit(printVersion(kProgram));
+                exitWithVersion(kProgram);
             default:
-                // getopt has said what is wrong.
-                std::fprintf(stderr, "Try 'quorvane-forward --help' for more information.\n");
-                std::exit(kExitUsage);
+                usageHint(kProgram);  // getopt has said what is wrong
         }
     }
-    if (optind < argc) usageError("extra operand '%s'", argv[optind]);
+    if (optind < argc) usageError(kProgram, "extra operand '%s'", argv[optind]);
     if (!hasHostName) settings.hostName = localHostName();
     return settings;
 }

@@ -21,12 +21,12 @@
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
 #include "tools/SyslogMessage.h"
+#include "tools/ToolCommandLine.h"
 
 namespace {
 
 constexpr const char* kProgram = "quorvane-send";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr const char* kDefaultLinesEntryName = "stdin";
 // With --confirm, the longest wait for room in the mailbox: well inside omprog's default
 // confirmTimeout of ten seconds, past which rsyslog restarts the program.
@@ -113,13 +113,6 @@ void printHelp() {
         kDefaultLinesEntryName);
 }
 
-[[noreturn]] void usageError(const char* format, const char* argument) {
-    std::fprintf(stderr, "quorvane-send: ");
-    std::fprintf(stderr, format, argument);
-    std::fprintf(stderr, "\nTry 'quorvane-send --help' for more information.\n");
-    std::exit(kExitUsage);
-}
-
 struct Settings {
     Mode mode = Mode::Single;
     std::string origin = "quorvane-send";
@@ -157,12 +150,12 @@ Settings parseArguments(int argc, char** argv) {
                 break;
             case 'k':
                 if (!parseUnsigned32(optarg, settings.senderKey)) {
-                    usageError("invalid sender key '%s'", optarg);
+                    usageError(kProgram, "invalid sender key '%s'", optarg);
                 }
                 break;
             case 'd':
                 if (!parseSigned32(optarg, settings.delta)) {
-                    usageError("invalid depth change '%s'", optarg);
+                    usageError(kProgram, "invalid depth change '%s'", optarg);
                 }
                 break;
             case kOptionEnter:
@@ -186,41 +179,40 @@ Settings parseArguments(int argc, char** argv) {
             case 't': {
                 std::uint32_t timeout = 0;
                 if (!parseUnsigned32(optarg, timeout) || timeout == INFINITE) {
-                    usageError("invalid time-out '%s'", optarg);
+                    usageError(kProgram, "invalid time-out '%s'", optarg);
                 }
                 settings.timeoutMs = timeout;
                 break;
             }
             case 'h':
-                printHelp();
-                std::exit(finishStandardOutput(kProgram));
+                exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
-                std::exit(printVersion(kProgram));
+                exitWithVersion(kProgram);
             default:
-                // getopt has said what is wrong.
-                std::fprintf(stderr, "Try 'quorvane-send --help' for more information.\n");
-                std::exit(kExitUsage);
+                usageHint(kProgram);  // getopt has said what is wrong
         }
     }
 
     const int operands = argc - optind;
     if (settings.confirm && settings.mode != Mode::Syslog) {
-        usageError("--confirm goes with --syslog%s", "");
+        usageError(kProgram, "--confirm goes with --syslog%s", "");
     }
     switch (settings.mode) {
         case Mode::Syslog:
             if (operands > 0)
-                usageError("--syslog takes no entry name or text: '%s'", argv[optind]);
+                usageError(kProgram, "--syslog takes no entry name or text: '%s'", argv[optind]);
             break;
         case Mode::Raw:
-            if (operands > 0) usageError("--raw takes no entry name or text: '%s'", argv[optind]);
+            if (operands > 0)
+                usageError(kProgram, "--raw takes no entry name or text: '%s'", argv[optind]);
             break;
         case Mode::Lines:
-            if (operands > 1) usageError("--lines takes no entry text: '%s'", argv[optind + 1]);
+            if (operands > 1)
+                usageError(kProgram, "--lines takes no entry text: '%s'", argv[optind + 1]);
             settings.entryName = operands == 1 ? argv[optind] : kDefaultLinesEntryName;
             break;
         case Mode::Single:
-            if (operands == 0) usageError("missing ENTRY-NAME%s", "");
+            if (operands == 0) usageError(kProgram, "missing ENTRY-NAME%s", "");
             settings.entryName = argv[optind];
             for (int i = optind + 1; i < argc; ++i) {
                 if (i > optind + 1) settings.entryText += ' ';
