@@ -10,8 +10,6 @@
 namespace {
 
 constexpr double kKilo = 1e3;
-constexpr double kMega = 1e6;
-constexpr double kGiga = 1e9;
 constexpr double kKibi = 1024.0;
 constexpr int kFigureColumn = 38;
 constexpr int kSpreadColumn = 36;

@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
 
     BenchReport report;
     if (!quietMachine(argc, argv)) report.machine();
-    report.section("one trace call, \"bench\" \"i=%ld value=%d\": " + std::to_string(calls) +
+    report.section(R"(one trace call, "bench" "i=%ld value=%d": )" + std::to_string(calls) +
                    " calls per figure, " + std::to_string(rounds) +
                    " interleaved rounds, wall ns per call (all threads together)");
     report.single("snprintf into a stack buffer (floor)", snprintfFloor, Unit::Nanoseconds);

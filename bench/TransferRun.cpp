@@ -1,7 +1,9 @@
 #include "bench/TransferRun.h"
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -80,11 +82,69 @@ void fillTemplate(unsigned char* bytes) {
     std::memcpy(bytes, &record, sizeof record);
 }
 
+// The processors this process may run on, lowest first.
+std::vector<int> usableCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cpus;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+    return cpus;
+}
+
+bool pinTo(int cpu) {
+    if (cpu < 0) return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+struct Pinning {
+    int senderCpu = -1;
+    int receiverCpu = -1;
+};
+
+Pinning pinningFor(Placement placement) {
+    const std::vector<int> cpus = usableCpus();
+    if (placement == Placement::OneCore && !cpus.empty()) return {cpus[0], cpus[0]};
+    if (placement == Placement::TwoCores && cpus.size() >= 2) return {cpus[0], cpus[1]};
+    return {};
+}
+
+// Pins this process for the lifetime of the object, then gives back the processors it had.
+class ReceiverPinning {
+  public:
+    explicit ReceiverPinning(int cpu) {
+        m_saved = sched_getaffinity(0, sizeof m_mask, &m_mask) == 0;
+        pinTo(cpu);
+    }
+    ReceiverPinning(const ReceiverPinning&) = delete;
+    ReceiverPinning& operator=(const ReceiverPinning&) = delete;
+    ~ReceiverPinning() {
+        if (m_saved) sched_setaffinity(0, sizeof m_mask, &m_mask);
+    }
+
+  private:
+    cpu_set_t m_mask{};
+    bool m_saved = false;
+};
+
+std::uint64_t monotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000ull +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// With `intervalUs` 0 the sender sends as fast as the channel takes records; otherwise one
+// record per interval, stamped with the time it is sent.
 [[noreturn]] void runSender(RecordChannel& channel, PipePair& ready, PipePair& go,
-                            std::uint64_t recordCount) {
+                            std::uint64_t recordCount, int cpu, unsigned intervalUs) {
     ready.readEnd.reset();
     go.writeEnd.reset();
-    if (!channel.openSender()) {
+    if (!pinTo(cpu) || !channel.openSender()) {
         writeByte(ready.writeEnd.get(), kNotReady);
         _exit(kSenderNotStarted);
     }
@@ -95,8 +155,21 @@ void fillTemplate(unsigned char* bytes) {
         signal != kGo) {
         _exit(kSenderNotStarted);
     }
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
     for (std::uint64_t sequence = 0; sequence < recordCount; ++sequence) {
         stampRecord(record.data(), sequence);
+        if (intervalUs > 0) {
+            next.tv_nsec += static_cast<long>(intervalUs) * 1000;
+            while (next.tv_nsec >= 1'000'000'000L) {
+                next.tv_nsec -= 1'000'000'000L;
+                ++next.tv_sec;
+            }
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+            }
+            const std::uint64_t sentAt = monotonicNanoseconds();
+            std::memcpy(record.data() + kSequenceBytes, &sentAt, sizeof sentAt);
+        }
         if (!channel.send(record.data())) _exit(kSenderFailed);
     }
     _exit(0);
@@ -134,60 +207,117 @@ bool recordCarries(const unsigned char* record, std::uint64_t sequence) {
     return head == sequence && tail == sequence;
 }
 
-TransferOutcome runTransfer(RecordChannel& channel, std::uint64_t recordCount) {
-    TransferOutcome outcome;
-    if (!channel.create(outcome.failure)) return outcome;
+namespace {
+
+// Forks a sender for `recordCount` records, lets `receiveAll` take them once the sender is ready,
+// and returns what went wrong (empty when nothing did).
+template <typename ReceiveAll>
+std::string withSender(RecordChannel& channel, std::uint64_t recordCount, Pinning pinning,
+                       unsigned intervalUs, ReceiveAll receiveAll) {
+    std::string failure;
+    if (!channel.create(failure)) return failure;
     PipePair ready;
     PipePair go;
     if (!makePipe(ready) || !makePipe(go)) {
-        outcome.failure = "cannot make the start pipes";
         channel.destroy();
-        return outcome;
+        return "cannot make the start pipes";
     }
     std::fflush(nullptr);
     const pid_t sender = fork();
     if (sender < 0) {
-        outcome.failure = "fork failed";
         channel.destroy();
-        return outcome;
+        return "fork failed";
     }
-    if (sender == 0) runSender(channel, ready, go, recordCount);
+    if (sender == 0) runSender(channel, ready, go, recordCount, pinning.senderCpu, intervalUs);
 
     ready.writeEnd.reset();
     go.readEnd.reset();
-    char answer = 0;
-    if (!channel.openReceiver()) {
-        outcome.failure = "cannot open the receiving end";
-    } else if (!readByte(ready.readEnd.get(), answer) || answer != kReady) {
-        outcome.failure = "the sender did not get ready";
-    } else {
-        std::array<unsigned char, RecordChannel::kRecordBytes> record;
-        const auto start = std::chrono::steady_clock::now();
-        writeByte(go.writeEnd.get(), kGo);
-        while (outcome.received < recordCount) {
-            if (!channel.receive(record.data())) {
-                outcome.failure =
-                    "receive failed after " + std::to_string(outcome.received) + " records";
-                break;
-            }
-            if (!recordCarries(record.data(), outcome.received)) {
-                std::uint64_t head = 0;
-                std::memcpy(&head, record.data(), kSequenceBytes);
-                outcome.failure = "record " + std::to_string(outcome.received) + " arrived as " +
-                                  std::to_string(head) + " (lost, reordered or torn)";
-                break;
-            }
-            ++outcome.received;
+    {
+        ReceiverPinning pinned(pinning.receiverCpu);
+        char answer = 0;
+        if (!channel.openReceiver()) {
+            failure = "cannot open the receiving end";
+        } else if (!readByte(ready.readEnd.get(), answer) || answer != kReady) {
+            failure = "the sender did not get ready";
+        } else {
+            writeByte(go.writeEnd.get(), kGo);
+            failure = receiveAll();
         }
-        outcome.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    if (!outcome.failure.empty()) kill(sender, SIGKILL);
+    if (!failure.empty()) kill(sender, SIGKILL);
     int status = 0;
     while (waitpid(sender, &status, 0) < 0 && errno == EINTR) {
     }
-    if (outcome.failure.empty()) outcome.failure = describeExit(status);
+    if (failure.empty()) failure = describeExit(status);
     channel.destroy();
+    return failure;
+}
+
+// Receives the next record and checks it is number `sequence`; an empty text when it is.
+std::string receiveInOrder(RecordChannel& channel, unsigned char* record, std::uint64_t sequence) {
+    if (!channel.receive(record))
+        return "receive failed after " + std::to_string(sequence) + " records";
+    if (recordCarries(record, sequence)) return {};
+    std::uint64_t head = 0;
+    std::memcpy(&head, record, kSequenceBytes);
+    return "record " + std::to_string(sequence) + " arrived as " + std::to_string(head) +
+           " (lost, reordered or torn)";
+}
+
+}  // namespace
+
+const char* placementName(Placement placement) {
+    switch (placement) {
+        case Placement::OneCore:
+            return "one core";
+        case Placement::TwoCores:
+            return "two cores";
+        case Placement::Unpinned:
+            break;
+    }
+    return "unpinned";
+}
+
+bool placementPossible(Placement placement) {
+    return placement != Placement::TwoCores || usableCpus().size() >= 2;
+}
+
+TransferOutcome runTransfer(RecordChannel& channel, std::uint64_t recordCount,
+                            Placement placement) {
+    TransferOutcome outcome;
+    std::array<unsigned char, RecordChannel::kRecordBytes> record;
+    outcome.failure =
+        withSender(channel, recordCount, pinningFor(placement), 0, [&]() -> std::string {
+            const auto start = std::chrono::steady_clock::now();
+            std::string failure;
+            while (outcome.received < recordCount && failure.empty()) {
+                failure = receiveInOrder(channel, record.data(), outcome.received);
+                if (failure.empty()) ++outcome.received;
+            }
+            outcome.seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            return failure;
+        });
     outcome.valid = outcome.failure.empty() && outcome.received == recordCount;
     return outcome;
+}
+
+std::vector<double> runLatency(RecordChannel& channel, std::uint64_t recordCount,
+                               unsigned intervalUs, std::string& failure) {
+    std::vector<double> latencies;
+    latencies.reserve(recordCount);
+    std::array<unsigned char, RecordChannel::kRecordBytes> record;
+    failure = withSender(channel, recordCount, {}, intervalUs, [&]() -> std::string {
+        for (std::uint64_t sequence = 0; sequence < recordCount; ++sequence) {
+            std::string wrong = receiveInOrder(channel, record.data(), sequence);
+            if (!wrong.empty()) return wrong;
+            const std::uint64_t now = monotonicNanoseconds();
+            std::uint64_t sentAt = 0;
+            std::memcpy(&sentAt, record.data() + kSequenceBytes, sizeof sentAt);
+            latencies.push_back(static_cast<double>(now - sentAt));
+        }
+        return {};
+    });
+    if (!failure.empty()) latencies.clear();
+    return latencies;
 }

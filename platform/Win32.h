@@ -82,12 +82,17 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LON
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount);
 
 // Waits on a mutex or a semaphore; the time-out runs on the monotonic clock.
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Extensions of our own, for a ring whose counts change only under its guard mutex.
 // Waits until the semaphore's count is above zero without taking any of it: WAIT_OBJECT_0 or
 // WAIT_TIMEOUT.
 DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds);
+// ReleaseSemaphore in two halves, so that a count raised under a lock wakes its sleepers only
+// after the lock is let go: the first raises the count and says whether sleepers are owed a
+// wake, the second wakes them.
+BOOL RaiseSemaphore(HANDLE semaphore, LONG releaseCount, BOOL* wakeOwed);
+BOOL WakeSemaphoreSleepers(HANDLE semaphore);
 // Reads the semaphore's current count; FALSE for a handle that is no semaphore.
 BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count);
 // The process whose thread owns the mutex, or 0 when it is free (or the handle is no mutex).
@@ -109,7 +114,7 @@ struct MEMORY_BASIC_INFORMATION {
 };
 SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
 
-BOOL CloseHandle(HANDLE object);
+BOOL CloseHandle(HANDLE handle);
 
 void Sleep(DWORD milliseconds);
 

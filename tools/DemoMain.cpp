@@ -21,12 +21,12 @@
 #include "quorvane/Trace.h"
 #include "tools/NumberArgument.h"
 #include "tools/StandardOutput.h"
+#include "tools/ToolCommandLine.h"
 
 namespace {
 
 constexpr const char* kProgram = "quorvane-demo";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr std::uint32_t kDefaultSeconds = 5;
 // Pace of one step: slow enough to read in the viewer, fast enough to fill it quickly.
 constexpr int kMinStepMs = 40;
@@ -192,34 +192,21 @@ int main(int argc, char** argv) {
         if (option == -1) break;
         switch (option) {
             case 's':
-                if (!parseUnsigned32(optarg, seconds)) {
-                    std::fprintf(stderr,
-                                 "quorvane-demo: invalid number of seconds '%s'\n"
-                                 "Try 'quorvane-demo --help' for more information.\n",
-                                 optarg);
-                    return kExitUsage;
-                }
+                if (!parseUnsigned32(optarg, seconds))
+                    usageError(kProgram, "invalid number of seconds '%s'", optarg);
                 break;
             case kOptionForever:
                 forever = true;
                 break;
             case 'h':
-                printHelp();
-                return finishStandardOutput(kProgram);
+                exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
-                return printVersion(kProgram);
+                exitWithVersion(kProgram);
             default:
-                std::fprintf(stderr, "Try 'quorvane-demo --help' for more information.\n");
-                return kExitUsage;
+                usageHint(kProgram);  // getopt has said what is wrong
         }
     }
-    if (optind < argc) {
-        std::fprintf(stderr,
-                     "quorvane-demo: extra operand '%s'\n"
-                     "Try 'quorvane-demo --help' for more information.\n",
-                     argv[optind]);
-        return kExitUsage;
-    }
+    if (optind < argc) usageError(kProgram, "extra operand '%s'", argv[optind]);
 
     if (!quorvane::tracingEnabled()) {
         std::fprintf(stderr, "quorvane-demo: %s\n", quorvane::disabledReason());

@@ -1,8 +1,12 @@
-// quorvane-send: posts trace records into the mailbox from the command line.
+// quorvane-send: posts trace records into the mailbox from the command line, from lines of
+// standard input or from the syslog messages rsyslog's omprog passes on.
 
 #include <getopt.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,34 +14,61 @@
 #include <memory>
 #include <string>
 
+#include "quorvane/Tracer.h"
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
+#include "tools/SyslogMessage.h"
+#include "tools/ToolCommandLine.h"
 
 namespace {
 
 constexpr const char* kProgram = "quorvane-send";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr const char* kDefaultLinesEntryName = "stdin";
+// With --confirm, the longest wait for room in the mailbox: well inside omprog's default
+// confirmTimeout of ten seconds, past which rsyslog restarts the program.
+constexpr DWORD kConfirmPostWaitMs = 2000;
+// How long a finding that a viewer runs (or not) is reused.
+constexpr std::uint32_t kViewerProbeIntervalMs = 200;
+// The confirmation omprog waits for; any other line keeps the message in rsyslog's queue.
+constexpr std::string_view kConfirmed = "OK";
 
-enum class Mode { Single, Lines, Raw };
+enum class Mode { Single, Lines, Raw, Syslog };
 
-enum LongOnlyOption { kOptionEnter = 256, kOptionLeave, kOptionLines, kOptionRaw, kOptionVersion };
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void requestStop(int) {
+    g_stopRequested = 1;
+}
+
+enum LongOnlyOption {
+    kOptionEnter = 256,
+    kOptionLeave,
+    kOptionLines,
+    kOptionRaw,
+    kOptionSyslog,
+    kOptionConfirm,
+    kOptionVersion
+};
 
 void printHelp() {
     std::printf(
         "Usage: quorvane-send [OPTION]... ENTRY-NAME [ENTRY-TEXT]...\n"
         "  or:  quorvane-send [OPTION]... --lines [ENTRY-NAME]\n"
         "  or:  quorvane-send [OPTION]... --raw\n"
+        "  or:  quorvane-send [OPTION]... --syslog [--confirm]\n"
         "Post trace records into the Quorvane mailbox.\n"
         "\n"
         "With ENTRY-NAME, post one record; the ENTRY-TEXT words are joined by spaces.\n"
         "With --lines, post one record per line of standard input, the line being the\n"
         "entry text (ENTRY-NAME defaults to \"%s\").\n"
         "With --raw, post the 732-byte records read from standard input unchanged.\n"
+        "With --syslog, post one record per RFC 5424 message read from standard input, one\n"
+        "message a line, as rsyslog's omprog passes them with the template\n"
+        "RSYSLOG_SyslogProtocol23Format.\n"
         "\n"
         "  -o, --origin=NAME       origin name (default: quorvane-send)\n"
         "  -k, --sender-key=N      sender key (default: the parent process id, so that the\n"
@@ -47,6 +78,9 @@ void printHelp() {
         "      --leave             same as --delta=-1\n"
         "      --lines             post one record per line of standard input\n"
         "      --raw               post raw 732-byte records from standard input\n"
+        "      --syslog            post the syslog messages read from standard input\n"
+        "      --confirm           with --syslog, answer each message on standard output as\n"
+        "                            omprog's confirmMessages=\"on\" expects\n"
         "  -t, --timeout=MS        give up after waiting MS milliseconds to open the\n"
         "                            mailbox, or for room in it for a record (default:\n"
         "                            wait as long as it takes)\n"
@@ -55,6 +89,20 @@ void printHelp() {
         "\n"
         "Of --delta, --enter and --leave the last one given counts. Texts longer than\n"
         "their fields are truncated.\n"
+        "\n"
+        "A syslog message sent by quorvane-forward gives back the forwarded record; any other\n"
+        "message shows as a record with depth change 0, its MSGID (or else its severity) as\n"
+        "entry name and its text as entry text. The origin is \"host/program\" (HOSTNAME and\n"
+        "APP-NAME), cut to 63 bytes. The sender key is the FNV-1a hash (32 bits) of HOSTNAME,\n"
+        "a NUL byte and PROCID, so that threads of two machines that share a thread id keep\n"
+        "an indentation each. A line that is not an RFC 5424 message is counted, reported on\n"
+        "standard error and skipped. A trace whose forwarder run (host and run) has had a\n"
+        "line of that number or higher posted is a repeat from a relay and is skipped.\n"
+        "With --confirm, \"OK\" is written once the mailbox is open, and then for each message\n"
+        "once its record is in the mailbox while a viewer runs (holds its presence mutex), or\n"
+        "once a malformed line has been skipped. While no viewer runs, or the mailbox stays\n"
+        "full for 2 seconds, the answer is a line saying so: rsyslog keeps the message in its\n"
+        "queue and passes it again later.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox). Records stay in it only while some process holds it open,\n"
@@ -65,19 +113,13 @@ void printHelp() {
         kDefaultLinesEntryName);
 }
 
-[[noreturn]] void usageError(const char* format, const char* argument) {
-    std::fprintf(stderr, "quorvane-send: ");
-    std::fprintf(stderr, format, argument);
-    std::fprintf(stderr, "\nTry 'quorvane-send --help' for more information.\n");
-    std::exit(kExitUsage);
-}
-
 struct Settings {
     Mode mode = Mode::Single;
     std::string origin = "quorvane-send";
     std::uint32_t senderKey = static_cast<std::uint32_t>(getppid());
     std::int32_t delta = 0;
     DWORD timeoutMs = INFINITE;
+    bool confirm = false;
     std::string entryName;
     std::string entryText;
 };
@@ -91,6 +133,8 @@ Settings parseArguments(int argc, char** argv) {
         {"leave", no_argument, nullptr, kOptionLeave},
         {"lines", no_argument, nullptr, kOptionLines},
         {"raw", no_argument, nullptr, kOptionRaw},
+        {"syslog", no_argument, nullptr, kOptionSyslog},
+        {"confirm", no_argument, nullptr, kOptionConfirm},
         {"timeout", required_argument, nullptr, 't'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kOptionVersion},
@@ -106,12 +150,12 @@ Settings parseArguments(int argc, char** argv) {
                 break;
             case 'k':
                 if (!parseUnsigned32(optarg, settings.senderKey)) {
-                    usageError("invalid sender key '%s'", optarg);
+                    usageError(kProgram, "invalid sender key '%s'", optarg);
                 }
                 break;
             case 'd':
                 if (!parseSigned32(optarg, settings.delta)) {
-                    usageError("invalid depth change '%s'", optarg);
+                    usageError(kProgram, "invalid depth change '%s'", optarg);
                 }
                 break;
             case kOptionEnter:
@@ -126,37 +170,49 @@ Settings parseArguments(int argc, char** argv) {
             case kOptionRaw:
                 settings.mode = Mode::Raw;
                 break;
+            case kOptionSyslog:
+                settings.mode = Mode::Syslog;
+                break;
+            case kOptionConfirm:
+                settings.confirm = true;
+                break;
             case 't': {
                 std::uint32_t timeout = 0;
                 if (!parseUnsigned32(optarg, timeout) || timeout == INFINITE) {
-                    usageError("invalid time-out '%s'", optarg);
+                    usageError(kProgram, "invalid time-out '%s'", optarg);
                 }
                 settings.timeoutMs = timeout;
                 break;
             }
             case 'h':
-                printHelp();
-                std::exit(finishStandardOutput(kProgram));
+                exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
-                std::exit(printVersion(kProgram));
+                exitWithVersion(kProgram);
             default:
-                // getopt has said what is wrong.
-                std::fprintf(stderr, "Try 'quorvane-send --help' for more information.\n");
-                std::exit(kExitUsage);
+                usageHint(kProgram);  // getopt has said what is wrong
         }
     }
 
     const int operands = argc - optind;
+    if (settings.confirm && settings.mode != Mode::Syslog) {
+        usageError(kProgram, "--confirm goes with --syslog%s", "");
+    }
     switch (settings.mode) {
+        case Mode::Syslog:
+            if (operands > 0)
+                usageError(kProgram, "--syslog takes no entry name or text: '%s'", argv[optind]);
+            break;
         case Mode::Raw:
-            if (operands > 0) usageError("--raw takes no entry name or text: '%s'", argv[optind]);
+            if (operands > 0)
+                usageError(kProgram, "--raw takes no entry name or text: '%s'", argv[optind]);
             break;
         case Mode::Lines:
-            if (operands > 1) usageError("--lines takes no entry text: '%s'", argv[optind + 1]);
+            if (operands > 1)
+                usageError(kProgram, "--lines takes no entry text: '%s'", argv[optind + 1]);
             settings.entryName = operands == 1 ? argv[optind] : kDefaultLinesEntryName;
             break;
         case Mode::Single:
-            if (operands == 0) usageError("missing ENTRY-NAME%s", "");
+            if (operands == 0) usageError(kProgram, "missing ENTRY-NAME%s", "");
             settings.entryName = argv[optind];
             for (int i = optind + 1; i < argc; ++i) {
                 if (i > optind + 1) settings.entryText += ' ';
@@ -238,6 +294,108 @@ int sendRaw(Sender& sender) {
     }
 }
 
+// Writes one answer line for omprog at once: rsyslog waits for it before the next message.
+bool answer(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    std::string_view left = line;
+    while (!left.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, left.data(), left.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            std::fprintf(stderr, "quorvane-send: cannot answer on standard output: %s\n",
+                         std::strerror(errno));
+            return false;
+        }
+        left.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+int sendSyslog(const Settings& settings, CMclMailbox& mailbox) {
+    // omprog may end the program with SIGTERM: the read returns early and the counts are said.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    quorvane::TracerOptions presenceOptions;
+    presenceOptions.viewerProbeIntervalMs = kViewerProbeIntervalMs;
+    quorvane::Tracer presence(presenceOptions);
+    const DWORD postWaitMs = settings.confirm
+                                 ? std::min<DWORD>(settings.timeoutMs, kConfirmPostWaitMs)
+                                 : settings.timeoutMs;
+    if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    const std::unique_ptr<char*, void (*)(char**)> owner(&line, [](char** p) { std::free(*p); });
+    std::uint64_t lineNumber = 0;
+    std::uint64_t malformed = 0;
+    std::uint64_t notPosted = 0;
+    std::uint64_t repeats = 0;
+    RepeatFilter repeatFilter;
+    SyslogMessage message;
+    TraceRecord record{};
+    for (;;) {
+        const ssize_t length = g_stopRequested == 0 ? getline(&line, &capacity, stdin) : -1;
+        if (length < 0) break;
+        ++lineNumber;
+        std::string_view text(line, static_cast<std::size_t>(length));
+        if (text.ends_with('\n')) text.remove_suffix(1);
+        const char* error = parseSyslogMessage(text, message);
+        if (error == nullptr) error = recordFromMessage(message, std::time(nullptr), record);
+        if (error != nullptr) {
+            ++malformed;
+            std::fprintf(stderr, "quorvane-send: line %llu skipped: %s (%llu malformed so far)\n",
+                         static_cast<unsigned long long>(lineNumber), error,
+                         static_cast<unsigned long long>(malformed));
+            // Sending it again would not mend it: it counts as dealt with.
+            if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+            continue;
+        }
+        if (repeatFilter.isRepeat(message)) {
+            ++repeats;
+            if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+            continue;
+        }
+        if (settings.confirm && !presence.viewerRunning()) {
+            if (!answer("no Quorvane viewer is running")) return kExitFailure;
+            continue;
+        }
+        if (!mailbox.post(&record, postWaitMs)) {
+            if (settings.confirm) {
+                if (!answer("the Quorvane mailbox is full")) return kExitFailure;
+                continue;
+            }
+            ++notPosted;
+            std::fprintf(stderr,
+                         "quorvane-send: line %llu not posted: no room in the mailbox within %lu "
+                         "ms\n",
+                         static_cast<unsigned long long>(lineNumber),
+                         static_cast<unsigned long>(postWaitMs));
+            continue;
+        }
+        repeatFilter.notePosted(message);
+        if (settings.confirm && !answer(kConfirmed)) return kExitFailure;
+    }
+    if (repeats > 0) {
+        std::fprintf(stderr, "quorvane-send: %llu repeated traces skipped\n",
+                     static_cast<unsigned long long>(repeats));
+    }
+    if (std::ferror(stdin) && g_stopRequested == 0) {
+        std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
+                     std::strerror(errno));
+        return kExitFailure;
+    }
+    if (malformed > 0) {
+        std::fprintf(stderr, "quorvane-send: %llu malformed lines skipped\n",
+                     static_cast<unsigned long long>(malformed));
+    }
+    return notPosted == 0 ? EXIT_SUCCESS : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -254,6 +412,8 @@ int main(int argc, char** argv) {
             return sendRaw(sender);
         case Mode::Lines:
             return sendLines(settings, sender);
+        case Mode::Syslog:
+            return sendSyslog(settings, *mailbox);
         case Mode::Single:
             break;
     }

@@ -16,12 +16,12 @@
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
+#include "tools/ToolCommandLine.h"
 
 namespace {
 
 constexpr const char* kProgram = "quorvane-tail";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
 constexpr DWORD kReceiveTimeoutMs = 125;
 
@@ -59,13 +59,6 @@ void printHelp() {
         "error.\n");
 }
 
-[[noreturn]] void usageError(const char* format, const char* argument) {
-    std::fprintf(stderr, "quorvane-tail: ");
-    std::fprintf(stderr, format, argument);
-    std::fprintf(stderr, "\nTry 'quorvane-tail --help' for more information.\n");
-    std::exit(kExitUsage);
-}
-
 struct Settings {
     bool hasCount = false;
     std::uint32_t count = 0;
@@ -88,28 +81,25 @@ Settings parseArguments(int argc, char** argv) {
         switch (option) {
             case 'n':
                 if (!parseUnsigned32(optarg, settings.count)) {
-                    usageError("invalid record count '%s'", optarg);
+                    usageError(kProgram, "invalid record count '%s'", optarg);
                 }
                 settings.hasCount = true;
                 break;
             case kOptionIdle:
                 if (!parseUnsigned32(optarg, settings.idleMs)) {
-                    usageError("invalid idle time '%s'", optarg);
+                    usageError(kProgram, "invalid idle time '%s'", optarg);
                 }
                 settings.hasIdle = true;
                 break;
             case 'h':
-                printHelp();
-                std::exit(finishStandardOutput(kProgram));
+                exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
-                std::exit(printVersion(kProgram));
+                exitWithVersion(kProgram);
             default:
-                // getopt has said what is wrong.
-                std::fprintf(stderr, "Try 'quorvane-tail --help' for more information.\n");
-                std::exit(kExitUsage);
+                usageHint(kProgram);  // getopt has said what is wrong
         }
     }
-    if (optind < argc) usageError("extra operand '%s'", argv[optind]);
+    if (optind < argc) usageError(kProgram, "extra operand '%s'", argv[optind]);
     return settings;
 }
 

@@ -12,7 +12,7 @@ class CMclKernel : public CMclWaitableObject {
 
     virtual HANDLE getHandle() const { return m_handle; }
     virtual DWORD getStatus() const { return m_status; }
-    virtual ~CMclKernel() = 0;
+    ~CMclKernel() override = 0;
 
     // Returns the wait result unchanged: 0, 128 (abandoned mutex), 258 (time-out) or WAIT_FAILED.
     DWORD waitFor(DWORD milliseconds) const;

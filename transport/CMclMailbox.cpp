@@ -186,10 +186,13 @@ void CMclMailbox::repairCounts() {
 
 bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
     // The common case first, without reading the clock: a count is there and the guard free.
+    // The count is looked at before the guard is taken, so that a receiver on an empty ring
+    // (or a sender on a full one) reads a shared line instead of taking the guard from the
+    // other side.
     if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
-        const DWORD guard = m_guardMutex->waitFor(0);
-        if (guard == WAIT_OBJECT_0 || guard == WAIT_ABANDONED) {
-            if (guard == WAIT_ABANDONED) repairCounts();
+        const DWORD quickGuard = m_guardMutex->waitFor(0);
+        if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
+            if (quickGuard == WAIT_ABANDONED) repairCounts();
             if (counter.tryAcquire()) return true;
             m_guardMutex->release();
         }
@@ -223,8 +226,12 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     }
     std::memcpy(destination, m_data + static_cast<std::size_t>(readIndex) * m_slotSize, m_slotSize);
     m_header->readIndex = (readIndex + 1) % m_slotCount;
-    m_freeCountSemaphore->release(1);
+    // The count moves under the guard; a sleeping sender is woken once the guard is free, so
+    // that it does not wake only to queue on the guard.
+    bool wakeSenders = false;
+    m_freeCountSemaphore->raise(1, wakeSenders);
     m_guardMutex->release();
+    if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return true;
 }
 
@@ -239,7 +246,9 @@ bool CMclMailbox::post(const void* source, DWORD timeoutMs) {
     }
     std::memcpy(m_data + static_cast<std::size_t>(writeIndex) * m_slotSize, source, m_slotSize);
     m_header->writeIndex = (writeIndex + 1) % m_slotCount;
-    m_pendingCountSemaphore->release(1);
+    bool wakeReceivers = false;
+    m_pendingCountSemaphore->raise(1, wakeReceivers);
     m_guardMutex->release();
+    if (wakeReceivers) m_pendingCountSemaphore->wakeSleepers();
     return true;
 }

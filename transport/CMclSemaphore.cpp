@@ -23,3 +23,10 @@ LONG CMclSemaphore::count() const {
     LONG count = 0;
     return GetSemaphoreCount(m_handle, &count) ? count : 0;
 }
+
+bool CMclSemaphore::raise(LONG count, bool& wakeOwed) {
+    BOOL owed = FALSE;
+    const bool raised = RaiseSemaphore(m_handle, count, &owed) != FALSE;
+    wakeOwed = raised && owed != FALSE;
+    return raised;
+}

@@ -18,8 +18,8 @@ if grep -rl -e "$build" -e "$source" "$prefix"; then
     echo "FAIL: the installed files above name the build or source tree"
     exit 1
 fi
-for file in bin/quorvane-viewer bin/quorvane-send bin/quorvane-tail bin/quorvane-demo \
-    share/man/man1/quorvane-viewer.1 share/man/man1/quorvane-send.1 \
+for file in bin/quorvane-viewer bin/quorvane-send bin/quorvane-tail bin/quorvane-forward \
+    bin/quorvane-demo share/man/man1/quorvane-forward.1 share/man/man1/quorvane-viewer.1 share/man/man1/quorvane-send.1 \
     share/man/man1/quorvane-tail.1 share/man/man1/quorvane-demo.1 \
     share/applications/quorvane.desktop share/metainfo/org.quorvane.Quorvane.metainfo.xml \
     share/icons/hicolor/scalable/apps/quorvane.svg share/icons/hicolor/48x48/apps/quorvane.png \

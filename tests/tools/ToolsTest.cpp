@@ -292,13 +292,18 @@ TEST_F(ToolsTest, UsageErrorsExitWithTwoAndHelpExitsWithZero) {
         {QUORVANE_SEND, "--sender-key", "+5", "x"},
         {QUORVANE_TAIL, "--idle", "5 "},
         {QUORVANE_DEMO, "--seconds", "soon"},
+        {QUORVANE_FORWARD, "--tcp", "no-port"},
+        {QUORVANE_FORWARD, "--udp", "[::1]514"},
+        {QUORVANE_FORWARD, "--idle", "-1"},
+        {QUORVANE_SEND, "--confirm", "x"},
+        {QUORVANE_SEND, "--syslog", "x"},
     };
     for (const auto& arguments : misuses) {
         const Subprocess::Result result = run(arguments, {}, environment());
         EXPECT_EQ(result.status, kExitUsage) << arguments[1] << " '" << arguments[2] << "'";
         EXPECT_NE(result.err.find("--help' for more information"), std::string::npos) << result.err;
     }
-    for (const char* tool : {QUORVANE_SEND, QUORVANE_TAIL, QUORVANE_DEMO}) {
+    for (const char* tool : {QUORVANE_SEND, QUORVANE_TAIL, QUORVANE_FORWARD, QUORVANE_DEMO}) {
         const Subprocess::Result help = run({tool, "--help"});
         EXPECT_EQ(help.status, 0) << tool;
         EXPECT_EQ(help.out.rfind("Usage: quorvane-", 0), 0u) << help.out;
@@ -330,7 +335,7 @@ TEST_F(ToolsTest, DemoTracesBalancedNestedScopesFromSeveralThreads) {
 }
 
 TEST_F(ToolsTest, HelpAndVersionThatCannotBeWrittenExitWithOneAndSayWhy) {
-    for (const char* tool : {QUORVANE_SEND, QUORVANE_TAIL, QUORVANE_DEMO}) {
+    for (const char* tool : {QUORVANE_SEND, QUORVANE_TAIL, QUORVANE_FORWARD, QUORVANE_DEMO}) {
         for (const char* option : {"--help", "--version"}) {
             const Subprocess::Result full =
                 run({"/bin/sh", "-c", "exec \"$0\" \"$1\" > /dev/full", tool, option});

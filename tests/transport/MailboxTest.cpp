@@ -320,7 +320,7 @@ TEST(MailboxStress, FourSenderProcessesEveryRecordOnceInPerSenderOrder) {
     std::array<std::uint32_t, kSenders> next{};
     std::uint64_t total = 0, misordered = 0, corrupt = 0;
     Slot got{};
-    while (total < kSenders * kEach && mailbox.receive(got.data(), 5000)) {
+    while (total < std::uint64_t{kSenders} * kEach && mailbox.receive(got.data(), 5000)) {
         std::uint32_t sender, sequence;
         std::memcpy(&sender, got.data(), 4);
         std::memcpy(&sequence, got.data() + 4, 4);

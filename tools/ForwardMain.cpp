@@ -1,0 +1,278 @@
+// quorvane-forward: takes the records arriving in the mailbox, as quorvane-tail does, and sends
+// each as an RFC 5424 syslog message, so that a syslog daemon carries it to another machine.
+
+#include <getopt.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/NumberArgument.h"
+#include "tools/OpenMailbox.h"
+#include "tools/StandardOutput.h"
+#include "tools/SyslogDestination.h"
+#include "tools/SyslogMessage.h"
+#include "tools/ToolCommandLine.h"
+
+namespace {
+
+constexpr const char* kProgram = "quorvane-forward";
+constexpr const char* kDefaultSocket = "/dev/log";
+constexpr int kExitFailure = 1;
+// How quickly a signal or the idle limit is noticed while the mailbox is empty.
+constexpr DWORD kReceiveTimeoutMs = 125;
+// Pauses between attempts while the destination cannot be reached: short at first, so a
+// restarted daemon is found again soon, then no more often than every two seconds.
+constexpr long kFirstRetryMs = 100;
+constexpr long kLongestRetryMs = 2000;
+// Records taken from the mailbox at a time while more are waiting: enough that a flood costs a
+// send per batch, not per record.
+constexpr std::size_t kBatchRecords = 256;
+constexpr std::size_t kBatchBytes = 256 * 1024;
+
+enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void requestStop(int) {
+    g_stopRequested = 1;
+}
+
+void printHelp() {
+    std::printf(
+        "Usage: quorvane-forward [OPTION]...\n"
+        "Take the trace records arriving in the Quorvane mailbox and send each as one RFC 5424\n"
+        "syslog message, so that a syslog daemon such as rsyslog carries them to the machine\n"
+        "where the viewer runs (quorvane-send --syslog posts them there).\n"
+        "\n"
+        "  -s, --socket=PATH     send to the local syslog socket PATH (default: /dev/log)\n"
+        "  -T, --tcp=HOST:PORT   send over TCP, each message framed by its length (RFC 6587)\n"
+        "  -U, --udp=HOST:PORT   send over UDP, a datagram per message\n"
+        "  -H, --hostname=NAME   host name in the messages (default: this machine's)\n"
+        "  -n, --count=N         exit after sending N records\n"
+        "      --idle=MS         exit after MS milliseconds without a record\n"
+        "  -h, --help            display this help and exit\n"
+        "      --version         output version information and exit\n"
+        "\n"
+        "Each message has APP-NAME the record's origin, PROCID its sender key, MSGID \"trace\",\n"
+        "and the element [quorvane@32473 run=\"RUN\" line=\"N\" depth=\"D\" name=\"NAME\"\n"
+        "time=\"SECONDS\"]: this run's name (16 random hex digits), its line number, the depth\n"
+        "change, the entry name and the record's time in seconds since 1970; the entry text\n"
+        "is the message. Bytes that a syslog field may\n"
+        "not hold (control bytes, bytes that are not UTF-8, '%%') are written as %%XX.\n"
+        "\n"
+        "Messages that cannot be sent are kept and sent again once the destination takes\n"
+        "them, trying every two seconds at most; meanwhile no further record is taken from\n"
+        "the mailbox. Over TCP, the records waiting in the mailbox go in batches of up to\n"
+        "256, and a batch interrupted by a dropped connection goes again as a whole (quorvane-\n"
+        "send --syslog skips what arrives twice). Runs until interrupted (SIGINT or SIGTERM) "
+        "unless --count or --idle ends it.\n"
+        "\n"
+        "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
+        "QuorvaneTraceMailbox).\n"
+        "\n"
+        "Exit status: 0 on a normal end, 1 when the mailbox could not be opened or a record\n"
+        "taken from it was not sent, 2 for a usage error.\n");
+}
+
+struct Settings {
+    SyslogDestination::Transport transport = SyslogDestination::Transport::LocalSocket;
+    std::string address = kDefaultSocket;
+    std::string hostName;
+    bool hasCount = false;
+    std::uint32_t count = 0;
+    bool hasIdle = false;
+    std::uint32_t idleMs = 0;
+};
+
+std::string localHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return std::string();
+    return name;
+}
+
+Settings parseArguments(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"socket", required_argument, nullptr, 's'},
+        {"tcp", required_argument, nullptr, 'T'},
+        {"udp", required_argument, nullptr, 'U'},
+        {"hostname", required_argument, nullptr, 'H'},
+        {"count", required_argument, nullptr, 'n'},
+        {"idle", required_argument, nullptr, kOptionIdle},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kOptionVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    Settings settings;
+    bool hasHostName = false;
+    for (;;) {
+        const int option = getopt_long(argc, argv, "s:T:U:H:n:h", kOptions, nullptr);
+        if (option == -1) break;
+        std::string host;
+        std::string port;
+        switch (option) {
+            case 's':
+                settings.transport = SyslogDestination::Transport::LocalSocket;
+                settings.address = optarg;
+                break;
+            case 'T':
+            case 'U':
+                if (!SyslogDestination::splitHostPort(optarg, host, port)) {
+                    usageError(kProgram, "invalid HOST:PORT '%s'", optarg);
+                }
+                settings.transport = option == 'T' ? SyslogDestination::Transport::Tcp
+                                                   : SyslogDestination::Transport::Udp;
+                settings.address = optarg;
+                break;
+            case 'H':
+                settings.hostName = optarg;
+                hasHostName = true;
+                break;
+            case 'n':
+                if (!parseUnsigned32(optarg, settings.count)) {
+                    usageError(kProgram, "invalid record count '%s'", optarg);
+                }
+                settings.hasCount = true;
+                break;
+            case kOptionIdle:
+                if (!parseUnsigned32(optarg, settings.idleMs)) {
+                    usageError(kProgram, "invalid idle time '%s'", optarg);
+                }
+                settings.hasIdle = true;
+                break;
+            case 'h':
+                exitWithHelp(kProgram, printHelp);
+            case kOptionVersion:
+                exitWithVersion(kProgram);
+            default:
+                usageHint(kProgram);  // getopt has said what is wrong
+        }
+    }
+    if (optind < argc) usageError(kProgram, "extra operand '%s'", argv[optind]);
+    if (!hasHostName) settings.hostName = localHostName();
+    return settings;
+}
+
+void installStopHandlers() {
+    // No SA_RESTART: a blocking call returns early; the loop then sees the request.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// 16 hex digits drawn afresh for each run, so that two runs of a forwarder never share a name.
+std::string newRunId() {
+    std::uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+        bits =
+            static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(time(nullptr));
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+    return text;
+}
+
+// Sleeps `ms`, or less when a signal arrives.
+void pause(long ms) {
+    timespec interval{ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&interval, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Settings settings = parseArguments(argc, argv);
+    installStopHandlers();
+
+    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, &g_stopRequested);
+    if (mailbox == nullptr) return kExitFailure;
+
+    SyslogDestination destination(settings.transport, settings.address, &g_stopRequested);
+    const std::string where = destination.description();
+    const std::string runId = newRunId();
+    TraceRecord record{};
+    // The records taken from the mailbox and not sent yet, as messages in one buffer.
+    std::string batch;
+    std::vector<std::size_t> ends;
+    std::size_t done = 0;
+    std::uint64_t firstLine = 0;  // the line number of the batch's first message
+    std::string error;
+    std::uint64_t lineNumber = 0;
+    std::uint32_t sent = 0;
+    bool failing = false;
+    long retryMs = kFirstRetryMs;
+    const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
+    auto lastRecord = std::chrono::steady_clock::now();
+    const auto take = [&] {
+        appendTraceMessage(batch, record, runId, ++lineNumber, settings.hostName);
+        ends.push_back(batch.size());
+    };
+    const auto room = [&] {
+        return ends.size() < kBatchRecords && batch.size() < kBatchBytes &&
+               !(settings.hasCount && sent + ends.size() >= settings.count);
+    };
+
+    while (g_stopRequested == 0 && !(settings.hasCount && sent >= settings.count)) {
+        if (done == ends.size()) {
+            batch.clear();
+            ends.clear();
+            done = 0;
+            if (!mailbox->receive(&record, kReceiveTimeoutMs)) {
+                if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit)
+                    break;
+                continue;
+            }
+            lastRecord = std::chrono::steady_clock::now();
+            firstLine = lineNumber + 1;
+            take();
+            // What else is waiting goes along, so a flood costs one send per batch.
+            while (room() && mailbox->receive(&record, 0)) take();
+        }
+        const std::size_t before = done;
+        const SyslogDestination::Outcome outcome = destination.send(batch, ends, done, error);
+        sent += static_cast<std::uint32_t>(done - before);
+        switch (outcome) {
+            case SyslogDestination::Outcome::Sent:
+                if (failing)
+                    std::fprintf(stderr, "%s: %s: sending again\n", kProgram, where.c_str());
+                failing = false;
+                retryMs = kFirstRetryMs;
+                break;
+            case SyslogDestination::Outcome::Unsendable:
+                --sent;
+                std::fprintf(stderr, "%s: %s: record %llu dropped: %s\n", kProgram, where.c_str(),
+                             static_cast<unsigned long long>(firstLine + done - 1), error.c_str());
+                break;
+            case SyslogDestination::Outcome::Failed:
+                if (!failing) {
+                    std::fprintf(stderr, "%s: %s: %s; trying again until it works\n", kProgram,
+                                 where.c_str(), error.c_str());
+                }
+                failing = true;
+                if (g_stopRequested == 0) pause(retryMs);
+                retryMs = std::min(retryMs * 2, kLongestRetryMs);
+                break;
+        }
+    }
+
+    mailbox.reset();
+    if (done < ends.size()) {
+        std::fprintf(stderr,
+                     "%s: %s: records %llu to %llu, taken from the mailbox, were not sent\n",
+                     kProgram, where.c_str(), static_cast<unsigned long long>(firstLine + done),
+                     static_cast<unsigned long long>(firstLine + ends.size() - 1));
+        return kExitFailure;
+    }
+    return EXIT_SUCCESS;
+}
