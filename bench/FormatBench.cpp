@@ -34,8 +34,7 @@ double secondsSince(Clock::time_point start) {
 // be skipped.
 double oursLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lines) {
     DepthTable depths;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depths, currentDepth);
+    LineFormatter formatter(depths);
     std::uint64_t bytes = 0;
     const Clock::time_point start = Clock::now();
     for (std::uint32_t line = 1; line <= lines; ++line) {

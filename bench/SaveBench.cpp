@@ -38,8 +38,7 @@ double secondsSince(Clock::time_point start) {
 std::uint64_t fillModel(CLogListModel& model, std::uint32_t lines) {
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
     DepthTable depths;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depths, currentDepth);
+    LineFormatter formatter(depths);
     std::string saved;
     std::uint64_t savedBytes = 0;
     for (std::uint32_t line = 1; line <= lines; ++line) {

@@ -159,8 +159,7 @@ bool listHoldsEveryLine(const CLogListModel& model, const std::vector<TraceRecor
         return false;
     }
     DepthTable depths;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depths, currentDepth);
+    LineFormatter formatter(depths);
     for (std::uint32_t line = 1; line <= recordCount; ++line) {
         const std::string_view expected = formatter.formatLine(mix[(line - 1) % mix.size()], line);
         formatter.storeDepth();

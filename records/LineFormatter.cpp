@@ -64,8 +64,7 @@ std::int32_t addDepth(std::int32_t depth, std::int32_t delta) {
 
 }  // namespace
 
-LineFormatter::LineFormatter(DepthTable& depthTable, std::int32_t& currentDepth)
-    : m_depthTable(depthTable), m_currentDepth(currentDepth) {}
+LineFormatter::LineFormatter(DepthTable& depthTable) : m_depthTable(depthTable) {}
 
 std::string_view LineFormatter::formatLine(const TraceRecord& record, std::uint32_t lineNumber) {
     const std::uint32_t senderKey = record.senderKey;
@@ -79,7 +78,7 @@ std::string_view LineFormatter::formatLine(const TraceRecord& record, std::uint3
     const std::size_t indentTabs =
         depth > 0 ? static_cast<std::size_t>(std::min(depth, kMaxIndentTabs)) : 0;
     if (delta > 0) depth = addDepth(depth, delta);
-    m_currentDepth = depth;
+    m_pendingDepth = depth;
 
     updateTimeText(record.timestamp);
 
@@ -103,7 +102,7 @@ std::string_view LineFormatter::formatLine(const TraceRecord& record, std::uint3
 }
 
 void LineFormatter::storeDepth() {
-    if (m_hasFormatted) m_depthTable.store(m_senderKey, m_currentDepth);
+    if (m_hasFormatted) m_depthTable.store(m_senderKey, m_pendingDepth);
 }
 
 void LineFormatter::updateTimeText(std::int64_t timestamp) {

@@ -11,8 +11,8 @@
 //   "%.5d\t%lu\t%s\t%s\t%s(%s)" of line number, sender key, local time "%H:%M:%S", origin,
 //   indentation tabs + entry name, entry text.
 // The sender's depth comes from the depth table; a negative delta applies before indenting, a
-// positive one after. The new depth is left in `currentDepth` and stored into the table only by
-// storeDepth(), which the caller calls after inserting the line.
+// positive one after. The new depth is kept as the pending depth and stored into the table only
+// by storeDepth(), which the caller calls after inserting the line.
 //
 // The line number is printed unsigned, zero-padded to five digits and in full beyond. A text
 // field without a NUL is read to the end of its width and no further; in a text field, CR and LF
@@ -29,11 +29,13 @@ class LineFormatter {
     // gigabytes long.
     static constexpr std::int32_t kMaxIndentTabs = 1024;
 
-    LineFormatter(DepthTable& depthTable, std::int32_t& currentDepth);
+    explicit LineFormatter(DepthTable& depthTable);
 
     // The returned view stays valid until the next call.
     std::string_view formatLine(const TraceRecord& record, std::uint32_t lineNumber);
-    // Stores `currentDepth` under the sender key of the record last formatted; does nothing
+    // The depth of the sender of the record last formatted, after its delta; 0 before the first.
+    std::int32_t pendingDepth() const { return m_pendingDepth; }
+    // Stores the pending depth under the sender key of the record last formatted; does nothing
     // before the first record.
     void storeDepth();
 
@@ -53,7 +55,7 @@ class LineFormatter {
     void updateTimeText(std::int64_t timestamp);
 
     DepthTable& m_depthTable;
-    std::int32_t& m_currentDepth;
+    std::int32_t m_pendingDepth = 0;
     std::uint32_t m_senderKey = 0;
     bool m_hasFormatted = false;
 

@@ -123,8 +123,7 @@ int main(int argc, char** argv) {
     if (mailbox == nullptr) return kExitFailure;
 
     DepthTable depthTable;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depthTable, currentDepth);
+    LineFormatter formatter(depthTable);
     TraceRecord record{};
     std::uint32_t lineCount = 0;
     const auto idleLimit = std::chrono::milliseconds(settings.idleMs);

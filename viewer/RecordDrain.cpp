@@ -14,8 +14,7 @@ int idleLookAfter(const DrainSlice& slice, int previousMs) {
 }
 
 RecordDrain::RecordDrain()
-    : m_run(std::make_unique_for_overwrite<TraceRecord[]>(kRunLength)),
-      m_formatter(m_depthTable, m_currentDepth) {}
+    : m_run(std::make_unique_for_overwrite<TraceRecord[]>(kRunLength)), m_formatter(m_depthTable) {}
 
 RecordDrain::~RecordDrain() = default;
 
@@ -42,8 +41,8 @@ DrainSlice RecordDrain::drainSlice(CMclMailbox& mailbox, CLogListModel& model, b
 }
 
 void RecordDrain::restartNumbering() {
+    // The senders' depths stay as they are: the pending depth was stored with its line.
     m_lineCount = 0;
-    m_currentDepth = 0;
 }
 
 bool RecordDrain::takeRecord(CMclMailbox& mailbox, bool flowing, TraceRecord& record) {

@@ -61,7 +61,6 @@ class RecordDrain {
 
     std::unique_ptr<TraceRecord[]> m_run;
     DepthTable m_depthTable;
-    std::int32_t m_currentDepth = 0;
     LineFormatter m_formatter;
     std::uint32_t m_lineCount = 0;
 };

@@ -70,8 +70,7 @@ TEST(RecordMix, TheSameSeedGivesTheSameRecords) {
 TEST(BaselineFormatter, BuildsExactlyTheLinesOfLineFormatter) {
     const std::vector<TraceRecord> mix = makeRecordMix(kRecords, kSeed);
     DepthTable depths;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depths, currentDepth);
+    LineFormatter formatter(depths);
     BaselineFormatter baseline;
     const std::uint32_t firstLine = 99'000;
     for (std::uint32_t i = 0; i < 2 * kRecords; ++i) {

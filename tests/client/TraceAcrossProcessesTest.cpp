@@ -48,8 +48,7 @@ std::vector<Expected> scriptOf(int index) {
 
 std::vector<std::string> formatAll(const std::vector<TraceRecord>& records) {
     DepthTable depthTable;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depthTable, currentDepth);
+    LineFormatter formatter(depthTable);
     std::vector<std::string> lines;
     for (const TraceRecord& record : records) {
         lines.emplace_back(

@@ -65,14 +65,13 @@ class LineFormatterTest : public ::testing::Test {
 
     ScopedTimeZone utc{"UTC0"};
     DepthTable table;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter{table, currentDepth};
+    LineFormatter formatter{table};
 };
 
 TEST_F(LineFormatterTest, OpeningAndClosingLinesOfOneSenderAlignAndTheTableFollows) {
     EXPECT_EQ(formatter.formatLine(makeRecord(9, +1, "Open", "a"), 1),
               "00001\t9\t01:02:03\tapp\tOpen(a)");
-    EXPECT_EQ(currentDepth, 1);
+    EXPECT_EQ(formatter.pendingDepth(), 1);
     EXPECT_EQ(stored(9), 0) << "the depth is stored only by storeDepth()";
     formatter.storeDepth();
     EXPECT_EQ(stored(9), 1);
@@ -81,14 +80,15 @@ TEST_F(LineFormatterTest, OpeningAndClosingLinesOfOneSenderAlignAndTheTableFollo
     EXPECT_EQ(stored(9), 1);
     EXPECT_EQ(post(makeRecord(9, -1, "Close", "c"), 3), "00003\t9\t01:02:03\tapp\tClose(c)");
     EXPECT_EQ(stored(9), 0);
-    EXPECT_EQ(currentDepth, 0);
+    EXPECT_EQ(formatter.pendingDepth(), 0);
     EXPECT_EQ(table.size(), 0u) << "a sender back at depth 0 takes no room";
 }
 
 TEST_F(LineFormatterTest, FirstRecordOfNewSenderIsUnindentedAndEntersDepthZero) {
     formatter.storeDepth();
     EXPECT_EQ(table.size(), 0u) << "nothing to store before the first record";
-    currentDepth = 5;  // left over from an earlier sender: the lookup must replace it
+    // A depth left pending by an earlier sender: the lookup must replace it.
+    formatter.formatLine(makeRecord(30, +5, "Elsewhere"), 1);
     EXPECT_EQ(post(makeRecord(31, 0, "Start", "x=1")), "00001\t31\t01:02:03\tapp\tStart(x=1)");
     EXPECT_EQ(stored(31), 0);
     EXPECT_EQ(table.size(), 0u);
@@ -191,12 +191,12 @@ TEST_F(LineFormatterTest, EpochShowsAsLocalTimeOfDay) {
     EXPECT_EQ(post(epoch), "00001\t1\t00:00:00\to\te()");
     {
         ScopedTimeZone india{"XST-5:30"};
-        LineFormatter east(table, currentDepth);
+        LineFormatter east(table);
         EXPECT_EQ(east.formatLine(epoch, 1), "00001\t1\t05:30:00\to\te()");
     }
     {
         ScopedTimeZone west{"YST+3"};
-        LineFormatter westFormatter(table, currentDepth);
+        LineFormatter westFormatter(table);
         EXPECT_EQ(westFormatter.formatLine(epoch, 1), "00001\t1\t21:00:00\to\te()");
     }
 }

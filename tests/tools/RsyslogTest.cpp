@@ -173,8 +173,7 @@ std::vector<TraceRecord> machineARecords(std::size_t count, int seed) {
 // What quorvane-tail on machine B prints for machine A's records.
 std::string expectedLines(const std::vector<TraceRecord>& sent) {
     DepthTable depthTable;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depthTable, currentDepth);
+    LineFormatter formatter(depthTable);
     std::string text;
     std::uint32_t lineNumber = 0;
     for (const TraceRecord& original : sent) {

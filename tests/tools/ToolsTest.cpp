@@ -51,8 +51,7 @@ TraceRecord makeRecord(const char* name, const char* text, const char* origin, s
 
 std::string formatAll(const std::vector<TraceRecord>& records) {
     DepthTable depthTable;
-    std::int32_t currentDepth = 0;
-    LineFormatter formatter(depthTable, currentDepth);
+    LineFormatter formatter(depthTable);
     std::string text;
     std::uint32_t lineNumber = 0;
     for (const TraceRecord& record : records) {
