@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/BenchReport.h"
@@ -155,11 +156,10 @@ class Process {
 // collector on the viewer's, either passing to quorvane-send or, for the peer, writing a file.
 class Daemons {
   public:
-    Daemons(const TempDirectory& directory, const std::string& run, const std::string& mailboxB,
-            bool peer)
+    Daemons(const TempDirectory& directory, std::string run, std::string mailboxB, bool peer)
         : m_directory(directory.path()),
-          m_run(run),
-          m_mailboxB(mailboxB),
+          m_run(std::move(run)),
+          m_mailboxB(std::move(mailboxB)),
           m_peer(peer),
           m_relayPort(freePort()),
           m_collectorPort(freePort()) {

@@ -68,14 +68,15 @@ bool appendText(std::string& out, std::string_view text, bool paramValue) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = bytes[i];
-        if (c < 0x20 || c == 0x7F || c == '%') {
-            appendEscapedByte(out, c);
-            ++i;
-        } else if (c < 0x80) {
+        if (c >= 0x20 && c < 0x7F && c != '%') {
             if (paramValue && (c == '"' || c == '\\' || c == ']')) out += '\\';
             out += static_cast<char>(c);
             ++i;
-        } else if (const std::size_t length = utf8SequenceLength(bytes + i, text.size() - i)) {
+            continue;
+        }
+        // Valid UTF-8 travels as it is; control bytes, '%' and anything else are escaped.
+        const std::size_t length = c >= 0x80 ? utf8SequenceLength(bytes + i, text.size() - i) : 0;
+        if (length > 0) {
             out.append(text.data() + i, length);
             wroteUtf8 = true;
             i += length;
@@ -410,12 +411,12 @@ bool parseRfc3339(std::string_view text, std::int64_t& seconds) {
             !parseDigits(zone, 4, 2, offsetMinutes) || offsetHours > 23 || offsetMinutes > 59) {
             return false;
         }
-        offset = (offsetHours * 60 + offsetMinutes) * 60;
+        offset = (std::int64_t{offsetHours} * 60 + offsetMinutes) * 60;
         if (zone[0] == '-') offset = -offset;
     }
     seconds = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
                   kSecondsPerDay +
-              hour * 3600 + minute * 60 + second - offset;
+              std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second - offset;
     return true;
 }
 

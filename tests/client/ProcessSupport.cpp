@@ -114,7 +114,12 @@ Subprocess::Subprocess(const std::vector<std::string>& arguments,
         }
         if (!replaced) variables.emplace_back(text);
     }
-    for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+    for (const auto& [name, value] : environment) {
+        std::string variable = name;
+        variable += '=';
+        variable += value;
+        variables.push_back(std::move(variable));
+    }
     std::vector<char*> envp;
     for (std::string& variable : variables) envp.push_back(variable.data());
     envp.push_back(nullptr);
