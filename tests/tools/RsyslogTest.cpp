@@ -30,12 +30,16 @@
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
 #include "tests/client/ProcessSupport.h"
+#include "tests/tools/ToolTestSupport.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
+using tooltest::formatAll;
+using tooltest::makeRecord;
+using tooltest::throughShell;
 using testsupport::Subprocess;
 using testsupport::uniqueName;
 using Clock = std::chrono::steady_clock;
@@ -134,20 +138,6 @@ class Daemon {
     std::unique_ptr<Subprocess> m_process;
     int m_status = -1;
 };
-
-TraceRecord makeRecord(std::string_view name, std::string_view text, std::string_view origin,
-                       std::int32_t delta, std::uint32_t senderKey, std::int64_t timestamp) {
-    TraceRecord record;
-    std::memset(&record, 0, sizeof record);
-    std::memcpy(record.entryName, name.data(), std::min(name.size(), sizeof record.entryName - 1));
-    std::memcpy(record.entryText, text.data(), std::min(text.size(), sizeof record.entryText - 1));
-    std::memcpy(record.originName, origin.data(),
-                std::min(origin.size(), sizeof record.originName - 1));
-    record.depthDelta = delta;
-    record.senderKey = senderKey;
-    record.timestamp = timestamp;
-    return record;
-}
 
 // Records a traced program on machine A could post: two threads nesting calls, and texts that
 // hold every byte a field can hold.

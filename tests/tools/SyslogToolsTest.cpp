@@ -24,48 +24,20 @@
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
 #include "tests/client/ProcessSupport.h"
+#include "tests/tools/ToolTestSupport.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
+using tooltest::formatAll;
+using tooltest::makeRecord;
+using tooltest::throughShell;
 using testsupport::kHangLimit;
 using testsupport::run;
 using testsupport::Subprocess;
 using testsupport::uniqueName;
-
-TraceRecord makeRecord(const char* name, const char* text, const char* origin, std::int32_t delta,
-                       std::uint32_t senderKey, std::int64_t timestamp) {
-    TraceRecord record;
-    std::memset(&record, 0, sizeof record);
-    setRecordField(record.entryName, name);
-    setRecordField(record.entryText, text);
-    setRecordField(record.originName, origin);
-    record.depthDelta = delta;
-    record.senderKey = senderKey;
-    record.timestamp = timestamp;
-    return record;
-}
-
-std::string formatAll(const std::vector<TraceRecord>& records) {
-    DepthTable depthTable;
-    LineFormatter formatter(depthTable);
-    std::string text;
-    std::uint32_t lineNumber = 0;
-    for (const TraceRecord& record : records) {
-        text += formatter.formatLine(record, ++lineNumber);
-        text += '\n';
-        formatter.storeDepth();
-    }
-    return text;
-}
-
-std::vector<std::string> throughShell(const std::vector<std::string>& tool) {
-    std::vector<std::string> arguments = {"/bin/sh", "-c", "echo $$; exec \"$0\" \"$@\" 2>&1"};
-    arguments.insert(arguments.end(), tool.begin(), tool.end());
-    return arguments;
-}
 
 // Owns a socket descriptor.
 struct Socket {

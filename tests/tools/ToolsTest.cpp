@@ -21,10 +21,14 @@
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
 #include "tests/client/ProcessSupport.h"
+#include "tests/tools/ToolTestSupport.h"
 #include "transport/CMclMailbox.h"
 
 namespace {
 
+using tooltest::formatAll;
+using tooltest::makeRecord;
+using tooltest::throughShell;
 using testsupport::ChildProcess;
 using testsupport::Event;
 using testsupport::kHangLimit;
@@ -35,40 +39,6 @@ using testsupport::uniqueName;
 constexpr std::uint32_t kMailSlots = 32768;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-TraceRecord makeRecord(const char* name, const char* text, const char* origin, std::int32_t delta,
-                       std::uint32_t senderKey, std::int64_t timestamp) {
-    TraceRecord record;
-    std::memset(&record, 0, sizeof record);
-    std::strncpy(record.entryName, name, sizeof record.entryName - 1);
-    std::strncpy(record.entryText, text, sizeof record.entryText - 1);
-    std::strncpy(record.originName, origin, sizeof record.originName - 1);
-    record.depthDelta = delta;
-    record.senderKey = senderKey;
-    record.timestamp = timestamp;
-    return record;
-}
-
-std::string formatAll(const std::vector<TraceRecord>& records) {
-    DepthTable depthTable;
-    LineFormatter formatter(depthTable);
-    std::string text;
-    std::uint32_t lineNumber = 0;
-    for (const TraceRecord& record : records) {
-        text += formatter.formatLine(record, ++lineNumber);
-        text += '\n';
-        formatter.storeDepth();
-    }
-    return text;
-}
-
-// The arguments that run a tool through the shell with its standard error on standard output,
-// after a first line holding the tool's process id.
-std::vector<std::string> throughShell(const std::vector<std::string>& tool) {
-    std::vector<std::string> arguments = {"/bin/sh", "-c", "echo $$; exec \"$0\" \"$@\" 2>&1"};
-    arguments.insert(arguments.end(), tool.begin(), tool.end());
-    return arguments;
-}
 
 // The state letter of /proc/PID/stat ('R' running, 'S' asleep, ...), or 0 when unreadable.
 char processState(pid_t pid) {
