@@ -341,9 +341,16 @@ void CQuorvaneDlg::endDialog() {
 
 void CQuorvaneDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Escape:
         case Qt::Key_Enter:
         case Qt::Key_Return:
+            // Only a focused push button answers Enter; nothing is a default button.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+                button != nullptr && button->isEnabled() && event->modifiers() == Qt::NoModifier) {
+                button->click();
+            }
+            event->accept();
+            return;
+        case Qt::Key_Escape:
             event->accept();
             return;
         default:

@@ -84,7 +84,8 @@ class CQuorvaneDlg : public QDialog {
     const PresenceKeeper& presence() const { return m_presence; }
     bool isWatchingPower() const;
 
-    // Escape and Enter do nothing here; the dialog ends only through endDialog().
+    // Escape and Enter do nothing here (Enter presses a focused push button); the dialog ends
+    // only through endDialog().
     void accept() override;
     void reject() override;
 

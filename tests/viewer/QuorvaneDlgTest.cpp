@@ -352,7 +352,7 @@ TEST_F(QuorvaneDlgTest, EscapeAndEnterDoNothingInTheMainDialog) {
     QSignalSpy finished(dialog.get(), &QDialog::finished);
     for (QWidget* target :
          {static_cast<QWidget*>(&dialog->logList()), static_cast<QWidget*>(&dialog->reverseCheck()),
-          static_cast<QWidget*>(&dialog->clearButton())}) {
+          static_cast<QWidget*>(&dialog->saveButton())}) {
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Escape);
         QTest::keyClick(target, Qt::Key_Return);
@@ -369,6 +369,43 @@ TEST_F(QuorvaneDlgTest, EscapeAndEnterDoNothingInTheMainDialog) {
         EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
         EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
     }
+}
+
+TEST_F(QuorvaneDlgTest, EnterPressesTheFocusedPushButtonAndOnlyThatOne) {
+    post({makeRecord("f", "one", "p", 1)});
+    drainNow(*dialog);
+    ASSERT_EQ(shown().size(), 1u);
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+
+    // Enter on the list or the check box leaves the lines; on Clear it clears them.
+    for (QWidget* target : {static_cast<QWidget*>(&dialog->logList()),
+                            static_cast<QWidget*>(&dialog->reverseCheck())}) {
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+    }
+    EXPECT_EQ(shown().size(), 1u);
+    dialog->clearButton().setFocus();
+    QTest::keyClick(&dialog->clearButton(), Qt::Key_Return);
+    EXPECT_TRUE(shown().empty());
+
+    // Enter on Save asks where to save; Enter on Close ends the dialog.
+    post({makeRecord("f", "two", "p", 1)});
+    drainNow(*dialog);
+    int asked = 0;
+    dialog->setSavePathChooser([&](QWidget*, const QString&) {
+        ++asked;
+        return QString();
+    });
+    dialog->saveButton().setFocus();
+    QTest::keyClick(&dialog->saveButton(), Qt::Key_Enter);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(finished.count(), 0);
+
+    dialog->closeButton().setFocus();
+    QTest::keyClick(&dialog->closeButton(), Qt::Key_Return);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_TRUE(dialog->hasEnded());
 }
 
 TEST_F(QuorvaneDlgTest, ACloseRequestedByCodeIsIgnored) {
