@@ -39,6 +39,7 @@ CLogListView::~CLogListView() = default;
 void CLogListView::setTabStopDistance(qreal pixels) {
     m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
     m_text = TabbedText(font(), m_tabStopDistance);
+    remeasureNumbers();
     viewport()->update();
 }
 
@@ -140,6 +141,7 @@ void CLogListView::paintEvent(QPaintEvent*) {
     QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
     option.setWrapMode(QTextOption::NoWrap);
     option.setTabStopDistance(m_tabStopDistance);
+    m_numbers.applyTo(option);
 
     int widest = 0;
     const std::size_t rows = m_model.size();
@@ -299,6 +301,7 @@ void CLogListView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_text = TabbedText(font(), m_tabStopDistance);
+        remeasureNumbers();
         m_contentWidth = 0;
         updateScrollBars();
         viewport()->update();
@@ -313,6 +316,9 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
     const std::size_t topCount = m_model.topCount();
     const std::size_t addedOnTop = topCount - m_lastTopCount;
     m_lastTopCount = topCount;
+    // Numbers grow by one per line: the newest lines are the first and the last inserted.
+    m_numbers.note(m_model.line(static_cast<std::size_t>(first)), m_text);
+    m_numbers.note(m_model.line(static_cast<std::size_t>(last)), m_text);
     // Measure only the longest new line by bytes: cheap, and close to the true widest.
     std::size_t longestRow = static_cast<std::size_t>(first);
     std::size_t longestBytes = 0;
@@ -343,6 +349,7 @@ void CLogListView::onModelReset() {
     m_currentKey = 0;
     m_lastTopCount = m_model.topCount();
     m_contentWidth = 0;
+    m_numbers.reset(m_text);
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
@@ -402,6 +409,14 @@ void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifier
     m_hasCurrent = true;
     ensureRowVisible(row);
     viewport()->update();
+}
+
+void CLogListView::remeasureNumbers() {
+    m_numbers.reset(m_text);
+    if (m_model.size() > 0) {
+        m_numbers.note(m_model.line(0), m_text);
+        m_numbers.note(m_model.line(m_model.size() - 1), m_text);
+    }
 }
 
 void CLogListView::noteLineWidth(int width) {

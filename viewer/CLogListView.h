@@ -4,13 +4,14 @@
 #include <string>
 
 #include "viewer/CLogListModel.h"
+#include "viewer/NumberColumn.h"
 #include "viewer/RowSelection.h"
 #include "viewer/TabbedText.h"
 
 // The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
 // and of each only what reaches the right edge, so that adding lines costs the same however many
-// are shown. Rows have the font's height; tabs
-// advance to stops a fixed distance apart; long lines scroll horizontally.
+// are shown. Rows have the font's height; tabs advance to stops a fixed distance apart, the
+// first past the widest line number (NumberColumn); long lines scroll horizontally.
 //
 // Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
 // one line (or, with the arrow keys, moves without selecting). Ctrl+C copies the selected lines,
@@ -78,6 +79,8 @@ class CLogListView : public QAbstractScrollArea {
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
     void noteLineWidth(int width);
+    // Measures the number column again from the newest lines, at either end of the list.
+    void remeasureNumbers();
 
     CLogListModel m_model;
     RowSelection m_selection;
@@ -88,5 +91,6 @@ class CLogListView : public QAbstractScrollArea {
     std::size_t m_lastTopCount = 0;
     qreal m_tabStopDistance = 0;
     TabbedText m_text;
+    NumberColumn m_numbers;
     int m_contentWidth = 0;
 };
