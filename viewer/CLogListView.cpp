@@ -11,8 +11,10 @@
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "viewer/LogFileWriter.h"
+#include "viewer/MatchHighlight.h"
 
 namespace {
 constexpr int kTextMargin = 2;
@@ -39,7 +41,7 @@ CLogListView::~CLogListView() = default;
 void CLogListView::setTabStopDistance(qreal pixels) {
     m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
     m_text = TabbedText(font(), m_tabStopDistance);
-    remeasureNumbers();
+    m_numbers.remeasure(m_model, m_text);
     viewport()->update();
 }
 
@@ -105,21 +107,9 @@ void CLogListView::selectRow(std::size_t row) {
 
 std::string CLogListView::selectedText() const {
     std::string text;
-    // Lines put on top are oldest at the highest key below zero; lines put at the bottom are
-    // oldest at key zero. Top lines are visited first, from the oldest.
-    const auto& ranges = m_selection.ranges();
-    for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
-        for (Key key = std::min<Key>(it->second, -1); key >= it->first; --key) {
-            LogFileWriter::appendSavedLine(text,
-                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
-        }
-    }
-    for (const auto& [first, last] : ranges) {
-        for (Key key = std::max<Key>(first, 0); key <= last; ++key) {
-            LogFileWriter::appendSavedLine(text,
-                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
-        }
-    }
+    m_selection.forEachOldestFirst([&](Key key) {
+        LogFileWriter::appendSavedLine(text, m_model.line(static_cast<std::size_t>(rowOfKey(key))));
+    });
     return text;
 }
 
@@ -130,6 +120,11 @@ void CLogListView::copySelection() const {
     const std::string text = selectedText();
     QApplication::clipboard()->setText(
         QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CLogListView::setSearch(const LineSearch* search) {
+    m_search = search;
+    viewport()->update();
 }
 
 void CLogListView::paintEvent(QPaintEvent*) {
@@ -161,8 +156,9 @@ void CLogListView::paintEvent(QPaintEvent*) {
         const TabbedText::Extent extent = m_text.measure(text, viewportWidth - x);
         const int width = static_cast<int>(std::ceil(extent.width));
         widest = std::max(widest, width);
-        text.truncate(extent.needed);
-        painter.drawText(QRectF(x, y, width + viewportWidth, height), text, option);
+        drawRowText(painter, m_search, m_text, std::move(text), extent.needed,
+                    QRectF(x, y, width + viewportWidth, height), option, selected,
+                    palette().color(group, QPalette::Text));
         if (static_cast<std::ptrdiff_t>(row) == current) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
@@ -286,10 +282,6 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
             }
             QAbstractScrollArea::keyPressEvent(event);
             return;
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-            QAbstractScrollArea::keyPressEvent(event);
-            return;
         default:
             QAbstractScrollArea::keyPressEvent(event);
             return;
@@ -301,7 +293,7 @@ void CLogListView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_text = TabbedText(font(), m_tabStopDistance);
-        remeasureNumbers();
+        m_numbers.remeasure(m_model, m_text);
         m_contentWidth = 0;
         updateScrollBars();
         viewport()->update();
@@ -409,14 +401,6 @@ void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifier
     m_hasCurrent = true;
     ensureRowVisible(row);
     viewport()->update();
-}
-
-void CLogListView::remeasureNumbers() {
-    m_numbers.reset(m_text);
-    if (m_model.size() > 0) {
-        m_numbers.note(m_model.line(0), m_text);
-        m_numbers.note(m_model.line(m_model.size() - 1), m_text);
-    }
 }
 
 void CLogListView::noteLineWidth(int width) {

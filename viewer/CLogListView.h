@@ -4,6 +4,7 @@
 #include <string>
 
 #include "viewer/CLogListModel.h"
+#include "viewer/LineSearch.h"
 #include "viewer/NumberColumn.h"
 #include "viewer/RowSelection.h"
 #include "viewer/TabbedText.h"
@@ -54,6 +55,8 @@ class CLogListView : public QAbstractScrollArea {
     std::string selectedText() const;
     // Puts selectedText() on the clipboard.
     void copySelection() const;
+    // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
+    void setSearch(const LineSearch* search);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -79,8 +82,6 @@ class CLogListView : public QAbstractScrollArea {
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
     void noteLineWidth(int width);
-    // Measures the number column again from the newest lines, at either end of the list.
-    void remeasureNumbers();
 
     CLogListModel m_model;
     RowSelection m_selection;
@@ -92,5 +93,6 @@ class CLogListView : public QAbstractScrollArea {
     qreal m_tabStopDistance = 0;
     TabbedText m_text;
     NumberColumn m_numbers;
+    const LineSearch* m_search = nullptr;
     int m_contentWidth = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "platform/Win32.h"
 #include "viewer/CLogListView.h"
+#include "viewer/FindBar.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MailboxConnection.h"
 #include "viewer/MailboxWaitNote.h"
@@ -76,6 +77,7 @@ class CQuorvaneDlg : public QDialog {
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
+    FindBar& findBar() { return m_findBar; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -119,6 +121,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_closeButton;
     QPushButton m_saveButton;
     MailboxWaitNote m_waitNote;
+    FindBar m_findBar;
     QTimer m_pollTimer;
     // The next slice of a drain, or the next look at an open mailbox between drains.
     QTimer m_nextLook;

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include "viewer/CLogListModel.h"
+
 bool NumberColumn::note(std::string_view line, TabbedText& text) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos || tab == 0) {
@@ -22,6 +24,14 @@ bool NumberColumn::note(std::string_view line, TabbedText& text) {
 void NumberColumn::reset(TabbedText& text) {
     m_stop = 0;
     text.setFirstStop(0);
+}
+
+void NumberColumn::remeasure(const CLogListModel& model, TabbedText& text) {
+    reset(text);
+    if (model.size() > 0) {
+        note(model.line(0), text);
+        note(model.line(model.size() - 1), text);
+    }
 }
 
 void NumberColumn::applyTo(QTextOption& option) const {

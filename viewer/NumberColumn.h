@@ -4,6 +4,8 @@
 
 #include "viewer/TabbedText.h"
 
+class CLogListModel;
+
 // The line-number column on screen: as wide as the widest number seen, rounded up to a tab stop,
 // so that numbers of any width keep the later columns aligned. Only the display changes; the
 // lines' bytes keep their single tab.
@@ -14,6 +16,8 @@ class NumberColumn {
     bool note(std::string_view line, TabbedText& text);
     // Back to one tab stop, as for an empty list.
     void reset(TabbedText& text);
+    // Measures again from the newest lines of `model`, at either end of the list.
+    void remeasure(const CLogListModel& model, TabbedText& text);
     // Where the second column starts, or 0 while it starts at the first fixed stop.
     qreal stop() const { return m_stop; }
     // Makes drawing with `option` put the first tab where measuring puts it.
