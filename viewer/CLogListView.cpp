@@ -11,8 +11,10 @@
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "viewer/LogFileWriter.h"
+#include "viewer/MatchHighlight.h"
 
 namespace {
 constexpr int kTextMargin = 2;
@@ -39,6 +41,7 @@ CLogListView::~CLogListView() = default;
 void CLogListView::setTabStopDistance(qreal pixels) {
     m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
     m_text = TabbedText(font(), m_tabStopDistance);
+    m_numbers.remeasure(m_model, m_text);
     viewport()->update();
 }
 
@@ -104,21 +107,9 @@ void CLogListView::selectRow(std::size_t row) {
 
 std::string CLogListView::selectedText() const {
     std::string text;
-    // Lines put on top are oldest at the highest key below zero; lines put at the bottom are
-    // oldest at key zero. Top lines are visited first, from the oldest.
-    const auto& ranges = m_selection.ranges();
-    for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
-        for (Key key = std::min<Key>(it->second, -1); key >= it->first; --key) {
-            LogFileWriter::appendSavedLine(text,
-                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
-        }
-    }
-    for (const auto& [first, last] : ranges) {
-        for (Key key = std::max<Key>(first, 0); key <= last; ++key) {
-            LogFileWriter::appendSavedLine(text,
-                                           m_model.line(static_cast<std::size_t>(rowOfKey(key))));
-        }
-    }
+    m_selection.forEachOldestFirst([&](Key key) {
+        LogFileWriter::appendSavedLine(text, m_model.line(static_cast<std::size_t>(rowOfKey(key))));
+    });
     return text;
 }
 
@@ -131,6 +122,11 @@ void CLogListView::copySelection() const {
         QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+void CLogListView::setSearch(const LineSearch* search) {
+    m_search = search;
+    viewport()->update();
+}
+
 void CLogListView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int height = rowHeight();
@@ -140,6 +136,7 @@ void CLogListView::paintEvent(QPaintEvent*) {
     QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
     option.setWrapMode(QTextOption::NoWrap);
     option.setTabStopDistance(m_tabStopDistance);
+    m_numbers.applyTo(option);
 
     int widest = 0;
     const std::size_t rows = m_model.size();
@@ -159,8 +156,9 @@ void CLogListView::paintEvent(QPaintEvent*) {
         const TabbedText::Extent extent = m_text.measure(text, viewportWidth - x);
         const int width = static_cast<int>(std::ceil(extent.width));
         widest = std::max(widest, width);
-        text.truncate(extent.needed);
-        painter.drawText(QRectF(x, y, width + viewportWidth, height), text, option);
+        drawRowText(painter, m_search, m_text, std::move(text), extent.needed,
+                    QRectF(x, y, width + viewportWidth, height), option, selected,
+                    palette().color(group, QPalette::Text));
         if (static_cast<std::ptrdiff_t>(row) == current) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
@@ -284,10 +282,6 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
             }
             QAbstractScrollArea::keyPressEvent(event);
             return;
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-            QAbstractScrollArea::keyPressEvent(event);
-            return;
         default:
             QAbstractScrollArea::keyPressEvent(event);
             return;
@@ -299,6 +293,7 @@ void CLogListView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         m_text = TabbedText(font(), m_tabStopDistance);
+        m_numbers.remeasure(m_model, m_text);
         m_contentWidth = 0;
         updateScrollBars();
         viewport()->update();
@@ -313,6 +308,9 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
     const std::size_t topCount = m_model.topCount();
     const std::size_t addedOnTop = topCount - m_lastTopCount;
     m_lastTopCount = topCount;
+    // Numbers grow by one per line: the newest lines are the first and the last inserted.
+    m_numbers.note(m_model.line(static_cast<std::size_t>(first)), m_text);
+    m_numbers.note(m_model.line(static_cast<std::size_t>(last)), m_text);
     // Measure only the longest new line by bytes: cheap, and close to the true widest.
     std::size_t longestRow = static_cast<std::size_t>(first);
     std::size_t longestBytes = 0;
@@ -343,6 +341,7 @@ void CLogListView::onModelReset() {
     m_currentKey = 0;
     m_lastTopCount = m_model.topCount();
     m_contentWidth = 0;
+    m_numbers.reset(m_text);
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();

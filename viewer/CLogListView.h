@@ -4,13 +4,15 @@
 #include <string>
 
 #include "viewer/CLogListModel.h"
+#include "viewer/LineSearch.h"
+#include "viewer/NumberColumn.h"
 #include "viewer/RowSelection.h"
 #include "viewer/TabbedText.h"
 
 // The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
 // and of each only what reaches the right edge, so that adding lines costs the same however many
-// are shown. Rows have the font's height; tabs
-// advance to stops a fixed distance apart; long lines scroll horizontally.
+// are shown. Rows have the font's height; tabs advance to stops a fixed distance apart, the
+// first past the widest line number (NumberColumn); long lines scroll horizontally.
 //
 // Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
 // one line (or, with the arrow keys, moves without selecting). Ctrl+C copies the selected lines,
@@ -53,6 +55,8 @@ class CLogListView : public QAbstractScrollArea {
     std::string selectedText() const;
     // Puts selectedText() on the clipboard.
     void copySelection() const;
+    // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
+    void setSearch(const LineSearch* search);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -88,5 +92,7 @@ class CLogListView : public QAbstractScrollArea {
     std::size_t m_lastTopCount = 0;
     qreal m_tabStopDistance = 0;
     TabbedText m_text;
+    NumberColumn m_numbers;
+    const LineSearch* m_search = nullptr;
     int m_contentWidth = 0;
 };

@@ -71,6 +71,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_closeButton(this),
       m_saveButton(this),
       m_waitNote(this),
+      m_findBar(m_logList, this),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&CQuorvaneDlg::showMessageBox) {
     const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
@@ -127,6 +128,8 @@ void CQuorvaneDlg::connectSignals() {
             [this](std::uintptr_t event) { WindowProc(FrameMessage::kPowerBroadcast, event); });
     connect(m_signalWatcher.get(), &TerminationSignalWatcher::terminationRequested, this,
             [this] { endDialog(); });
+    m_findBar.addShortcuts(*this);
+    connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
 }
 
 void CQuorvaneDlg::OnInitDialog() {
@@ -301,8 +304,8 @@ bool CQuorvaneDlg::WindowProc(std::uint32_t message, std::uintptr_t wParam) {
 }
 
 void CQuorvaneDlg::layoutLogList() {
-    const ListPlacement placement =
-        logListPlacement(width(), height(), m_reverseCheck.rect().height());
+    ListPlacement placement = logListPlacement(width(), height(), m_reverseCheck.rect().height());
+    m_findBar.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
     m_logList.viewport()->update();
@@ -341,9 +344,16 @@ void CQuorvaneDlg::endDialog() {
 
 void CQuorvaneDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Escape:
         case Qt::Key_Enter:
         case Qt::Key_Return:
+            // Only a focused push button answers Enter; nothing is a default button.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+                button != nullptr && button->isEnabled() && event->modifiers() == Qt::NoModifier) {
+                button->click();
+            }
+            event->accept();
+            return;
+        case Qt::Key_Escape:
             event->accept();
             return;
         default:
@@ -387,6 +397,7 @@ void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
     }
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromLatin1(text));
+    m_findBar.addMenuAction(menu);
     if (menu.exec(event->globalPos()) == about) {
         WindowProc(FrameMessage::kSysCommand, IDM_ABOUTBOX);
     }

@@ -10,6 +10,7 @@
 
 #include "platform/Win32.h"
 #include "viewer/CLogListView.h"
+#include "viewer/FindBar.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MailboxConnection.h"
 #include "viewer/MailboxWaitNote.h"
@@ -76,6 +77,7 @@ class CQuorvaneDlg : public QDialog {
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
+    FindBar& findBar() { return m_findBar; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -84,7 +86,8 @@ class CQuorvaneDlg : public QDialog {
     const PresenceKeeper& presence() const { return m_presence; }
     bool isWatchingPower() const;
 
-    // Escape and Enter do nothing here; the dialog ends only through endDialog().
+    // Escape and Enter do nothing here (Enter presses a focused push button); the dialog ends
+    // only through endDialog().
     void accept() override;
     void reject() override;
 
@@ -118,6 +121,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_closeButton;
     QPushButton m_saveButton;
     MailboxWaitNote m_waitNote;
+    FindBar m_findBar;
     QTimer m_pollTimer;
     // The next slice of a drain, or the next look at an open mailbox between drains.
     QTimer m_nextLook;

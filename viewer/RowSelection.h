@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -19,6 +20,23 @@ class RowSelection {
     std::size_t count() const;
     // Disjoint, non-adjacent ranges: first key -> last key, ascending.
     const std::map<Key, Key>& ranges() const { return m_ranges; }
+
+    // Calls `visit` with every selected key, oldest line first, for the log list's keys: lines
+    // put on top have keys below zero, the oldest at -1; lines put at the bottom have keys from
+    // zero, the oldest at 0.
+    template <class Visit>
+    void forEachOldestFirst(Visit visit) const {
+        for (auto it = m_ranges.rbegin(); it != m_ranges.rend(); ++it) {
+            for (Key key = std::min<Key>(it->second, -1); key >= it->first; --key) {
+                visit(key);
+            }
+        }
+        for (const auto& [first, last] : m_ranges) {
+            for (Key key = std::max<Key>(first, 0); key <= last; ++key) {
+                visit(key);
+            }
+        }
+    }
 
   private:
     std::map<Key, Key> m_ranges;

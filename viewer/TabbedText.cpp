@@ -39,6 +39,10 @@ TabbedText::Extent TabbedText::measure(QStringView text, qreal right) const {
 }
 
 qreal TabbedText::nextStop(qreal x) const {
+    return x < m_firstStop ? m_firstStop : gridStopAfter(x);
+}
+
+qreal TabbedText::gridStopAfter(qreal x) const {
     return (std::floor(x / m_tabStopDistance) + 1) * m_tabStopDistance;
 }
 

@@ -25,6 +25,12 @@ class TabbedText {
     // `right` is the edge in pixels from the start of the line.
     Extent measure(QStringView text, qreal right) const;
 
+    // A tab left of `x` goes to `x` first, then to the stops after it; 0 keeps only the stops.
+    void setFirstStop(qreal x) { m_firstStop = x; }
+    qreal firstStop() const { return m_firstStop; }
+    // The first stop strictly right of `x` when only the fixed stops count.
+    qreal gridStopAfter(qreal x) const;
+
     // Characters drawn beyond the measured edge, for the small differences shaping makes.
     static constexpr qsizetype kSpareCharacters = 8;
 
@@ -35,6 +41,7 @@ class TabbedText {
 
     QFontMetricsF m_metrics;
     qreal m_tabStopDistance;
+    qreal m_firstStop = 0;
     // Advances of the printable Latin-1 characters; negative for the others.
     std::array<qreal, 256> m_advance{};
 };

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QScrollBar>
 #include <QTest>
+#include <cmath>
 #include <string>
 
 #include "viewer/CLogListView.h"
@@ -184,6 +185,44 @@ TEST_F(LogListViewTest, TabsAdvanceToStopsOfTheGivenDistance) {
         }
     }
     EXPECT_NEAR(firstInk, view.textMargin() + 100, 3);
+}
+
+TEST_F(LogListViewTest, LineNumbersWiderThanATabStopKeepTheNextColumnAlignedOnScreen) {
+    // Six digits fit before the first stop; seven do not.
+    const qreal stop = view.lineWidth(QStringLiteral("000000")) + 2;
+    view.setTabStopDistance(stop);
+    const std::string block = "\xe2\x96\x88";
+    view.model().insertLine("00001\t" + block, false);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("00001\t")), static_cast<int>(std::ceil(stop)))
+        << "short numbers leave the first stop where it was";
+    view.model().insertLine("1234567\t" + block, false);
+    view.model().insertLine("00002\t" + block, false);
+    const int second = static_cast<int>(std::ceil(2 * stop));
+    EXPECT_EQ(view.lineWidth(QStringLiteral("00001\t")), second);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("1234567\t")), second);
+
+    view.viewport()->repaint();
+    const QImage image = view.viewport()->grab().toImage();
+    const int numberEnd = view.textMargin() + view.lineWidth(QStringLiteral("1234567")) + 1;
+    for (int row = 0; row < 3; ++row) {
+        const int y = row * view.rowHeight() + view.rowHeight() / 2;
+        int firstInk = -1;
+        for (int x = numberEnd; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                firstInk = x;
+                break;
+            }
+        }
+        EXPECT_NEAR(firstInk, view.textMargin() + second, 3) << "row " << row;
+    }
+
+    // The lines themselves keep their one tab, as a saved file holds them.
+    view.selectAll();
+    EXPECT_EQ(view.selectedText(),
+              "00001\t" + block + "\r\n1234567\t" + block + "\r\n00002\t" + block + "\r\n");
+    view.model().clear();
+    view.model().insertLine("00001\t" + block, false);
+    EXPECT_EQ(view.lineWidth(QStringLiteral("00001\t")), static_cast<int>(std::ceil(stop)));
 }
 
 }  // namespace

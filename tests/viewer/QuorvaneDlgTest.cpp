@@ -3,7 +3,9 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -22,6 +24,7 @@
 #include "viewer/CQuorvaneDlg.h"
 #include "viewer/DialogTemplates.h"
 #include "viewer/DialogUnits.h"
+#include "viewer/MatchHighlight.h"
 
 namespace {
 
@@ -352,7 +355,7 @@ TEST_F(QuorvaneDlgTest, EscapeAndEnterDoNothingInTheMainDialog) {
     QSignalSpy finished(dialog.get(), &QDialog::finished);
     for (QWidget* target :
          {static_cast<QWidget*>(&dialog->logList()), static_cast<QWidget*>(&dialog->reverseCheck()),
-          static_cast<QWidget*>(&dialog->clearButton())}) {
+          static_cast<QWidget*>(&dialog->saveButton())}) {
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Escape);
         QTest::keyClick(target, Qt::Key_Return);
@@ -369,6 +372,123 @@ TEST_F(QuorvaneDlgTest, EscapeAndEnterDoNothingInTheMainDialog) {
         EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
         EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
     }
+}
+
+TEST_F(QuorvaneDlgTest, EnterPressesTheFocusedPushButtonAndOnlyThatOne) {
+    post({makeRecord("f", "one", "p", 1)});
+    drainNow(*dialog);
+    ASSERT_EQ(shown().size(), 1u);
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+
+    // Enter on the list or the check box leaves the lines; on Clear it clears them.
+    for (QWidget* target : {static_cast<QWidget*>(&dialog->logList()),
+                            static_cast<QWidget*>(&dialog->reverseCheck())}) {
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+    }
+    EXPECT_EQ(shown().size(), 1u);
+    dialog->clearButton().setFocus();
+    QTest::keyClick(&dialog->clearButton(), Qt::Key_Return);
+    EXPECT_TRUE(shown().empty());
+
+    // Enter on Save asks where to save; Enter on Close ends the dialog.
+    post({makeRecord("f", "two", "p", 1)});
+    drainNow(*dialog);
+    int asked = 0;
+    dialog->setSavePathChooser([&](QWidget*, const QString&) {
+        ++asked;
+        return QString();
+    });
+    dialog->saveButton().setFocus();
+    QTest::keyClick(&dialog->saveButton(), Qt::Key_Enter);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(finished.count(), 0);
+
+    dialog->closeButton().setFocus();
+    QTest::keyClick(&dialog->closeButton(), Qt::Key_Return);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_TRUE(dialog->hasEnded());
+}
+
+// --- find -----------------------------------------------------------------------------------
+
+int highlightedPixels(CLogListView& list) {
+    list.viewport()->repaint();
+    const QImage image = list.viewport()->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            count += QColor(image.pixel(x, y)) == kMatchHighlight ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST_F(QuorvaneDlgTest, CtrlFTypingAndEnterFindTheLineThatCtrlCThenCopies) {
+    post({makeRecord("f", "apple", "p", 1), makeRecord("f", "banana", "p", 1),
+          makeRecord("f", "cherry banana", "p", 1)});
+    drainNow(*dialog);
+    ASSERT_EQ(shown().size(), 3u);
+    FindBar& bar = dialog->findBar();
+    CLogListView& list = dialog->logList();
+    const QRect listAlone = list.geometry();
+    EXPECT_TRUE(bar.isHidden());
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(bar.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), &bar.patternEdit());
+    EXPECT_LT(list.geometry().height(), listAlone.height());
+    EXPECT_GE(bar.geometry().top(), list.geometry().bottom()) << "the bar is under the list";
+
+    // Newest on top: rows are "cherry banana", "banana", "apple". Typing finds the first.
+    QTest::keyClicks(QApplication::focusWidget(), "BANANA");
+    EXPECT_EQ(list.currentRow(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    EXPECT_EQ(bar.matchCount(), 2u);
+    EXPECT_EQ(bar.status().text(), QStringLiteral("2 lines match"));
+    EXPECT_GT(highlightedPixels(list), 0);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(list.currentRow(), 1);
+    EXPECT_EQ(list.selectedCount(), 1u);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith(QStringLiteral("00002\t"))) << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith(QStringLiteral("f(banana)\r\n"))) << copied.toStdString();
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+    EXPECT_EQ(list.currentRow(), 0);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped to the top")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(list.currentRow(), 1);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped to the bottom")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(list.currentRow(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3);
+    EXPECT_EQ(list.currentRow(), 1);
+
+    // Match case finds nothing in capitals; a broken expression says so.
+    bar.matchCaseBox().click();
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    EXPECT_EQ(bar.matchCount(), 0u);
+    EXPECT_EQ(highlightedPixels(list), 0);
+    bar.regexBox().click();
+    bar.patternEdit().setFocus();
+    QTest::keyClicks(&bar.patternEdit(), "(");
+    EXPECT_TRUE(bar.status().text().startsWith(QStringLiteral("Invalid pattern")));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(list.geometry(), listAlone);
+    EXPECT_EQ(QApplication::focusWidget(), &list);
+    QTest::keyClick(&list, Qt::Key_Escape);
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_FALSE(dialog->hasEnded());
 }
 
 TEST_F(QuorvaneDlgTest, ACloseRequestedByCodeIsIgnored) {

@@ -1,0 +1,78 @@
+#pragma once
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+
+#include "viewer/FrameRules.h"
+#include "viewer/LineSearch.h"
+#include "viewer/MatchCounter.h"
+
+class CLogListView;
+
+// The find bar under the log list, hidden until asked for. It searches as the user types, goes
+// to the next or previous matching line (Enter, F3; with Shift backwards), wrapping with a note,
+// has the list highlight every match in sight, and counts the matching lines a slice at a time.
+// The line found becomes the list's current and only selected line, so Ctrl+C copies it, even
+// from the bar while its text has no selection. Escape in the bar closes it.
+class FindBar : public QWidget {
+    Q_OBJECT
+  public:
+    // Lines looked at per counting step: a few milliseconds of work between turns of the loop.
+    static constexpr std::size_t kCountStepLines = 20000;
+    // Pixels between the list and the bar.
+    static constexpr int kGapAboveBar = 4;
+
+    explicit FindBar(CLogListView& list, QWidget* parent = nullptr);
+
+    // Shows the bar with its text selected and the focus in it.
+    void open();
+    // Hides the bar, stops highlighting and gives the focus back to the list.
+    void close();
+    void findNext();
+    void findPrevious();
+
+    // Ctrl+F opens the bar; F3 and Shift+F3 go to the next and previous match anywhere in
+    // `window`.
+    void addShortcuts(QWidget& window);
+    // Adds "Find..." to a context menu.
+    void addMenuAction(QMenu& menu);
+    // While shown, the bar takes its height from the bottom of the list's place.
+    void takeRoomFrom(ListPlacement& list);
+
+    QLineEdit& patternEdit() { return m_pattern; }
+    QCheckBox& matchCaseBox() { return m_matchCase; }
+    QCheckBox& regexBox() { return m_regex; }
+    const QLabel& status() const { return m_status; }
+    const LineSearch& search() const { return m_search; }
+    bool isCounting() const { return m_countStep.isActive(); }
+    std::size_t matchCount() const { return m_counter.matches(); }
+
+  signals:
+    // The bar appeared or went: the list's place changes.
+    void shownOrHidden();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void patternChanged();
+    void find(bool forward, bool includeCurrent);
+    void countSome();
+    void showStatus();
+
+    CLogListView& m_list;
+    LineSearch m_search;
+    MatchCounter m_counter;
+    QLineEdit m_pattern;
+    QCheckBox m_matchCase;
+    QCheckBox m_regex;
+    QLabel m_status;
+    QToolButton m_closeButton;
+    QTimer m_countStep;
+    QString m_note;
+};
