@@ -26,11 +26,9 @@ class RowSelection {
     // zero, the oldest at 0.
     template <class Visit>
     void forEachOldestFirst(Visit visit) const {
-        for (auto it = m_ranges.rbegin(); it != m_ranges.rend(); ++it) {
-            for (Key key = std::min<Key>(it->second, -1); key >= it->first; --key) {
-                visit(key);
-            }
-        }
+        std::for_each(m_ranges.rbegin(), m_ranges.rend(), [&](const auto& range) {
+            for (Key key = std::min<Key>(range.second, -1); key >= range.first; --key) visit(key);
+        });
         for (const auto& [first, last] : m_ranges) {
             for (Key key = std::max<Key>(first, 0); key <= last; ++key) {
                 visit(key);

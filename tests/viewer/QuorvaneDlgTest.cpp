@@ -271,7 +271,7 @@ TEST_F(QuorvaneDlgTest, OnlyLinesShownSinceClearAreSaved) {
 TEST_F(QuorvaneDlgTest, LinesThatArriveWhileTheSaveDialogIsOpenAreSaved) {
     post({makeRecord("Early", "", "o", 1)});
     drainNow(*dialog);
-    const QString path = folder.filePath(QStringLiteral("late.txt"));
+    QString path = folder.filePath(QStringLiteral("late.txt"));
     dialog->setSavePathChooser([&](QWidget*, const QString&) {
         EXPECT_TRUE(postFromChild({makeRecord("Late", "", "o", 1)}));
         drainNow(*dialog);
@@ -333,7 +333,7 @@ TEST_F(QuorvaneDlgTest, AFailedSaveKeepsTheOldFileAndTellsTheUserWhereAndWhy) {
 
     // Without an injected box the failure shows in a real warning box.
     dialog->setMessageBox(nullptr);
-    const QString missing = folder.filePath(QStringLiteral("missing/x.txt"));
+    QString missing = folder.filePath(QStringLiteral("missing/x.txt"));
     dialog->setSavePathChooser([&](QWidget*, const QString&) { return missing; });
     QString boxText;
     QTimer::singleShot(0, [&] {
