@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <array>
 #include <ctime>
@@ -314,7 +315,9 @@ void CQuorvaneDlg::layoutLogList() {
     m_findBar.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
-    m_pause.placeOver(m_logList.geometry());
+    // The pause note leaves the scroll bar, always shown, free.
+    m_pause.placeOver(
+        m_logList.geometry().adjusted(0, 0, -m_logList.verticalScrollBar()->sizeHint().width(), 0));
     m_logList.viewport()->update();
 }
 

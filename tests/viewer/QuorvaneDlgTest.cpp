@@ -489,6 +489,16 @@ TEST_F(QuorvaneDlgTest, CtrlFTypingAndEnterFindTheLineThatCtrlCThenCopies) {
     QTest::keyClick(&list, Qt::Key_Escape);
     EXPECT_EQ(finished.count(), 0);
     EXPECT_FALSE(dialog->hasEnded());
+
+    // F3 with the bar closed opens it again on the last text and goes on from the current line.
+    bar.regexBox().click();
+    bar.patternEdit().setText(QStringLiteral("banana"));
+    bar.close();
+    list.selectRow(2);
+    QTest::keyClick(&list, Qt::Key_F3);
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(list.currentRow(), 0);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped to the top")));
 }
 
 // --- pause ----------------------------------------------------------------------------------
