@@ -248,6 +248,12 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    const bool end = event->key() == Qt::Key_End;
+    if (event->modifiers() == Qt::ControlModifier && (end || event->key() == Qt::Key_Home)) {
+        // Ctrl+End selects the newest line, on top or at the bottom; Ctrl+Home the oldest.
+        selectRow(end == (m_model.topCount() > 0) ? 0 : rows - 1);
+        return;
+    }
     const std::size_t current =
         m_hasCurrent && currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
     const std::size_t page = static_cast<std::size_t>(std::max(1, rowsInSight() - 1));

@@ -15,8 +15,9 @@
 // first past the widest line number (NumberColumn); long lines scroll horizontally.
 //
 // Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
-// one line (or, with the arrow keys, moves without selecting). Ctrl+C copies the selected lines,
-// oldest first, as a saved file holds them.
+// one line (or, with the arrow keys, moves without selecting). Ctrl+End and Ctrl+Home select the
+// newest and the oldest line. Ctrl+C copies the selected lines, oldest first, as a saved file
+// holds them.
 class CLogListView : public QAbstractScrollArea {
     Q_OBJECT
   public:

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <array>
 #include <ctime>
@@ -72,6 +73,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_saveButton(this),
       m_waitNote(this),
       m_findBar(m_logList, this),
+      m_pause(m_logList, m_drain, *this),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&CQuorvaneDlg::showMessageBox) {
     const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
@@ -129,6 +131,7 @@ void CQuorvaneDlg::connectSignals() {
     connect(m_signalWatcher.get(), &TerminationSignalWatcher::terminationRequested, this,
             [this] { endDialog(); });
     m_findBar.addShortcuts(*this);
+    m_pause.addShortcuts(*this);
     connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
 }
 
@@ -205,6 +208,9 @@ void CQuorvaneDlg::drainSlice() {
     if (slice.taken > 0 && m_reverseCheck.isEnabled()) {
         m_reverseCheck.setEnabled(false);
     }
+    if (slice.taken > 0) {
+        m_pause.update();
+    }
     // Between slices the window repaints and takes input. A slice that met an empty ring ends
     // the drain, and the mailbox is looked at again after a pause.
     m_draining = !slice.ranDry;
@@ -233,6 +239,7 @@ void CQuorvaneDlg::OnClearClicked() {
     m_logList.model().clear();
     m_drain.restartNumbering();
     m_reverseCheck.setEnabled(true);
+    m_pause.update();
 }
 
 void CQuorvaneDlg::OnSaveClicked() {
@@ -308,6 +315,9 @@ void CQuorvaneDlg::layoutLogList() {
     m_findBar.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
+    // The pause note leaves the scroll bar, always shown, free.
+    m_pause.placeOver(
+        m_logList.geometry().adjusted(0, 0, -m_logList.verticalScrollBar()->sizeHint().width(), 0));
     m_logList.viewport()->update();
 }
 
@@ -398,6 +408,7 @@ void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromLatin1(text));
     m_findBar.addMenuAction(menu);
+    m_pause.addMenuAction(menu);
     if (menu.exec(event->globalPos()) == about) {
         WindowProc(FrameMessage::kSysCommand, IDM_ABOUTBOX);
     }

@@ -11,6 +11,7 @@
 #include "platform/Win32.h"
 #include "viewer/CLogListView.h"
 #include "viewer/FindBar.h"
+#include "viewer/ListPause.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MailboxConnection.h"
 #include "viewer/MailboxWaitNote.h"
@@ -78,6 +79,7 @@ class CQuorvaneDlg : public QDialog {
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
     FindBar& findBar() { return m_findBar; }
+    ListPause& listPause() { return m_pause; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -122,6 +124,7 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_saveButton;
     MailboxWaitNote m_waitNote;
     FindBar m_findBar;
+    ListPause m_pause;
     QTimer m_pollTimer;
     // The next slice of a drain, or the next look at an open mailbox between drains.
     QTimer m_nextLook;

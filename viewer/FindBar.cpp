@@ -101,10 +101,16 @@ void FindBar::takeRoomFrom(ListPlacement& list) {
 }
 
 void FindBar::findNext() {
+    if (isHidden()) {
+        open();
+    }
     find(true, false);
 }
 
 void FindBar::findPrevious() {
+    if (isHidden()) {
+        open();
+    }
     find(false, false);
 }
 

@@ -32,6 +32,7 @@ class FindBar : public QWidget {
     void open();
     // Hides the bar, stops highlighting and gives the focus back to the list.
     void close();
+    // Open the bar if it is hidden, and go to the next or previous match of its text.
     void findNext();
     void findPrevious();
 

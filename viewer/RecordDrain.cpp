@@ -36,7 +36,9 @@ DrainSlice RecordDrain::drainSlice(CMclMailbox& mailbox, CLogListModel& model, b
         slice.taken += count;
         slice.ranDry = count < kRunLength;
     } while (!slice.ranDry && Clock::now() < end);
-    model.commitStaged();
+    if (!m_holding) {
+        model.commitStaged();
+    }
     return slice;
 }
 

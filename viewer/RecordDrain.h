@@ -50,6 +50,11 @@ class RecordDrain {
     // empty or about `sliceMs` have passed.
     DrainSlice drainSlice(CMclMailbox& mailbox, CLogListModel& model, bool onTop, int sliceMs);
 
+    // While holding, a slice leaves its lines staged in the model, so that views do not see them
+    // until the model commits them; the mailbox is still taken from at the same pace.
+    void setHolding(bool holding) { m_holding = holding; }
+    bool isHolding() const { return m_holding; }
+
     // Lines made since construction or the last restartNumbering().
     std::uint32_t lineCount() const { return m_lineCount; }
     // The next line is number 1 again and the current depth 0; each sender's depth is kept.
@@ -63,4 +68,5 @@ class RecordDrain {
     DepthTable m_depthTable;
     LineFormatter m_formatter;
     std::uint32_t m_lineCount = 0;
+    bool m_holding = false;
 };

@@ -99,6 +99,29 @@ TEST_F(LogListViewTest, ArrowPageHomeAndEndKeysMoveTheSelectionAndShiftExtendsIt
     EXPECT_EQ(view.selectedCount(), 2u);
 }
 
+TEST_F(LogListViewTest, CtrlEndAndCtrlHomeSelectTheNewestAndTheOldestLineInEitherOrder) {
+    fill(40, false);
+    view.setFocus();
+    click(3);
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), Rows({39}));
+    EXPECT_EQ(view.currentRow(), 39);
+    EXPECT_GT(view.topRow(), 0u) << "the newest line is scrolled into sight";
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), Rows({0}));
+    EXPECT_EQ(view.topRow(), 0u);
+
+    view.model().clear();
+    fill(40, true);  // newest on top
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    ASSERT_EQ(selectedRows(), Rows({0}));
+    EXPECT_EQ(view.model().line(0), "line 40");
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_EQ(selectedRows(), Rows({39}));
+    EXPECT_EQ(view.model().line(39), "line 1");
+    EXPECT_GT(view.topRow(), 0u);
+}
+
 TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsASavedFileHoldsThem) {
     view.model().insertLine("00001\t7\t10:00:00\torig\tA()", true);
     view.model().insertLine("00002\t7\t10:00:00\torig\t\t\tB()", true);

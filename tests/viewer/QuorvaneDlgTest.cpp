@@ -489,6 +489,67 @@ TEST_F(QuorvaneDlgTest, CtrlFTypingAndEnterFindTheLineThatCtrlCThenCopies) {
     QTest::keyClick(&list, Qt::Key_Escape);
     EXPECT_EQ(finished.count(), 0);
     EXPECT_FALSE(dialog->hasEnded());
+
+    // F3 with the bar closed opens it again on the last text and goes on from the current line.
+    bar.regexBox().click();
+    bar.patternEdit().setText(QStringLiteral("banana"));
+    bar.close();
+    list.selectRow(2);
+    QTest::keyClick(&list, Qt::Key_F3);
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(list.currentRow(), 0);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped to the top")));
+}
+
+// --- pause ----------------------------------------------------------------------------------
+
+TEST_F(QuorvaneDlgTest, PauseHoldsNewLinesBackWhileTheMailboxIsStillDrainedAndResumeShowsThem) {
+    post({makeRecord("f", "one", "p", 1), makeRecord("f", "two", "p", 1)});
+    drainNow(*dialog);
+    ListPause& pause = dialog->listPause();
+    const QLabel& note = pause.note();
+    EXPECT_TRUE(note.isHidden());
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    dialog->logList().setFocus();
+    QTest::keyClick(&dialog->logList(), Qt::Key_P, Qt::ControlModifier);
+    ASSERT_TRUE(pause.isPaused());
+
+    post({makeRecord("f", "three", "p", 1), makeRecord("f", "four", "p", 1),
+          makeRecord("f", "five", "p", 1)});
+    drainNow(*dialog);
+    EXPECT_EQ(dialog->lineCount(), 5u) << "the mailbox is drained while paused";
+    ASSERT_EQ(shown().size(), 2u);
+    EXPECT_EQ(pause.heldBack(), 3u);
+    EXPECT_TRUE(note.isVisible());
+    EXPECT_TRUE(note.text().contains(QStringLiteral("3 new lines held back")))
+        << note.text().toStdString();
+    EXPECT_LE(note.geometry().bottom(), dialog->logList().geometry().bottom());
+
+    // The context menu offers Resume while paused, and it shows every line held back.
+    QMenu menu;
+    pause.addMenuAction(menu);
+    ASSERT_EQ(menu.actions().size(), 1);
+    EXPECT_EQ(menu.actions().at(0)->text(), QStringLiteral("&Resume"));
+    menu.actions().at(0)->trigger();
+    EXPECT_FALSE(pause.isPaused());
+    EXPECT_TRUE(note.isHidden());
+    const Lines lines = shown();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines.front().substr(0, 6), "00005\t");
+    EXPECT_EQ(lines.back().substr(0, 6), "00001\t");
+
+    // Clear while paused drops the held lines with the shown ones; the pause goes on.
+    QTest::keyClick(&dialog->logList(), Qt::Key_Pause);
+    ASSERT_TRUE(pause.isPaused());
+    post({makeRecord("f", "six", "p", 1)});
+    drainNow(*dialog);
+    EXPECT_EQ(pause.heldBack(), 1u);
+    QTest::mouseClick(&dialog->clearButton(), Qt::LeftButton);
+    EXPECT_EQ(pause.heldBack(), 0u);
+    EXPECT_TRUE(note.text().contains(QStringLiteral("0 new lines held back")));
+    pause.resume();
+    EXPECT_TRUE(shown().empty());
 }
 
 TEST_F(QuorvaneDlgTest, ACloseRequestedByCodeIsIgnored) {
