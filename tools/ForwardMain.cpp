@@ -37,7 +37,7 @@ constexpr long kLongestRetryMs = 2000;
 // Records taken from the mailbox at a time while more are waiting: enough that a flood costs a
 // send per batch, not per record.
 constexpr std::size_t kBatchRecords = 256;
-constexpr std::size_t kBatchBytes = 256 * 1024;
+constexpr std::size_t kBatchBytes = std::size_t{256} * 1024;
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
 
@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
             case SyslogDestination::Outcome::Unsendable:
                 --sent;
                 std::fprintf(stderr, "%s: %s: record %llu dropped: %s\n", kProgram, where.c_str(),
-                             static_cast<unsigned long long>(firstLine + done - 1), error.c_str());
+                             static_cast<unsigned long long>(firstLine) + done - 1, error.c_str());
                 break;
             case SyslogDestination::Outcome::Failed:
                 if (!failing) {
@@ -270,8 +270,8 @@ int main(int argc, char** argv) {
     if (done < ends.size()) {
         std::fprintf(stderr,
                      "%s: %s: records %llu to %llu, taken from the mailbox, were not sent\n",
-                     kProgram, where.c_str(), static_cast<unsigned long long>(firstLine + done),
-                     static_cast<unsigned long long>(firstLine + ends.size() - 1));
+                     kProgram, where.c_str(), static_cast<unsigned long long>(firstLine) + done,
+                     static_cast<unsigned long long>(firstLine) + ends.size() - 1);
         return kExitFailure;
     }
     return EXIT_SUCCESS;
