@@ -11,8 +11,7 @@ int main(void) {
         quorvane_trace("add", "i=%d sum=%d", i, sum);
     }
     quorvane_leave("sum");
-    printf("sum=%d posted %llu dropped %llu\n", sum,
-           (unsigned long long)quorvane_posted_count(),
+    printf("sum=%d posted %llu dropped %llu\n", sum, (unsigned long long)quorvane_posted_count(),
            (unsigned long long)quorvane_dropped_count());
     return 0;
 }

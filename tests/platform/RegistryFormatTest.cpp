@@ -49,10 +49,9 @@ TEST(RegistryFormat, EveryTypeRoundTripsThroughOneLine) {
 }
 
 TEST(RegistryFormat, TextsThisStoreDoesNotWriteAreRefused) {
-    for (const char* text :
-         {"", "dword:", "dword:123456789", "dword:12g4", "sz:trailing\\", "sz:bad\\q escape",
-          "sz:\\x1", "hex:0", "hex:01,", "hex:01;02", "hex(:00", "hex(7)00", "unknown:1",
-          "sz:two\nlines"}) {
+    for (const char* text : {"", "dword:", "dword:123456789", "dword:12g4", "sz:trailing\\",
+                             "sz:bad\\q escape", "sz:\\x1", "hex:0", "hex:01,", "hex:01;02",
+                             "hex(:00", "hex(7)00", "unknown:1", "sz:two\nlines"}) {
         EXPECT_FALSE(decodeValue(text).has_value()) << text;
     }
 }

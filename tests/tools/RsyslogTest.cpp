@@ -37,11 +37,11 @@
 
 namespace {
 
+using testsupport::Subprocess;
+using testsupport::uniqueName;
 using tooltest::formatAll;
 using tooltest::makeRecord;
 using tooltest::throughShell;
-using testsupport::Subprocess;
-using testsupport::uniqueName;
 using Clock = std::chrono::steady_clock;
 
 // The longest wait for the daemons to pass everything on; a run takes a few seconds.

@@ -31,13 +31,13 @@
 
 namespace {
 
-using tooltest::formatAll;
-using tooltest::makeRecord;
-using tooltest::throughShell;
 using testsupport::kHangLimit;
 using testsupport::run;
 using testsupport::Subprocess;
 using testsupport::uniqueName;
+using tooltest::formatAll;
+using tooltest::makeRecord;
+using tooltest::throughShell;
 
 // Owns a socket descriptor.
 struct Socket {

@@ -26,15 +26,15 @@
 
 namespace {
 
-using tooltest::formatAll;
-using tooltest::makeRecord;
-using tooltest::throughShell;
 using testsupport::ChildProcess;
 using testsupport::Event;
 using testsupport::kHangLimit;
 using testsupport::run;
 using testsupport::Subprocess;
 using testsupport::uniqueName;
+using tooltest::formatAll;
+using tooltest::makeRecord;
+using tooltest::throughShell;
 
 constexpr std::uint32_t kMailSlots = 32768;
 constexpr int kExitFailure = 1;
