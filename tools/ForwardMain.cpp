@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/DrainLimits.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
@@ -88,10 +89,7 @@ struct Settings {
     SyslogDestination::Transport transport = SyslogDestination::Transport::LocalSocket;
     std::string address = kDefaultSocket;
     std::string hostName;
-    bool hasCount = false;
-    std::uint32_t count = 0;
-    bool hasIdle = false;
-    std::uint32_t idleMs = 0;
+    DrainLimits limits;
 };
 
 std::string localHostName() {
@@ -138,16 +136,10 @@ Settings parseArguments(int argc, char** argv) {
                 hasHostName = true;
                 break;
             case 'n':
-                if (!parseUnsigned32(optarg, settings.count)) {
-                    usageError(kProgram, "invalid record count '%s'", optarg);
-                }
-                settings.hasCount = true;
+                settings.limits.setCount(kProgram, optarg);
                 break;
             case kOptionIdle:
-                if (!parseUnsigned32(optarg, settings.idleMs)) {
-                    usageError(kProgram, "invalid idle time '%s'", optarg);
-                }
-                settings.hasIdle = true;
+                settings.limits.setIdle(kProgram, optarg);
                 break;
             case 'h':
                 exitWithHelp(kProgram, printHelp);
@@ -212,7 +204,7 @@ int main(int argc, char** argv) {
     std::uint32_t sent = 0;
     bool failing = false;
     long retryMs = kFirstRetryMs;
-    const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
+    const auto idleLimit = std::chrono::milliseconds(settings.limits.idleMs);
     auto lastRecord = std::chrono::steady_clock::now();
     const auto take = [&] {
         appendTraceMessage(batch, record, runId, ++lineNumber, settings.hostName);
@@ -220,16 +212,17 @@ int main(int argc, char** argv) {
     };
     const auto room = [&] {
         return ends.size() < kBatchRecords && batch.size() < kBatchBytes &&
-               !(settings.hasCount && sent + ends.size() >= settings.count);
+               !(settings.limits.hasCount && sent + ends.size() >= settings.limits.count);
     };
 
-    while (g_stopRequested == 0 && !(settings.hasCount && sent >= settings.count)) {
+    while (g_stopRequested == 0 && !(settings.limits.hasCount && sent >= settings.limits.count)) {
         if (done == ends.size()) {
             batch.clear();
             ends.clear();
             done = 0;
             if (!mailbox->receive(&record, kReceiveTimeoutMs)) {
-                if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit)
+                if (settings.limits.hasIdle &&
+                    std::chrono::steady_clock::now() - lastRecord >= idleLimit)
                     break;
                 continue;
             }

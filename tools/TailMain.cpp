@@ -13,6 +13,7 @@
 
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
+#include "tools/DrainLimits.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
@@ -60,10 +61,7 @@ void printHelp() {
 }
 
 struct Settings {
-    bool hasCount = false;
-    std::uint32_t count = 0;
-    bool hasIdle = false;
-    std::uint32_t idleMs = 0;
+    DrainLimits limits;
 };
 
 Settings parseArguments(int argc, char** argv) {
@@ -80,16 +78,10 @@ Settings parseArguments(int argc, char** argv) {
         if (option == -1) break;
         switch (option) {
             case 'n':
-                if (!parseUnsigned32(optarg, settings.count)) {
-                    usageError(kProgram, "invalid record count '%s'", optarg);
-                }
-                settings.hasCount = true;
+                settings.limits.setCount(kProgram, optarg);
                 break;
             case kOptionIdle:
-                if (!parseUnsigned32(optarg, settings.idleMs)) {
-                    usageError(kProgram, "invalid idle time '%s'", optarg);
-                }
-                settings.hasIdle = true;
+                settings.limits.setIdle(kProgram, optarg);
                 break;
             case 'h':
                 exitWithHelp(kProgram, printHelp);
@@ -126,14 +118,15 @@ int main(int argc, char** argv) {
     LineFormatter formatter(depthTable);
     TraceRecord record{};
     std::uint32_t lineCount = 0;
-    const auto idleLimit = std::chrono::milliseconds(settings.idleMs);
+    const auto idleLimit = std::chrono::milliseconds(settings.limits.idleMs);
     auto lastRecord = std::chrono::steady_clock::now();
     // Lines printed since the last flush. They are flushed as soon as the mailbox runs empty, so
     // that a tail killed while waiting has passed on every record it took; a flood is written in
     // whole buffers.
     bool unflushed = false;
 
-    while (g_stopRequested == 0 && !(settings.hasCount && lineCount >= settings.count)) {
+    while (g_stopRequested == 0 &&
+           !(settings.limits.hasCount && lineCount >= settings.limits.count)) {
         if (mailbox->receive(&record, unflushed ? 0 : kReceiveTimeoutMs)) {
             const std::string_view line = formatter.formatLine(record, lineCount + 1);
             std::fwrite(line.data(), 1, line.size(), stdout);
@@ -150,7 +143,8 @@ int main(int argc, char** argv) {
             if (std::fflush(stdout) != 0 || std::ferror(stdout)) break;
             continue;
         }
-        if (settings.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit) break;
+        if (settings.limits.hasIdle && std::chrono::steady_clock::now() - lastRecord >= idleLimit)
+            break;
     }
 
     mailbox.reset();
