@@ -13,6 +13,7 @@
 #include <cmath>
 #include <utility>
 
+#include "viewer/ListKeys.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MatchHighlight.h"
 
@@ -22,7 +23,10 @@ constexpr qreal kDefaultTabStopDistance = 64;
 }  // namespace
 
 CLogListView::CLogListView(QWidget* parent)
-    : QAbstractScrollArea(parent), m_model(this), m_text(font(), kDefaultTabStopDistance) {
+    : QAbstractScrollArea(parent),
+      m_model(this),
+      m_shown(m_model, this),
+      m_text(font(), kDefaultTabStopDistance) {
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
@@ -33,6 +37,8 @@ CLogListView::CLogListView(QWidget* parent)
     m_tabStopDistance = kDefaultTabStopDistance;
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CLogListView::onRowsInserted);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &CLogListView::onModelReset);
+    connect(&m_shown, &ShownRows::filterAboutToChange, this, &CLogListView::onFilterAboutToChange);
+    connect(&m_shown, &ShownRows::rowsChanged, this, &CLogListView::onShownRowsChanged);
     updateScrollBars();
 }
 
@@ -70,7 +76,7 @@ std::ptrdiff_t CLogListView::rowAt(int y) const {
         return -1;
     }
     const std::size_t row = topRow() + static_cast<std::size_t>(y / rowHeight());
-    return row < m_model.size() ? static_cast<std::ptrdiff_t>(row) : -1;
+    return row < m_shown.size() ? static_cast<std::ptrdiff_t>(row) : -1;
 }
 
 bool CLogListView::isSelected(std::size_t row) const {
@@ -82,13 +88,13 @@ std::size_t CLogListView::selectedCount() const {
 }
 
 std::ptrdiff_t CLogListView::currentRow() const {
-    return m_hasCurrent ? rowOfKey(m_currentKey) : -1;
+    return m_selection.hasCurrent() ? rowOfKey(m_selection.current()) : -1;
 }
 
 void CLogListView::selectAll() {
     m_selection.clear();
-    if (m_model.size() > 0) {
-        m_selection.select(keyOfRow(0), keyOfRow(m_model.size() - 1));
+    if (m_shown.size() > 0) {
+        m_selection.select(keyOfRow(0), keyOfRow(m_shown.size() - 1));
     }
     viewport()->update();
 }
@@ -99,7 +105,7 @@ void CLogListView::clearSelection() {
 }
 
 void CLogListView::selectRow(std::size_t row) {
-    if (row >= m_model.size()) {
+    if (row >= m_shown.size()) {
         return;
     }
     moveCurrentTo(row, Qt::NoModifier);
@@ -108,7 +114,7 @@ void CLogListView::selectRow(std::size_t row) {
 std::string CLogListView::selectedText() const {
     std::string text;
     m_selection.forEachOldestFirst([&](Key key) {
-        LogFileWriter::appendSavedLine(text, m_model.line(static_cast<std::size_t>(rowOfKey(key))));
+        LogFileWriter::appendSavedLine(text, m_shown.line(static_cast<std::size_t>(rowOfKey(key))));
     });
     return text;
 }
@@ -139,7 +145,7 @@ void CLogListView::paintEvent(QPaintEvent*) {
     m_numbers.applyTo(option);
 
     int widest = 0;
-    const std::size_t rows = m_model.size();
+    const std::size_t rows = m_shown.size();
     const std::ptrdiff_t current = hasFocus() ? currentRow() : -1;
     int y = 0;
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
@@ -150,7 +156,7 @@ void CLogListView::paintEvent(QPaintEvent*) {
         }
         painter.setPen(
             palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        const std::string_view bytes = m_model.line(row);
+        const std::string_view bytes = m_shown.line(row);
         QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
         // Only what reaches the viewport's right edge is laid out and drawn.
         const TabbedText::Extent extent = m_text.measure(text, viewportWidth - x);
@@ -185,31 +191,14 @@ void CLogListView::mousePressEvent(QMouseEvent* event) {
     if (row < 0) {
         return;
     }
-    const Key key = keyOfRow(static_cast<std::size_t>(row));
     const Qt::KeyboardModifiers modifiers = event->modifiers();
-    if (modifiers & Qt::ShiftModifier) {
-        if (!(modifiers & Qt::ControlModifier)) {
-            m_selection.clear();
-        }
-        if (!m_hasCurrent) {
-            m_anchorKey = key;
-        }
-        m_selection.select(m_anchorKey, key);
-    } else if (modifiers & Qt::ControlModifier) {
-        m_selection.toggle(key);
-        m_anchorKey = key;
-    } else {
-        m_selection.clear();
-        m_selection.select(key, key);
-        m_anchorKey = key;
-    }
-    m_currentKey = key;
-    m_hasCurrent = true;
+    m_selection.click(keyOfRow(static_cast<std::size_t>(row)), modifiers & Qt::ShiftModifier,
+                      modifiers & Qt::ControlModifier);
     viewport()->update();
 }
 
 void CLogListView::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton) || !m_hasCurrent) {
+    if (!(event->buttons() & Qt::LeftButton) || !m_selection.hasCurrent()) {
         return;
     }
     const int y = std::clamp(event->position().toPoint().y(), 0, viewport()->height() - 1);
@@ -217,15 +206,10 @@ void CLogListView::mouseMoveEvent(QMouseEvent* event) {
     if (row < 0) {
         return;
     }
-    const Key key = keyOfRow(static_cast<std::size_t>(row));
-    if (key == m_currentKey) {
+    if (!m_selection.dragTo(keyOfRow(static_cast<std::size_t>(row)),
+                            event->modifiers() & Qt::ControlModifier)) {
         return;
     }
-    if (!(event->modifiers() & Qt::ControlModifier)) {
-        m_selection.clear();
-    }
-    m_selection.select(m_anchorKey, key);
-    m_currentKey = key;
     ensureRowVisible(static_cast<std::size_t>(row));
     viewport()->update();
 }
@@ -243,7 +227,7 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
         selectAll();
         return;
     }
-    const std::size_t rows = m_model.size();
+    const std::size_t rows = m_shown.size();
     if (rows == 0) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
@@ -251,48 +235,22 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
     const bool end = event->key() == Qt::Key_End;
     if (event->modifiers() == Qt::ControlModifier && (end || event->key() == Qt::Key_Home)) {
         // Ctrl+End selects the newest line, on top or at the bottom; Ctrl+Home the oldest.
-        selectRow(end == (m_model.topCount() > 0) ? 0 : rows - 1);
+        selectRow(end == (m_shown.topCount() > 0) ? 0 : rows - 1);
         return;
     }
-    const std::size_t current =
-        m_hasCurrent && currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
-    const std::size_t page = static_cast<std::size_t>(std::max(1, rowsInSight() - 1));
-    std::size_t target = current;
-    switch (event->key()) {
-        case Qt::Key_Up:
-            target = current > 0 ? current - 1 : 0;
-            break;
-        case Qt::Key_Down:
-            target = std::min(current + 1, rows - 1);
-            break;
-        case Qt::Key_PageUp:
-            target = current > page ? current - page : 0;
-            break;
-        case Qt::Key_PageDown:
-            target = std::min(current + page, rows - 1);
-            break;
-        case Qt::Key_Home:
-            target = 0;
-            break;
-        case Qt::Key_End:
-            target = rows - 1;
-            break;
-        case Qt::Key_Space:
-            if (event->modifiers() & Qt::ControlModifier) {
-                m_selection.toggle(keyOfRow(current));
-                m_anchorKey = keyOfRow(current);
-                m_currentKey = m_anchorKey;
-                m_hasCurrent = true;
-                viewport()->update();
-                return;
-            }
-            QAbstractScrollArea::keyPressEvent(event);
-            return;
-        default:
-            QAbstractScrollArea::keyPressEvent(event);
-            return;
+    const std::size_t current = currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
+    if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        m_selection.toggleAt(keyOfRow(current));
+        viewport()->update();
+        return;
     }
-    moveCurrentTo(target, event->modifiers());
+    const std::size_t page = static_cast<std::size_t>(std::max(1, rowsInSight() - 1));
+    const std::optional<std::size_t> target = navigationTarget(event->key(), current, rows, page);
+    if (!target) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    moveCurrentTo(*target, event->modifiers());
 }
 
 void CLogListView::changeEvent(QEvent* event) {
@@ -311,7 +269,7 @@ void CLogListView::scrollContentsBy(int, int) {
 }
 
 void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
-    const std::size_t topCount = m_model.topCount();
+    const std::size_t topCount = m_shown.topCount();
     const std::size_t addedOnTop = topCount - m_lastTopCount;
     m_lastTopCount = topCount;
     // Numbers grow by one per line: the newest lines are the first and the last inserted.
@@ -341,11 +299,9 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
 }
 
 void CLogListView::onModelReset() {
-    m_selection.clear();
-    m_hasCurrent = false;
-    m_anchorKey = 0;
-    m_currentKey = 0;
-    m_lastTopCount = m_model.topCount();
+    m_selection.reset();
+    m_currentToRestore = false;
+    m_lastTopCount = m_shown.topCount();
     m_contentWidth = 0;
     m_numbers.reset(m_text);
     verticalScrollBar()->setValue(0);
@@ -354,13 +310,38 @@ void CLogListView::onModelReset() {
     viewport()->update();
 }
 
+void CLogListView::onFilterAboutToChange() {
+    const std::ptrdiff_t current = currentRow();
+    m_currentToRestore = current >= 0;
+    if (m_currentToRestore) {
+        m_currentBeforeFilter =
+            static_cast<Key>(m_shown.modelRow(static_cast<std::size_t>(current))) -
+            static_cast<Key>(m_model.topCount());
+    }
+    m_selection.reset();
+    verticalScrollBar()->setValue(0);
+}
+
+void CLogListView::onShownRowsChanged() {
+    m_lastTopCount = m_shown.topCount();
+    updateScrollBars();
+    if (m_currentToRestore && m_shown.isComplete()) {
+        m_currentToRestore = false;
+        const Key modelRow = m_currentBeforeFilter + static_cast<Key>(m_model.topCount());
+        const std::size_t row =
+            m_shown.rowAtOrAfter(static_cast<std::size_t>(std::max<Key>(0, modelRow)));
+        selectRow(row < m_shown.size() ? row : m_shown.size() - 1);
+    }
+    viewport()->update();
+}
+
 CLogListView::Key CLogListView::keyOfRow(std::size_t row) const {
-    return static_cast<Key>(row) - static_cast<Key>(m_model.topCount());
+    return static_cast<Key>(row) - static_cast<Key>(m_shown.topCount());
 }
 
 std::ptrdiff_t CLogListView::rowOfKey(Key key) const {
-    const Key row = key + static_cast<Key>(m_model.topCount());
-    return row >= 0 && row < static_cast<Key>(m_model.size()) ? static_cast<std::ptrdiff_t>(row)
+    const Key row = key + static_cast<Key>(m_shown.topCount());
+    return row >= 0 && row < static_cast<Key>(m_shown.size()) ? static_cast<std::ptrdiff_t>(row)
                                                               : -1;
 }
 
@@ -369,7 +350,7 @@ int CLogListView::rowsInSight() const {
 }
 
 void CLogListView::updateScrollBars() {
-    const int rows = static_cast<int>(m_model.size());
+    const int rows = static_cast<int>(m_shown.size());
     const int inSight = rowsInSight();
     verticalScrollBar()->setRange(0, std::max(0, rows - inSight));
     verticalScrollBar()->setSingleStep(1);
@@ -391,20 +372,8 @@ void CLogListView::ensureRowVisible(std::size_t row) {
 }
 
 void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers) {
-    const Key key = keyOfRow(row);
-    if (modifiers & Qt::ShiftModifier) {
-        if (!m_hasCurrent) {
-            m_anchorKey = keyOfRow(0);
-        }
-        m_selection.clear();
-        m_selection.select(m_anchorKey, key);
-    } else if (!(modifiers & Qt::ControlModifier)) {
-        m_selection.clear();
-        m_selection.select(key, key);
-        m_anchorKey = key;
-    }
-    m_currentKey = key;
-    m_hasCurrent = true;
+    m_selection.moveTo(keyOfRow(row), modifiers & Qt::ShiftModifier,
+                       modifiers & Qt::ControlModifier, keyOfRow(0));
     ensureRowVisible(row);
     viewport()->update();
 }

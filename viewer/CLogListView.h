@@ -7,6 +7,7 @@
 #include "viewer/LineSearch.h"
 #include "viewer/NumberColumn.h"
 #include "viewer/RowSelection.h"
+#include "viewer/ShownRows.h"
 #include "viewer/TabbedText.h"
 
 // The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
@@ -18,6 +19,11 @@
 // one line (or, with the arrow keys, moves without selecting). Ctrl+End and Ctrl+Home select the
 // newest and the oldest line. Ctrl+C copies the selected lines, oldest first, as a saved file
 // holds them.
+//
+// Under a filter (ShownRows) the list shows only the lines that pass it: rows, selection, keys
+// and copying are all in shown rows, while the model keeps every line for Save. A new filter
+// clears the selection and, once applied, makes current the first shown line at or below the
+// line that was current.
 class CLogListView : public QAbstractScrollArea {
     Q_OBJECT
   public:
@@ -26,6 +32,9 @@ class CLogListView : public QAbstractScrollArea {
 
     CLogListModel& model() { return m_model; }
     const CLogListModel& model() const { return m_model; }
+    // The rows in sight come from here: every line of the model, or those a filter lets through.
+    ShownRows& shownRows() { return m_shown; }
+    const ShownRows& shownRows() const { return m_shown; }
 
     void setTabStopDistance(qreal pixels);
     qreal tabStopDistance() const { return m_tabStopDistance; }
@@ -41,7 +50,7 @@ class CLogListView : public QAbstractScrollArea {
     // Width of `text` drawn with this view's font and tab stops.
     int lineWidth(const QString& text) const;
 
-    // Row under viewport position `y`, or -1 below the last row.
+    // Row under viewport position `y`, or -1 below the last row. Rows are shown rows.
     std::ptrdiff_t rowAt(int y) const;
     bool isSelected(std::size_t row) const;
     std::size_t selectedCount() const;
@@ -72,6 +81,8 @@ class CLogListView : public QAbstractScrollArea {
   private slots:
     void onRowsInserted(const QModelIndex& parent, int first, int last);
     void onModelReset();
+    void onFilterAboutToChange();
+    void onShownRowsChanged();
 
   private:
     using Key = RowSelection::Key;
@@ -85,11 +96,12 @@ class CLogListView : public QAbstractScrollArea {
     void noteLineWidth(int width);
 
     CLogListModel m_model;
+    ShownRows m_shown;
     RowSelection m_selection;
     // Rows are keyed by row - topCount(): a key stays with its line when lines go on top.
-    Key m_anchorKey = 0;
-    Key m_currentKey = 0;
-    bool m_hasCurrent = false;
+    // The current line when the filter changed, as model row - topCount(), until it is applied.
+    Key m_currentBeforeFilter = 0;
+    bool m_currentToRestore = false;
     std::size_t m_lastTopCount = 0;
     qreal m_tabStopDistance = 0;
     TabbedText m_text;

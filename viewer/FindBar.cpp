@@ -10,9 +10,14 @@
 FindBar::FindBar(CLogListView& list, QWidget* parent)
     : QWidget(parent),
       m_list(list),
+      m_test([this](std::string_view line) {
+          return m_search.matches(line) && m_list.shownRows().filter().passes(line);
+      }),
       m_pattern(this),
       m_matchCase(QStringLiteral("Match &case"), this),
       m_regex(QStringLiteral("Re&gular expression"), this),
+      m_showOnly(this),
+      m_hide(this),
       m_status(this),
       m_closeButton(this),
       m_countStep(this) {
@@ -23,11 +28,17 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
     m_closeButton.setText(QStringLiteral("\u00d7"));
     m_closeButton.setToolTip(QStringLiteral("Close the find bar (Escape)"));
     m_closeButton.setAutoRaise(true);
+    m_showOnly.setText(QStringLiteral("Show &only"));
+    m_showOnly.setToolTip(QStringLiteral("Show only the lines that match (Alt+O)"));
+    m_hide.setText(QStringLiteral("&Hide"));
+    m_hide.setToolTip(QStringLiteral("Hide the lines that match (Alt+H)"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(&m_pattern, 2);
     layout->addWidget(&m_matchCase);
     layout->addWidget(&m_regex);
+    layout->addWidget(&m_showOnly);
+    layout->addWidget(&m_hide);
     layout->addWidget(&m_status, 1);
     layout->addWidget(&m_closeButton);
 
@@ -35,6 +46,8 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
     connect(&m_matchCase, &QCheckBox::toggled, this, [this] { patternChanged(); });
     connect(&m_regex, &QCheckBox::toggled, this, [this] { patternChanged(); });
     connect(&m_closeButton, &QToolButton::clicked, this, [this] { close(); });
+    connect(&m_showOnly, &QToolButton::clicked, this, [this] { addFilterRule(true); });
+    connect(&m_hide, &QToolButton::clicked, this, [this] { addFilterRule(false); });
     connect(&m_countStep, &QTimer::timeout, this, [this] { countSome(); });
     // New lines are counted as they come; Clear starts the count again.
     connect(&m_list.model(), &QAbstractItemModel::rowsInserted, this, [this] {
@@ -43,9 +56,16 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
         }
     });
     connect(&m_list.model(), &QAbstractItemModel::modelReset, this, [this] {
-        m_counter.restart();
+        m_matches.restart();
+        m_pending = {};
         m_note.clear();
         showStatus();
+    });
+    // Matches are counted among the rows shown: a new filter counts them again.
+    connect(&m_list.shownRows(), &ShownRows::filterChanged, this, [this] {
+        if (isVisible() && m_search.isActive()) {
+            restartCount();
+        }
     });
     hide();
 }
@@ -60,14 +80,14 @@ void FindBar::open() {
     m_pattern.setFocus(Qt::ShortcutFocusReason);
     m_pattern.selectAll();
     if (wasHidden && m_search.isActive()) {
-        m_counter.restart();
-        m_countStep.start(0);
+        restartCount();
     }
     showStatus();
 }
 
 void FindBar::close() {
     m_countStep.stop();
+    m_pending = {};
     m_list.setSearch(nullptr);
     const bool wasShown = !isHidden();
     hide();
@@ -116,32 +136,54 @@ void FindBar::findPrevious() {
 
 void FindBar::patternChanged() {
     m_search.setPattern(m_pattern.text(), m_matchCase.isChecked(), m_regex.isChecked());
-    m_counter.restart();
     m_note.clear();
     m_list.viewport()->update();
+    m_pending = {};
     if (m_search.isActive()) {
+        restartCount();
         // Searching as the user types keeps the current line when it still matches.
         find(true, true);
-        m_countStep.start(0);
     } else {
+        m_matches.restart();
         m_countStep.stop();
     }
     showStatus();
+}
+
+void FindBar::restartCount() {
+    m_matches.restart();
+    // A list that one step covers is counted at once, so its next match is found at once too.
+    countSome();
 }
 
 void FindBar::find(bool forward, bool includeCurrent) {
     if (!m_search.isActive()) {
         return;
     }
-    std::ptrdiff_t from = m_list.currentRow();
-    if (includeCurrent && from >= 0) {
-        from += forward ? -1 : 1;
+    if (m_countStep.isActive()) {
+        m_pending = {true, forward, includeCurrent};
+        m_note = QStringLiteral("searching");
+        showStatus();
+        return;
     }
-    const LineSearch::Found found = m_search.find(m_list.model(), from, forward);
+    goToMatch(forward, includeCurrent);
+}
+
+void FindBar::goToMatch(bool forward, bool includeCurrent) {
+    const ShownRows& shown = m_list.shownRows();
+    // Matches are indexed by model row; the current row is a shown row.
+    std::ptrdiff_t from = -1;
+    if (const std::ptrdiff_t current = m_list.currentRow(); current >= 0) {
+        from = static_cast<std::ptrdiff_t>(shown.modelRow(static_cast<std::size_t>(current)));
+        if (includeCurrent) {
+            from += forward ? -1 : 1;
+        }
+    }
+    const RowIndex::Found found = m_matches.find(m_list.model(), from, forward);
     if (found.row < 0) {
         m_note = QStringLiteral("not found");
     } else {
-        m_list.selectRow(static_cast<std::size_t>(found.row));
+        m_list.selectRow(shown.rowAtOrAfter(static_cast<std::size_t>(found.row)));
         m_note = !found.wrapped ? QString()
                  : forward      ? QStringLiteral("wrapped to the top")
                                 : QStringLiteral("wrapped to the bottom");
@@ -150,10 +192,30 @@ void FindBar::find(bool forward, bool includeCurrent) {
 }
 
 void FindBar::countSome() {
-    if (m_counter.step(m_list.model(), m_search, kCountStepLines)) {
+    // The matches are rows the list shows, so both indexes must be complete.
+    const bool done =
+        m_matches.step(m_list.model(), m_test, kCountStepLines) && m_list.shownRows().isComplete();
+    if (!done) {
+        if (!m_countStep.isActive()) {
+            m_countStep.start(0);
+        }
+    } else {
         m_countStep.stop();
+        if (m_pending.asked) {
+            m_pending.asked = false;
+            goToMatch(m_pending.forward, m_pending.includeCurrent);
+        }
     }
     showStatus();
+}
+
+void FindBar::addFilterRule(bool show) {
+    if (!m_search.isActive()) {
+        return;
+    }
+    LineFilter filter = m_list.shownRows().filter();
+    filter.addSearch(m_search, m_pattern.text(), show);
+    m_list.shownRows().setFilter(std::move(filter));
 }
 
 void FindBar::showStatus() {
@@ -161,7 +223,7 @@ void FindBar::showStatus() {
     if (!m_search.error().isEmpty()) {
         text = QStringLiteral("Invalid pattern: %1").arg(m_search.error());
     } else if (m_search.isActive()) {
-        const std::size_t count = m_counter.matches();
+        const std::size_t count = m_matches.count();
         text = count == 1 ? QStringLiteral("1 line matches")
                           : QStringLiteral("%1 lines match").arg(count);
         if (m_countStep.isActive()) {

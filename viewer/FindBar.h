@@ -9,7 +9,7 @@
 
 #include "viewer/FrameRules.h"
 #include "viewer/LineSearch.h"
-#include "viewer/MatchCounter.h"
+#include "viewer/RowIndex.h"
 
 class CLogListView;
 
@@ -17,7 +17,12 @@ class CLogListView;
 // to the next or previous matching line (Enter, F3; with Shift backwards), wrapping with a note,
 // has the list highlight every match in sight, and counts the matching lines a slice at a time.
 // The line found becomes the list's current and only selected line, so Ctrl+C copies it, even
-// from the bar while its text has no selection. Escape in the bar closes it.
+// from the bar while its text has no selection. Escape in the bar closes it. "Show only" and
+// "Hide" make the list show only the lines that match, or hide them.
+//
+// Matching rows are indexed a slice at a time (RowIndex), among the rows the list shows; next and
+// previous are binary searches in that index. Asked before the index is complete, the bar goes
+// to the match once it is.
 class FindBar : public QWidget {
     Q_OBJECT
   public:
@@ -49,8 +54,10 @@ class FindBar : public QWidget {
     QCheckBox& regexBox() { return m_regex; }
     const QLabel& status() const { return m_status; }
     const LineSearch& search() const { return m_search; }
+    QToolButton& showOnlyButton() { return m_showOnly; }
+    QToolButton& hideButton() { return m_hide; }
     bool isCounting() const { return m_countStep.isActive(); }
-    std::size_t matchCount() const { return m_counter.matches(); }
+    std::size_t matchCount() const { return m_matches.count(); }
 
   signals:
     // The bar appeared or went: the list's place changes.
@@ -62,16 +69,30 @@ class FindBar : public QWidget {
 
   private:
     void patternChanged();
+    void restartCount();
     void find(bool forward, bool includeCurrent);
+    void goToMatch(bool forward, bool includeCurrent);
     void countSome();
     void showStatus();
+    void addFilterRule(bool show);
+
+    // A next or previous asked for while the index was incomplete.
+    struct Pending {
+        bool asked = false;
+        bool forward = true;
+        bool includeCurrent = false;
+    };
 
     CLogListView& m_list;
     LineSearch m_search;
-    MatchCounter m_counter;
+    RowIndex m_matches;
+    RowIndex::Test m_test;
+    Pending m_pending;
     QLineEdit m_pattern;
     QCheckBox m_matchCase;
     QCheckBox m_regex;
+    QToolButton m_showOnly;
+    QToolButton m_hide;
     QLabel m_status;
     QToolButton m_closeButton;
     QTimer m_countStep;

@@ -1,17 +1,33 @@
 #include "viewer/LineSearch.h"
 
-#include "viewer/CLogListModel.h"
+#include <cstring>
 
 namespace {
 QString textOf(std::string_view line) {
     return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+unsigned char lowerAscii(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+// Looks at every byte without branching, which the compiler turns into wide instructions.
+bool isAscii(std::string_view text) {
+    unsigned char bits = 0;
+    for (const char c : text) {
+        bits |= static_cast<unsigned char>(c);
+    }
+    return bits < 0x80;
 }
 }  // namespace
 
 bool LineSearch::setPattern(const QString& pattern, bool matchCase, bool regularExpression) {
     m_active = false;
     m_error.clear();
+    m_bytes.clear();
     m_regularExpression = regularExpression;
+    m_matchCase = matchCase;
     const Qt::CaseSensitivity sensitivity = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     if (regularExpression) {
         m_regex =
@@ -23,13 +39,50 @@ bool LineSearch::setPattern(const QString& pattern, bool matchCase, bool regular
         }
     } else {
         m_plain = QStringMatcher(pattern, sensitivity);
+        const QByteArray bytes = pattern.toLatin1();
+        if (pattern.size() > 0 && isAscii(std::string_view(bytes.data(), bytes.size()))) {
+            for (const char c : bytes) {
+                m_bytes.push_back(matchCase ? c : static_cast<char>(lowerAscii(c)));
+            }
+            m_skip.fill(m_bytes.size());
+            for (std::size_t i = 0; i + 1 < m_bytes.size(); ++i) {
+                m_skip[static_cast<unsigned char>(m_bytes[i])] = m_bytes.size() - 1 - i;
+            }
+        }
     }
     m_active = !pattern.isEmpty();
     return true;
 }
 
 bool LineSearch::matches(std::string_view line) const {
-    return m_active && matches(textOf(line));
+    if (!m_active) {
+        return false;
+    }
+    if (!m_bytes.empty()) {
+        if (m_matchCase) {
+            return memmem(line.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
+        }
+        if (isAscii(line)) {
+            return holdsCaseless(line);
+        }
+    }
+    return matches(textOf(line));
+}
+
+bool LineSearch::holdsCaseless(std::string_view line) const {
+    const std::size_t length = m_bytes.size();
+    for (std::size_t at = 0; at + length <= line.size();) {
+        std::size_t i = length;
+        while (i > 0 &&
+               lowerAscii(line[at + i - 1]) == static_cast<unsigned char>(m_bytes[i - 1])) {
+            --i;
+        }
+        if (i == 0) {
+            return true;
+        }
+        at += m_skip[lowerAscii(line[at + length - 1])];
+    }
+    return false;
 }
 
 bool LineSearch::matches(const QString& text) const {
@@ -62,30 +115,4 @@ std::vector<std::pair<qsizetype, qsizetype>> LineSearch::spans(const QString& te
         found.emplace_back(at, length);
     }
     return found;
-}
-
-LineSearch::Found LineSearch::find(const CLogListModel& model, std::ptrdiff_t from,
-                                   bool forward) const {
-    const auto rows = static_cast<std::ptrdiff_t>(model.size());
-    if (!m_active || rows == 0) {
-        return {};
-    }
-    const bool fromEdge = from < 0 || from >= rows;
-    std::ptrdiff_t row = fromEdge ? (forward ? 0 : rows - 1) : from;
-    const std::ptrdiff_t step = forward ? 1 : -1;
-    bool wrapped = false;
-    // Every row is looked at once; the row searched from is looked at last.
-    for (std::ptrdiff_t looked = 0; looked < rows; ++looked) {
-        if (!fromEdge || looked > 0) {
-            row += step;
-            if (row == rows || row < 0) {
-                row = forward ? 0 : rows - 1;
-                wrapped = true;
-            }
-        }
-        if (matches(model.line(static_cast<std::size_t>(row)))) {
-            return {row, wrapped};
-        }
-    }
-    return {};
 }

@@ -2,15 +2,19 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringMatcher>
+#include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-class CLogListModel;
-
 // What the find bar looks for: a plain text or a regular expression, with or without regard to
-// case, tried against the lines of a CLogListModel in screen order. No window is needed.
+// case, tried against the lines of a CLogListModel. No window is needed.
+//
+// A plain ASCII text is looked for in a line's bytes, without making a QString of it: with case
+// in any line (an ASCII byte is never part of a longer UTF-8 sequence), without case in lines
+// that are ASCII throughout (elsewhere a letter such as the Kelvin sign folds to an ASCII one).
 class LineSearch {
   public:
     // Sets what to look for. An invalid regular expression leaves the search inactive and
@@ -25,17 +29,17 @@ class LineSearch {
     // Start and length of every non-empty match in `text`, left to right.
     std::vector<std::pair<qsizetype, qsizetype>> spans(const QString& text) const;
 
-    struct Found {
-        std::ptrdiff_t row = -1;  // -1: no line matches
-        bool wrapped = false;     // the search went past the last (or first) row to find it
-    };
-    // The first matching row after `from` (before it when !forward), wrapping around the ends.
-    // A `from` of -1 starts at the top going forward, at the bottom going backward.
-    Found find(const CLogListModel& model, std::ptrdiff_t from, bool forward) const;
-
   private:
+    // Whether the bytes of `line` hold the ASCII pattern, ignoring the case of ASCII letters.
+    bool holdsCaseless(std::string_view line) const;
+
     bool m_active = false;
     bool m_regularExpression = false;
+    bool m_matchCase = false;
+    // The pattern's bytes when it is a plain ASCII text (lower case without case), else empty.
+    std::string m_bytes;
+    // Bytes to skip on a mismatch, by the line's byte under the pattern's last one (Horspool).
+    std::array<std::size_t, 256> m_skip{};
     QString m_error;
     QStringMatcher m_plain;
     QRegularExpression m_regex;

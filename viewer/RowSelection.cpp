@@ -72,3 +72,66 @@ std::size_t RowSelection::count() const {
     }
     return total;
 }
+
+void RowSelection::click(Key key, bool extend, bool toggle) {
+    if (extend) {
+        if (!toggle) {
+            clear();
+        }
+        if (!m_hasCurrent) {
+            m_anchor = key;
+        }
+        select(m_anchor, key);
+    } else if (toggle) {
+        this->toggle(key);
+        m_anchor = key;
+    } else {
+        clear();
+        select(key, key);
+        m_anchor = key;
+    }
+    m_current = key;
+    m_hasCurrent = true;
+}
+
+bool RowSelection::dragTo(Key key, bool toggle) {
+    if (key == m_current) {
+        return false;
+    }
+    if (!toggle) {
+        clear();
+    }
+    select(m_anchor, key);
+    m_current = key;
+    return true;
+}
+
+void RowSelection::moveTo(Key key, bool extend, bool toggle, Key firstKey) {
+    if (extend) {
+        if (!m_hasCurrent) {
+            m_anchor = firstKey;
+        }
+        clear();
+        select(m_anchor, key);
+    } else if (!toggle) {
+        clear();
+        select(key, key);
+        m_anchor = key;
+    }
+    m_current = key;
+    m_hasCurrent = true;
+}
+
+void RowSelection::toggleAt(Key key) {
+    toggle(key);
+    m_anchor = key;
+    m_current = key;
+    m_hasCurrent = true;
+}
+
+void RowSelection::reset() {
+    clear();
+    m_anchor = 0;
+    m_current = 0;
+    m_hasCurrent = false;
+}

@@ -6,9 +6,26 @@
 
 // A set of selected rows kept as disjoint ranges of row keys. The log list keys its rows so that
 // a key survives lines being put on top, so a selection stays on the same lines as they move.
+//
+// It also keeps the current row and the anchor that Shift extends from, with the rules of an
+// extended selection: a click selects one row, Shift extends from the anchor, Ctrl toggles one
+// row (or, moving by keys, moves without selecting).
 class RowSelection {
   public:
     using Key = std::int64_t;
+
+    // A click on `key` with Shift (`extend`) and/or Ctrl (`toggle`) held.
+    void click(Key key, bool extend, bool toggle);
+    // The mouse dragged to `key`; false when it is the current row already.
+    bool dragTo(Key key, bool toggle);
+    // A key moved the current row to `key`; Shift with no current row extends from `firstKey`.
+    void moveTo(Key key, bool extend, bool toggle, Key firstKey);
+    // Ctrl+Space: toggles `key` and makes it the anchor and the current row.
+    void toggleAt(Key key);
+    bool hasCurrent() const { return m_hasCurrent; }
+    Key current() const { return m_current; }
+    // Forgets the selection, the current row and the anchor.
+    void reset();
 
     void clear() { m_ranges.clear(); }
     bool empty() const { return m_ranges.empty(); }
@@ -38,4 +55,7 @@ class RowSelection {
 
   private:
     std::map<Key, Key> m_ranges;
+    Key m_anchor = 0;
+    Key m_current = 0;
+    bool m_hasCurrent = false;
 };

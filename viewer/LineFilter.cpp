@@ -1,0 +1,64 @@
+#include "viewer/LineFilter.h"
+
+#include <QStringList>
+
+void LineFilter::addSearch(const LineSearch& search, const QString& pattern, bool show) {
+    if (!search.isActive()) {
+        return;
+    }
+    Rule rule;
+    rule.show = show;
+    rule.isSearch = true;
+    rule.value = pattern.toStdString();
+    rule.search = search;
+    m_rules.push_back(std::move(rule));
+}
+
+void LineFilter::addField(Field field, std::string_view value, bool show) {
+    Rule rule;
+    rule.show = show;
+    rule.field = field;
+    rule.value = std::string(value);
+    m_rules.push_back(std::move(rule));
+}
+
+bool LineFilter::passes(std::string_view line) const {
+    for (const Rule& rule : m_rules) {
+        const bool hit =
+            rule.isSearch ? rule.search.matches(line) : fieldOf(line, rule.field) == rule.value;
+        if (hit != rule.show) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString LineFilter::describe() const {
+    QStringList parts;
+    for (const Rule& rule : m_rules) {
+        const QString value = QString::fromStdString(rule.value);
+        if (rule.isSearch) {
+            parts << (rule.show ? QStringLiteral("matching \"%1\"")
+                                : QStringLiteral("not matching \"%1\""))
+                         .arg(value);
+        } else if (rule.field == Field::Sender) {
+            parts << (rule.show ? QStringLiteral("sender %1") : QStringLiteral("not sender %1"))
+                         .arg(value);
+        } else {
+            parts << (rule.show ? QStringLiteral("program %1") : QStringLiteral("not program %1"))
+                         .arg(value);
+        }
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+std::string_view LineFilter::fieldOf(std::string_view line, Field field) {
+    for (int skip = static_cast<int>(field); skip > 0; --skip) {
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) {
+            return {};
+        }
+        line.remove_prefix(tab + 1);
+    }
+    return line.substr(0, line.find('\t'));
+}
