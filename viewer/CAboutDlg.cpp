@@ -46,9 +46,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
     addTextLine(this, units, kMakerLines[2], QuorvaneStrings::kAboutMaker3);
 
     auto* ok = new QPushButton(QString::fromLatin1(QuorvaneStrings::kOk), this);
-    ok->setObjectName(QString::fromLatin1(kOk.name));
-    ok->setProperty(kControlIdProperty, kOk.id);
-    ok->setGeometry(units.toPixels(kOk.x, kOk.y, kOk.width, kOk.height));
+    placeControl(*ok, kOk, units);
     ok->setDefault(true);
     ok->setFocus();
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -5,16 +5,15 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <array>
 #include <ctime>
 
 #include "resources/Strings.h"
 #include "resources/resource.h"
+#include "viewer/ApplicationIcon.h"
 #include "viewer/CAboutDlg.h"
 #include "viewer/CSaveAsDialog.h"
 #include "viewer/DialogTemplates.h"
@@ -23,33 +22,10 @@
 #include "viewer/PowerWatcher.h"
 #include "viewer/TerminationSignalWatcher.h"
 
-// Outside any namespace: Q_INIT_RESOURCE names a function of the generated resource file.
-static void initViewerResources() {
-    Q_INIT_RESOURCE(quorvane);
-}
-
 namespace {
 constexpr Qt::WindowFlags kMainWindowFlags =
     Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
     Qt::WindowCloseButtonHint;
-constexpr std::array<int, 7> kIconSizes = {16, 24, 32, 48, 64, 128, 256};
-
-QIcon loadApplicationIcon() {
-    initViewerResources();
-    QIcon icon;
-    for (const int size : kIconSizes) {
-        icon.addFile(QStringLiteral(":/icons/quorvane-%1.png").arg(size), QSize(size, size));
-    }
-    return icon;
-}
-
-void placeControl(QWidget& control, const ControlTemplate& controlTemplate,
-                  const DialogUnits& units) {
-    control.setObjectName(QString::fromLatin1(controlTemplate.name));
-    control.setProperty(kControlIdProperty, controlTemplate.id);
-    control.setGeometry(units.toPixels(controlTemplate.x, controlTemplate.y, controlTemplate.width,
-                                       controlTemplate.height));
-}
 
 void setUpPushButton(QPushButton& button, const ControlTemplate& controlTemplate, const char* text,
                      const DialogUnits& units) {
@@ -73,7 +49,9 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_saveButton(this),
       m_waitNote(this),
       m_findBar(m_logList, this),
+      m_filterNote(m_logList, this),
       m_pause(m_logList, m_drain, *this),
+      m_menu(m_logList, m_findBar, m_pause),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&CQuorvaneDlg::showMessageBox) {
     const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
@@ -133,6 +111,7 @@ void CQuorvaneDlg::connectSignals() {
     m_findBar.addShortcuts(*this);
     m_pause.addShortcuts(*this);
     connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
+    connect(&m_filterNote, &FilterNote::shownOrHidden, this, [this] { layoutLogList(); });
 }
 
 void CQuorvaneDlg::OnInitDialog() {
@@ -313,6 +292,7 @@ bool CQuorvaneDlg::WindowProc(std::uint32_t message, std::uintptr_t wParam) {
 void CQuorvaneDlg::layoutLogList() {
     ListPlacement placement = logListPlacement(width(), height(), m_reverseCheck.rect().height());
     m_findBar.takeRoomFrom(placement);
+    m_filterNote.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
     // The pause note leaves the scroll bar, always shown, free.
@@ -405,11 +385,7 @@ void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
     if (text == nullptr || *text == '\0') {
         return;
     }
-    QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromLatin1(text));
-    m_findBar.addMenuAction(menu);
-    m_pause.addMenuAction(menu);
-    if (menu.exec(event->globalPos()) == about) {
+    if (m_menu.exec(*this, *event, QString::fromLatin1(text))) {
         WindowProc(FrameMessage::kSysCommand, IDM_ABOUTBOX);
     }
 }

@@ -10,7 +10,9 @@
 
 #include "platform/Win32.h"
 #include "viewer/CLogListView.h"
+#include "viewer/FilterNote.h"
 #include "viewer/FindBar.h"
+#include "viewer/ListContextMenu.h"
 #include "viewer/ListPause.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/MailboxConnection.h"
@@ -79,6 +81,7 @@ class CQuorvaneDlg : public QDialog {
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
     FindBar& findBar() { return m_findBar; }
+    const FilterNote& filterNote() const { return m_filterNote; }
     ListPause& listPause() { return m_pause; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
@@ -124,7 +127,9 @@ class CQuorvaneDlg : public QDialog {
     QPushButton m_saveButton;
     MailboxWaitNote m_waitNote;
     FindBar m_findBar;
+    FilterNote m_filterNote;
     ListPause m_pause;
+    ListContextMenu m_menu;
     QTimer m_pollTimer;
     // The next slice of a drain, or the next look at an open mailbox between drains.
     QTimer m_nextLook;

@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 #include <QString>
+#include <QVariant>
+#include <QWidget>
 
 namespace {
 constexpr int kHorizontalUnitsPerChar = 4;
@@ -39,4 +41,12 @@ int DialogUnits::toPixelsY(int dialogUnits) const {
 
 QRect DialogUnits::toPixels(int x, int y, int width, int height) const {
     return QRect(toPixelsX(x), toPixelsY(y), toPixelsX(width), toPixelsY(height));
+}
+
+void placeControl(QWidget& control, const ControlTemplate& controlTemplate,
+                  const DialogUnits& units) {
+    control.setObjectName(QString::fromLatin1(controlTemplate.name));
+    control.setProperty(kControlIdProperty, controlTemplate.id);
+    control.setGeometry(units.toPixels(controlTemplate.x, controlTemplate.y, controlTemplate.width,
+                                       controlTemplate.height));
 }

@@ -2,6 +2,10 @@
 #include <QFont>
 #include <QRect>
 
+#include "viewer/DialogTemplates.h"
+
+class QWidget;
+
 // Converts dialog units to pixels with a font's base units, the way dialog templates are laid
 // out: a horizontal unit is a quarter of the font's average character width, a vertical unit an
 // eighth of its height.
@@ -20,3 +24,8 @@ class DialogUnits {
     int m_baseUnitX;
     int m_baseUnitY;
 };
+
+// Names `control` after its template, gives it the template's id as kControlIdProperty and puts
+// it where the template says.
+void placeControl(QWidget& control, const ControlTemplate& controlTemplate,
+                  const DialogUnits& units);

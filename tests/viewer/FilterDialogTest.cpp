@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/viewer/ViewerTestSupport.h"
+#include "viewer/CQuorvaneDlg.h"
+
+namespace {
+
+using viewertest::drainNow;
+using viewertest::makeRecord;
+using viewertest::postFromChild;
+using viewertest::readFile;
+
+class FilterDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dialog = std::make_unique<CQuorvaneDlg>();
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    }
+
+    void TearDown() override { dialog.reset(); }
+
+    void postAndDrain(std::initializer_list<TraceRecord> records) {
+        ASSERT_TRUE(postFromChild(std::vector<TraceRecord>(records)));
+        drainNow(*dialog);
+    }
+
+    // The entry texts of the rows the list shows, top to bottom.
+    std::vector<std::string> shownTexts() const {
+        const ShownRows& shown = dialog->logList().shownRows();
+        std::vector<std::string> texts;
+        for (std::size_t row = 0; row < shown.size(); ++row) {
+            const std::string_view line = shown.line(row);
+            const std::size_t open = line.rfind('(');
+            texts.emplace_back(line.substr(open + 1, line.size() - open - 2));
+        }
+        return texts;
+    }
+
+    // Opens the context menu over shown row `row` (by key on the current line when -1) and
+    // presses `mnemonic` in it; returns the menu's item texts.
+    QStringList chooseFromMenu(std::ptrdiff_t row, Qt::Key mnemonic) {
+        QStringList items;
+        QTimer watcher;
+        watcher.setInterval(20);
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (const QAction* action : menu->actions()) {
+                    items << action->text();
+                }
+                QTest::keyClick(menu, mnemonic);
+            }
+        });
+        watcher.start();
+        CLogListView& list = dialog->logList();
+        if (row < 0) {
+            QContextMenuEvent byKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                    dialog->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(dialog.get(), &byKey);
+        } else {
+            const QPoint at(10, static_cast<int>(row) * list.rowHeight() + list.rowHeight() / 2);
+            QContextMenuEvent onRow(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(list.viewport(), &onRow);
+        }
+        return items;
+    }
+
+    std::unique_ptr<CQuorvaneDlg> dialog;
+    QTemporaryDir folder;
+};
+
+TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveKeepsEveryLine) {
+    postAndDrain({makeRecord("e", "disk full", "diskd", 1), makeRecord("e", "link up", "netd", 2),
+                  makeRecord("e", "disk ok", "diskd", 1), makeRecord("e", "link down", "netd", 3),
+                  makeRecord("e", "disk slow", "diskd", 2), makeRecord("e", "link ok", "netd", 3)});
+    CLogListView& list = dialog->logList();
+    FindBar& bar = dialog->findBar();
+    const FilterNote& note = dialog->filterNote();
+    const QRect listAlone = list.geometry();
+    ASSERT_EQ(list.shownRows().size(), 6u);
+    EXPECT_TRUE(note.isHidden());
+
+    // Ctrl+F, a text and Alt+O show only the lines that match; the note says how many.
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_F, Qt::ControlModifier);
+    const QRect listWithBar = list.geometry();
+    QTest::keyClicks(QApplication::focusWidget(), "DISK");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
+    // A mnemonic clicks its button after a short animation.
+    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isFiltering(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"disk slow", "disk ok", "disk full"}));
+    ASSERT_TRUE(note.isVisible());
+    EXPECT_TRUE(note.text().contains(QStringLiteral("3 of 6 lines shown")))
+        << note.text().toStdString();
+    EXPECT_LT(list.geometry().height(), listWithBar.height());
+    EXPECT_GE(note.geometry().top(), list.geometry().bottom());
+    EXPECT_LE(note.geometry().bottom(), bar.geometry().top());
+
+    // Find works among the shown lines; Ctrl+C copies the shown line found.
+    bar.patternEdit().selectAll();
+    QTest::keyClicks(&bar.patternEdit(), "ok");
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
+    EXPECT_EQ(list.currentRow(), 1);
+    QTest::keyClick(&bar.patternEdit(), Qt::Key_Return);
+    EXPECT_EQ(list.currentRow(), 1);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped")));
+    QTest::keyClick(&bar.patternEdit(), Qt::Key_C, Qt::ControlModifier);
+    QString copied = QApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith(QStringLiteral("00003\t1\t"))) << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith(QStringLiteral("e(disk ok)\r\n"))) << copied.toStdString();
+
+    // Hide this sender, from the menu of the top row (sender 2).
+    QStringList items = chooseFromMenu(0, Qt::Key_H);
+    EXPECT_TRUE(items.contains(QStringLiteral("&Hide sender 2"))) << items.join('|').toStdString();
+    EXPECT_TRUE(items.contains(QStringLiteral("Show only pr&ogram diskd")));
+    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"disk ok", "disk full"}));
+    EXPECT_TRUE(note.text().contains(QStringLiteral("2 of 6 lines shown")));
+
+    // Lines arriving under the filter are filtered as they come, paused or not.
+    postAndDrain({makeRecord("e", "disk again", "diskd", 1),
+                  makeRecord("e", "disk two", "diskd", 2), makeRecord("e", "net", "netd", 1)});
+    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"disk again", "disk ok", "disk full"}));
+    EXPECT_TRUE(note.text().contains(QStringLiteral("3 of 9 lines shown")));
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_P, Qt::ControlModifier);
+    ASSERT_TRUE(dialog->listPause().isPaused());
+    postAndDrain({makeRecord("e", "disk paused", "diskd", 3)});
+    EXPECT_EQ(list.shownRows().size(), 3u);
+    QTest::keyClick(&list, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(shownTexts(),
+              (std::vector<std::string>{"disk paused", "disk again", "disk ok", "disk full"}));
+    EXPECT_TRUE(note.text().contains(QStringLiteral("4 of 10 lines shown")));
+
+    // Ctrl+Home and Ctrl+End go to the oldest and newest shown line; Shift+Up extends.
+    QTest::keyClick(&list, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(list.currentRow(), 3);
+    QTest::keyClick(&list, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+    copied = QApplication::clipboard()->text();
+    EXPECT_EQ(copied.count(QStringLiteral("\r\n")), 2);
+    EXPECT_TRUE(copied.contains(QStringLiteral("e(disk full)\r\n")));
+    EXPECT_TRUE(copied.endsWith(QStringLiteral("e(disk ok)\r\n")));
+    QTest::keyClick(&list, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(list.currentRow(), 0);
+
+    // Save still writes every line.
+    const QString path = folder.filePath(QStringLiteral("all.txt"));
+    dialog->setSavePathChooser([&](QWidget*, const QString&) { return path; });
+    QTest::mouseClick(&dialog->saveButton(), Qt::LeftButton);
+    const std::string saved = readFile(path.toStdString());
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 10);
+    EXPECT_NE(saved.find("(link up)"), std::string::npos);
+
+    // "Show everything" by key brings every line back and the note goes.
+    items = chooseFromMenu(-1, Qt::Key_E);
+    EXPECT_TRUE(items.contains(QStringLiteral("Show &everything")));
+    EXPECT_EQ(list.shownRows().size(), 10u);
+    EXPECT_TRUE(note.isHidden());
+    EXPECT_EQ(list.geometry(), listWithBar);
+    EXPECT_EQ(shownTexts().at(0), "disk paused") << "the line that was current stays current";
+    EXPECT_EQ(list.currentRow(), 0);
+
+    // Show only the program of a line: the netd lines, newest first.
+    chooseFromMenu(1, Qt::Key_O);
+    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"net", "link ok", "link down", "link up"}));
+    bar.patternEdit().setFocus();
+    QTest::keyClick(&bar.patternEdit(), Qt::Key_Escape);
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_TRUE(note.isVisible()) << "the filter outlives the find bar";
+    chooseFromMenu(-1, Qt::Key_E);
+    EXPECT_EQ(list.geometry(), listAlone);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+#pragma once
+#include <QMenu>
+#include <cstddef>
+
+class CLogListView;
+class FindBar;
+class ListPause;
+class QContextMenuEvent;
+class QWidget;
+
+// The context menu of the window and of its list: About, Find..., Pause or Resume, and for the
+// line it was opened on (or the current line, when opened by key) "Show only sender", "Hide
+// sender" and "Show only program", then "Show everything" while a filter is on.
+class ListContextMenu {
+  public:
+    ListContextMenu(CLogListView& list, FindBar& findBar, ListPause& pause);
+
+    // Shows the menu for `event` over `window`, with "About" first; true when it was chosen.
+    bool exec(QWidget& window, const QContextMenuEvent& event, const QString& aboutText);
+    // The list's row under `event`, the current row when opened by key, otherwise -1.
+    std::ptrdiff_t rowOf(QWidget& window, const QContextMenuEvent& event) const;
+    // Adds the filter items for shown row `row` (-1: no line) to `menu`.
+    void addFilterActions(QMenu& menu, std::ptrdiff_t row);
+
+  private:
+    CLogListView& m_list;
+    FindBar& m_findBar;
+    ListPause& m_pause;
+};
