@@ -1,7 +1,5 @@
 #include "viewer/FilterNote.h"
 
-#include <algorithm>
-
 #include "viewer/CLogListView.h"
 
 namespace {
@@ -28,9 +26,8 @@ void FilterNote::takeRoomFrom(ListPlacement& list) {
     if (isHidden()) {
         return;
     }
-    const int noteHeight = sizeHint().height();
-    list.height = std::max(0, list.height - noteHeight - kGapAboveNote);
-    setGeometry(list.x, list.y + list.height + kGapAboveNote, list.width, noteHeight);
+    const ListPlacement place = takeFromBottom(list, sizeHint().height(), kGapAboveNote);
+    setGeometry(place.x, place.y, place.width, place.height);
 }
 
 void FilterNote::refresh() {

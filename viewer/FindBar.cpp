@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QShortcut>
-#include <algorithm>
 
 #include "viewer/CLogListView.h"
 
@@ -115,9 +114,8 @@ void FindBar::takeRoomFrom(ListPlacement& list) {
     if (isHidden()) {
         return;
     }
-    const int barHeight = sizeHint().height();
-    list.height = std::max(0, list.height - barHeight - kGapAboveBar);
-    setGeometry(list.x, list.y + list.height + kGapAboveBar, list.width, barHeight);
+    const ListPlacement place = takeFromBottom(list, sizeHint().height(), kGapAboveBar);
+    setGeometry(place.x, place.y, place.width, place.height);
 }
 
 void FindBar::findNext() {

@@ -54,3 +54,7 @@ struct ListPlacement {
 // Where the log list goes in a client area: 5 pixels from the left, right and bottom edges, its
 // top 10 pixels below the check box's height. Sizes never go below zero.
 ListPlacement logListPlacement(int clientWidth, int clientHeight, int checkBoxHeight);
+
+// Takes `height` pixels and a gap of `gap` above them from the bottom of `list`, for a bar under
+// the list; returns the place of the bar. The list's height never goes below zero.
+ListPlacement takeFromBottom(ListPlacement& list, int height, int gap);
