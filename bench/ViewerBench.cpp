@@ -24,6 +24,7 @@
 
 #include "bench/BenchReport.h"
 #include "bench/FloodWatch.h"
+#include "bench/MailboxSender.h"
 #include "bench/RecordMix.h"
 #include "bench/RoundReport.h"
 #include "bench/TempDirectory.h"
@@ -45,7 +46,6 @@ constexpr std::size_t kShortMaxText = 72;
 constexpr std::uint32_t kDefaultRecords = 1'000'000;
 constexpr std::size_t kWindowLines = 100'000;
 constexpr int kDefaultRounds = 5;
-constexpr DWORD kPostTimeoutMs = 60'000;
 constexpr DWORD kReceiveTimeoutMs = 10'000;
 constexpr int kWatchTimerMs = 10;
 // Lets the window appear before the flood. The flood starts at a different point of the 500 ms
@@ -55,8 +55,6 @@ constexpr int kSettleMs = 300;
 constexpr int kSettleStepMs = 100;
 constexpr int kSettleSteps = 5;
 constexpr int kGiveUpMs = 120'000;
-constexpr int kSenderFailed = 3;
-constexpr int kSenderNotStarted = 4;
 constexpr const char* kRunFlag = "--run";
 constexpr const char* kRunTag = "VIEWERRUN";
 constexpr const char* kShmBase = "/dev/shm";
@@ -93,64 +91,6 @@ double secondsNow() {
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-// A forked process that waits for go(), then posts `recordCount` records of `mix` into the trace
-// mailbox, opening it by name as a client does.
-class Sender {
-  public:
-    Sender(const std::vector<TraceRecord>& mix, std::uint32_t recordCount) {
-        int ends[2];
-        if (pipe(ends) != 0) return;
-        std::fflush(nullptr);
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(ends[1]);
-            run(ends[0], mix, recordCount);
-        }
-        close(ends[0]);
-        m_go = ends[1];
-    }
-    Sender(const Sender&) = delete;
-    Sender& operator=(const Sender&) = delete;
-    ~Sender() { finish(true); }
-
-    bool started() const { return m_pid > 0; }
-    bool go() { return write(m_go, "G", 1) == 1; }
-    // Waits for the sender to end, killing it first when `abandon`; empty when it posted every
-    // record, otherwise why not.
-    std::string finish(bool abandon) {
-        if (m_go >= 0) close(m_go);
-        m_go = -1;
-        if (m_pid <= 0) return "the sender did not start";
-        if (abandon) kill(m_pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "the sender failed";
-    }
-
-  private:
-    [[noreturn]] static void run(int goReadEnd, const std::vector<TraceRecord>& mix,
-                                 std::uint32_t recordCount) {
-        char go = 0;
-        while (read(goReadEnd, &go, 1) < 0 && errno == EINTR) {
-        }
-        if (go != 'G') _exit(kSenderNotStarted);
-        try {
-            CMclMailbox mailbox(quorvane::kMailSlots, kTraceRecordSize, traceMailboxName());
-            for (std::uint32_t i = 0; i < recordCount; ++i) {
-                if (!mailbox.post(&mix[i % mix.size()], kPostTimeoutMs)) _exit(kSenderFailed);
-            }
-        } catch (DWORD) {
-            _exit(kSenderNotStarted);
-        }
-        _exit(0);
-    }
-
-    pid_t m_pid = -1;
-    int m_go = -1;
-};
-
 // Whether the list holds exactly the lines the records make, newest on top.
 bool listHoldsEveryLine(const CLogListModel& model, const std::vector<TraceRecord>& mix,
                         std::uint32_t recordCount, std::string& failure) {
@@ -178,7 +118,7 @@ int runMailboxRound(const std::vector<TraceRecord>& mix, std::uint32_t recordCou
         std::printf("%s void cannot open the mailbox: %s\n", kRunTag, opening.reason.c_str());
         return 1;
     }
-    Sender sender(mix, recordCount);
+    MailboxSender sender(mix, recordCount);
     if (!sender.started()) return 1;
     TraceRecord record;
     std::uint32_t received = 0;
@@ -211,7 +151,7 @@ int runViewerRound(int argc, char** argv, int round, const std::vector<TraceReco
     double ownBytes = 0.0;
     bool sent = false;
     // Forked before Qt starts any thread of its own.
-    Sender sender(mix, recordCount);
+    MailboxSender sender(mix, recordCount);
     if (!sender.started()) return 1;
     {
         QApplication application(argc, argv);

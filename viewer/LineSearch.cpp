@@ -1,5 +1,6 @@
 #include "viewer/LineSearch.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,20 @@ QString textOf(std::string_view line) {
 unsigned char lowerAscii(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+// The eight bytes of `word` with the ASCII capitals made small; other bytes are left alone.
+std::uint64_t lowerAsciiWord(std::uint64_t word) {
+    const std::uint64_t low7 = word & ~kHighBits;
+    // Per byte, the high bit says: at least 'A', above 'Z', and the byte itself below 0x80.
+    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * kEveryByte;
+    const std::uint64_t aboveZ = low7 + (0x7f - 'Z') * kEveryByte;
+    const std::uint64_t capital = (atLeastA & ~aboveZ & ~word) & kHighBits;
+    // 0x80 moved down two bits is 0x20, the bit that makes a capital small.
+    return word | (capital >> 2);
 }
 
 // Looks at every byte without branching, which the compiler turns into wide instructions.
@@ -44,10 +59,6 @@ bool LineSearch::setPattern(const QString& pattern, bool matchCase, bool regular
             for (const char c : bytes) {
                 m_bytes.push_back(matchCase ? c : static_cast<char>(lowerAscii(c)));
             }
-            m_skip.fill(m_bytes.size());
-            for (std::size_t i = 0; i + 1 < m_bytes.size(); ++i) {
-                m_skip[static_cast<unsigned char>(m_bytes[i])] = m_bytes.size() - 1 - i;
-            }
         }
     }
     m_active = !pattern.isEmpty();
@@ -58,31 +69,38 @@ bool LineSearch::matches(std::string_view line) const {
     if (!m_active) {
         return false;
     }
-    if (!m_bytes.empty()) {
-        if (m_matchCase) {
-            return memmem(line.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
-        }
-        if (isAscii(line)) {
-            return holdsCaseless(line);
-        }
+    if (m_bytes.empty()) {
+        return matches(textOf(line));
     }
-    return matches(textOf(line));
+    if (m_matchCase) {
+        return memmem(line.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
+    }
+    return holdsCaseless(line);
 }
 
 bool LineSearch::holdsCaseless(std::string_view line) const {
-    const std::size_t length = m_bytes.size();
-    for (std::size_t at = 0; at + length <= line.size();) {
-        std::size_t i = length;
-        while (i > 0 &&
-               lowerAscii(line[at + i - 1]) == static_cast<unsigned char>(m_bytes[i - 1])) {
-            --i;
-        }
-        if (i == 0) {
-            return true;
-        }
-        at += m_skip[lowerAscii(line[at + length - 1])];
+    // The line folded to lower case into a reused buffer, eight bytes at a time, then searched by
+    // the C library. A byte at or above 0x80 sends the line to the QString search.
+    if (m_folded.size() < line.size() + sizeof(std::uint64_t)) {
+        m_folded.resize(line.size() + sizeof(std::uint64_t));
     }
-    return false;
+    std::uint64_t seen = 0;
+    std::size_t at = 0;
+    for (; at + sizeof(std::uint64_t) <= line.size(); at += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, line.data() + at, sizeof word);
+        seen |= word;
+        word = lowerAsciiWord(word);
+        std::memcpy(m_folded.data() + at, &word, sizeof word);
+    }
+    for (; at < line.size(); ++at) {
+        seen |= static_cast<unsigned char>(line[at]);
+        m_folded[at] = static_cast<char>(lowerAscii(line[at]));
+    }
+    if ((seen & kHighBits) != 0) {
+        return matches(textOf(line));
+    }
+    return memmem(m_folded.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
 }
 
 bool LineSearch::matches(const QString& text) const {

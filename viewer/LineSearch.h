@@ -2,7 +2,6 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringMatcher>
-#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -38,8 +37,8 @@ class LineSearch {
     bool m_matchCase = false;
     // The pattern's bytes when it is a plain ASCII text (lower case without case), else empty.
     std::string m_bytes;
-    // Bytes to skip on a mismatch, by the line's byte under the pattern's last one (Horspool).
-    std::array<std::size_t, 256> m_skip{};
+    // A line folded to lower case, kept to spare an allocation per line.
+    mutable std::string m_folded;
     QString m_error;
     QStringMatcher m_plain;
     QRegularExpression m_regex;
