@@ -14,7 +14,7 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
       }),
       m_pattern(this),
       m_matchCase(QStringLiteral("Match &case"), this),
-      m_regex(QStringLiteral("Re&gular expression"), this),
+      m_regex(QStringLiteral("Re&gex"), this),
       m_showOnly(this),
       m_hide(this),
       m_status(this),
@@ -27,13 +27,22 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
     m_closeButton.setText(QStringLiteral("\u00d7"));
     m_closeButton.setToolTip(QStringLiteral("Close the find bar (Escape)"));
     m_closeButton.setAutoRaise(true);
+    m_regex.setToolTip(QStringLiteral("Match a regular expression (Alt+G)"));
     m_showOnly.setText(QStringLiteral("Show &only"));
     m_showOnly.setToolTip(QStringLiteral("Show only the lines that match (Alt+O)"));
     m_hide.setText(QStringLiteral("&Hide"));
     m_hide.setToolTip(QStringLiteral("Hide the lines that match (Alt+H)"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(&m_pattern, 2);
+    // At the window's first size everything fits; the edit keeps room for a word, and the status
+    // gives way first (its whole text is its tool tip).
+    m_pattern.setMinimumWidth(fontMetrics().averageCharWidth() * kPatternMinimumChars);
+    m_status.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    for (QWidget* control : std::initializer_list<QWidget*>{&m_matchCase, &m_regex, &m_showOnly,
+                                                            &m_hide, &m_closeButton}) {
+        control->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    layout->addWidget(&m_pattern, 1);
     layout->addWidget(&m_matchCase);
     layout->addWidget(&m_regex);
     layout->addWidget(&m_showOnly);
@@ -232,6 +241,7 @@ void FindBar::showStatus() {
         }
     }
     m_status.setText(text);
+    m_status.setToolTip(text);
     // An invalid pattern shows its edit in the colour of an error.
     QPalette palette = m_pattern.palette();
     palette.setColor(QPalette::Text, m_search.error().isEmpty()

@@ -30,6 +30,8 @@ class FindBar : public QWidget {
     static constexpr std::size_t kCountStepLines = 20000;
     // Pixels between the list and the bar.
     static constexpr int kGapAboveBar = 4;
+    // The pattern's edit is never narrower than this many average characters.
+    static constexpr int kPatternMinimumChars = 12;
 
     explicit FindBar(CLogListView& list, QWidget* parent = nullptr);
 
