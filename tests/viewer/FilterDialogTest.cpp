@@ -160,7 +160,7 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     EXPECT_EQ(list.currentRow(), 0);
 
     // Save still writes every line.
-    const QString path = folder.filePath(QStringLiteral("all.txt"));
+    QString path = folder.filePath(QStringLiteral("all.txt"));
     dialog->setSavePathChooser([&](QWidget*, const QString&) { return path; });
     QTest::mouseClick(&dialog->saveButton(), Qt::LeftButton);
     const std::string saved = readFile(path.toStdString());
