@@ -187,4 +187,45 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     EXPECT_EQ(list.geometry(), listAlone);
 }
 
+TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTheMatch) {
+    // More lines than one step looks at; the only match is the oldest line, at the bottom.
+    CLogListModel& model = dialog->logList().model();
+    constexpr std::size_t kLines = 3 * FindBar::kCountStepLines;
+    model.insertLine("00001\t7\t10:00:00\tfar\tneedle(here)", true);
+    for (std::size_t i = 2; i <= kLines; ++i) {
+        model.stageLine("0000" + std::to_string(i) + "\t8\t10:00:00\tnear\tline(hay)", true);
+    }
+    model.commitStaged();
+    CLogListView& list = dialog->logList();
+    FindBar& bar = dialog->findBar();
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "NEEDLE");
+    // The first step has not reached the match: the bar says so and finds it once counted.
+    EXPECT_TRUE(bar.isCounting());
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("searching")))
+        << bar.status().text().toStdString();
+    QTRY_COMPARE_WITH_TIMEOUT(list.currentRow(), static_cast<std::ptrdiff_t>(kLines - 1), 5000);
+    EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
+
+    // A filter over the long list is applied on later turns too, the note counting "so far".
+    bar.hideButton().click();
+    ASSERT_TRUE(list.shownRows().isFiltering());
+    EXPECT_FALSE(list.shownRows().isComplete());
+    const FilterNote& note = dialog->filterNote();
+    EXPECT_TRUE(note.text().contains(QStringLiteral("so far"))) << note.text().toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    EXPECT_EQ(list.shownRows().size(), kLines - 1);
+    EXPECT_TRUE(
+        note.text().contains(QStringLiteral("%1 of %2 lines shown.").arg(kLines - 1).arg(kLines)))
+        << note.text().toStdString();
+    // The line that was current is hidden: the first shown line below it would be current, and
+    // there is none, so the last shown line is.
+    EXPECT_EQ(list.currentRow(), static_cast<std::ptrdiff_t>(kLines - 2));
+    QTest::keyClick(&bar.patternEdit(), Qt::Key_F3);
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    EXPECT_EQ(bar.matchCount(), 0u);
+    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("not found")));
+}
+
 }  // namespace
