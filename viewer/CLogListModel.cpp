@@ -36,7 +36,11 @@ void CLogListModel::insertLine(std::string_view line, bool onTop) {
 }
 
 void CLogListModel::stageLine(std::string_view line, bool onTop) {
-    (onTop ? m_top : m_bottom).lines.append(line);
+    LineStore& lines = (onTop ? m_top : m_bottom).lines;
+    lines.append(line);
+    if (m_observer) {
+        m_observer(line, onTop, lines.size() - 1);
+    }
 }
 
 std::size_t CLogListModel::stagedCount() const {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractListModel>
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 #include "viewer/BlockSupply.h"
@@ -42,6 +43,12 @@ class CLogListModel : public QAbstractListModel {
     // Bytes held for lines: their blocks and index entries, used or not.
     std::size_t bytesHeld() const;
 
+    // Called with every line as it is staged, its side and its position there (oldest first),
+    // while the line's bytes are still in the cache; an empty function (the default) for none.
+    using StagedLineObserver =
+        std::function<void(std::string_view line, bool onTop, std::size_t position)>;
+    void setStagedLineObserver(StagedLineObserver observer) { m_observer = std::move(observer); }
+
   private:
     struct Side {
         explicit Side(BlockSupply* supply) : lines(supply) {}
@@ -53,4 +60,5 @@ class CLogListModel : public QAbstractListModel {
     BlockSupply m_supply{LineStore::kBlockSize};
     Side m_top{&m_supply};
     Side m_bottom{&m_supply};
+    StagedLineObserver m_observer;
 };

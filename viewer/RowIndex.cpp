@@ -6,7 +6,35 @@
 
 void RowIndex::restart() {
     m_top = Side();
-    m_bottom = Side();
+    m_bottom = startedSide();
+}
+
+void RowIndex::noteTested(bool onTop, std::size_t position, bool passed) {
+    Side& side = onTop ? m_top : m_bottom;
+    if (!side.started || position != side.to + side.noted) {
+        return;
+    }
+    ++side.noted;
+    if (passed) {
+        side.notedFound.push_back(static_cast<std::uint32_t>(position));
+    }
+}
+
+void RowIndex::lookAt(Side& side, std::size_t position, std::size_t row, const CLogListModel& model,
+                      const Test& test) {
+    bool passed = false;
+    if (side.noted > 0) {
+        --side.noted;
+        passed = !side.notedFound.empty() && side.notedFound.front() == position;
+        if (passed) {
+            side.notedFound.pop_front();
+        }
+    } else {
+        passed = test(model.line(row));
+    }
+    if (passed) {
+        side.found.push_back(static_cast<std::uint32_t>(position));
+    }
 }
 
 bool RowIndex::step(const CLogListModel& model, const Test& test, std::size_t budget) {
@@ -25,14 +53,10 @@ bool RowIndex::step(const CLogListModel& model, const Test& test, std::size_t bu
         }
     }
     for (; m_top.to < top && budget > 0; ++m_top.to, --budget) {
-        if (test(model.line(top - 1 - m_top.to))) {
-            m_top.found.push_back(static_cast<std::uint32_t>(m_top.to));
-        }
+        lookAt(m_top, m_top.to, top - 1 - m_top.to, model, test);
     }
     for (; m_bottom.to < bottom && budget > 0; ++m_bottom.to, --budget) {
-        if (test(model.line(top + m_bottom.to))) {
-            m_bottom.found.push_back(static_cast<std::uint32_t>(m_bottom.to));
-        }
+        lookAt(m_bottom, m_bottom.to, top + m_bottom.to, model, test);
     }
     return isDone(model);
 }

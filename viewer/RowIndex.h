@@ -23,6 +23,11 @@ class RowIndex {
     // Looks at up to `budget` lines not looked at yet; returns true when every line has been.
     bool step(const CLogListModel& model, const Test& test, std::size_t budget);
     bool isDone(const CLogListModel& model) const;
+    // The result of the test for a line just staged at `position` on its side, so that the step
+    // that meets the line once it is visible does not read it again. Kept only when every line
+    // before it on that side has a result; otherwise the step reads the line as usual.
+    void noteTested(bool onTop, std::size_t position, bool passed);
+
     // Lines looked at, and those of them that passed.
     std::size_t looked() const;
     std::size_t count() const { return m_top.found.size() + m_bottom.found.size(); }
@@ -46,14 +51,28 @@ class RowIndex {
 
   private:
     // One side's lines are numbered by position, oldest first; positions from..to - 1 have been
-    // looked at, and `found` holds those that passed, ascending.
+    // looked at, and `found` holds those that passed, ascending. Positions to .. to + noted - 1
+    // were tested as they were staged, and `notedFound` holds those that passed.
     struct Side {
         std::deque<std::uint32_t> found;
         std::size_t from = 0;
         std::size_t to = 0;
         bool started = false;
+        std::deque<std::uint32_t> notedFound;
+        std::size_t noted = 0;
     };
 
+    // Looks at the line at `position` of `side` (row `row`): its noted result, or the test's.
+    static void lookAt(Side& side, std::size_t position, std::size_t row,
+                       const CLogListModel& model, const Test& test);
+
     Side m_top;
-    Side m_bottom;
+    // Lines at the bottom are looked at from the first on: this side starts at once.
+    Side m_bottom = startedSide();
+
+    static Side startedSide() {
+        Side side;
+        side.started = true;
+        return side;
+    }
 };

@@ -4,12 +4,17 @@
 
 #include "viewer/CLogListModel.h"
 
-ShownRows::ShownRows(const CLogListModel& model, QObject* parent)
+ShownRows::ShownRows(CLogListModel& model, QObject* parent)
     : QObject(parent),
       m_model(model),
       m_test([this](std::string_view line) { return m_filter.passes(line); }) {
     connect(&model, &QAbstractItemModel::rowsInserted, this, [this] { linesArrived(); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { restart(); });
+    model.setStagedLineObserver([this](std::string_view line, bool onTop, std::size_t position) {
+        if (isFiltering()) {
+            m_index.noteTested(onTop, position, m_filter.passes(line));
+        }
+    });
     m_nextStep.setSingleShot(true);
     connect(&m_nextStep, &QTimer::timeout, this, [this] {
         if (!step(kStepLines)) {
@@ -17,6 +22,10 @@ ShownRows::ShownRows(const CLogListModel& model, QObject* parent)
         }
         emit rowsChanged();
     });
+}
+
+ShownRows::~ShownRows() {
+    m_model.setStagedLineObserver({});
 }
 
 void ShownRows::setFilter(LineFilter filter) {

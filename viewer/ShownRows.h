@@ -12,16 +12,20 @@ class CLogListModel;
 // The rows of a CLogListModel that the log list shows: all of them, or under a filter the ones
 // that pass it. A new filter is applied kStepLines lines per turn of the event loop, the rows
 // shown so far growing from the top of the screen down. Lines that arrive later are tested as
-// the model announces them, once each, before the model's later listeners hear of them (this
-// object connects first: it is made with the list). Without a filter every call maps straight
-// through to the model.
+// they are staged, while their bytes are still in the cache, and become shown rows when the
+// model announces them, before its later listeners hear of them (this object connects first: it
+// is made with the list). Without a filter every call maps straight through to the model.
 class ShownRows : public QObject {
     Q_OBJECT
   public:
     // Lines tested per step: a few milliseconds of work between turns of the loop.
     static constexpr std::size_t kStepLines = 20000;
 
-    explicit ShownRows(const CLogListModel& model, QObject* parent = nullptr);
+    // Watches the lines `model` stages until destroyed.
+    explicit ShownRows(CLogListModel& model, QObject* parent = nullptr);
+    ~ShownRows() override;
+    ShownRows(const ShownRows&) = delete;
+    ShownRows& operator=(const ShownRows&) = delete;
 
     bool isFiltering() const { return !m_filter.isEmpty(); }
     const LineFilter& filter() const { return m_filter; }
@@ -55,7 +59,7 @@ class ShownRows : public QObject {
     void linesArrived();
     void restart();
 
-    const CLogListModel& m_model;
+    CLogListModel& m_model;
     LineFilter m_filter;
     RowIndex::Test m_test;
     RowIndex m_index;

@@ -145,6 +145,54 @@ TEST(RowIndex, LooksAtABoundedNumberOfLinesPerStepAndLaterLinesOnEitherSide) {
     EXPECT_EQ(index.count(), 4u);
 }
 
+TEST(RowIndex, ResultsNotedAsLinesAreStagedAreUsedWithoutReadingTheLinesAgain) {
+    CLogListModel model;
+    RowIndex index;
+    int reads = 0;
+    const RowIndex::Test test = [&](std::string_view line) {
+        ++reads;
+        return line.find("keep") != std::string_view::npos;
+    };
+    fill(model, {"keep 1", "drop 2"}, false);
+    fill(model, {"keep 3"}, true);
+    ASSERT_TRUE(index.step(model, test, 100));
+    EXPECT_EQ(reads, 3);
+
+    model.setStagedLineObserver([&](std::string_view line, bool onTop, std::size_t position) {
+        // A line not noted leaves it, and every later one on its side, to be read.
+        if (line == "gap 7") return;
+        // The noted result is the one used: "liar" lines are noted as passing.
+        index.noteTested(onTop, position,
+                         line.find("keep") != std::string_view::npos ||
+                             line.find("liar") != std::string_view::npos);
+    });
+    model.stageLine("keep 4", true);
+    model.stageLine("liar 5", false);
+    model.stageLine("drop 6", true);
+    model.stageLine("gap 7", false);
+    model.stageLine("keep 8", false);
+    model.commitStaged();
+    reads = 0;
+    ASSERT_TRUE(index.step(model, test, 100));
+    EXPECT_EQ(reads, 2) << "only the line not noted and the one after it are read";
+    std::vector<std::string_view> found;
+    for (std::size_t i = 0; i < index.count(); ++i) {
+        found.push_back(model.line(index.row(model, i)));
+    }
+    EXPECT_EQ(found,
+              (std::vector<std::string_view>{"keep 4", "keep 3", "keep 1", "liar 5", "keep 8"}));
+
+    // A restart forgets what was noted: the next step reads every line.
+    model.stageLine("liar 9", true);
+    index.restart();
+    model.commitStaged();
+    reads = 0;
+    ASSERT_TRUE(index.step(model, test, 100));
+    EXPECT_EQ(reads, static_cast<int>(model.size()));
+    EXPECT_EQ(index.count(), 4u);
+    model.setStagedLineObserver({});
+}
+
 TEST(LineSearch, PlainTextLookedForInBytesFindsWhatTheSameSearchFindsInText) {
     // ASCII lines and lines with letters that fold to ASCII ones without case (Kelvin sign,
     // long s), an accented letter and a byte that is no UTF-8.
