@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Win32.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 
 using quorvane::test::ChildProcess;
 using quorvane::test::uniqueName;

@@ -20,18 +20,18 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "transport/CMclMailbox.h"
 
 namespace {
 
-using testsupport::ChildProcess;
-using testsupport::Event;
-using testsupport::kHangLimit;
-using testsupport::run;
-using testsupport::Subprocess;
-using testsupport::uniqueName;
+using quorvane::test::ChildProcess;
+using quorvane::test::Event;
+using quorvane::test::kHangLimit;
+using quorvane::test::run;
+using quorvane::test::Subprocess;
+using quorvane::test::uniqueName;
 using tooltest::formatAll;
 using tooltest::makeRecord;
 using tooltest::throughShell;
@@ -74,7 +74,7 @@ class PendingCount {
 class StoppedGuardHolder {
   public:
     explicit StoppedGuardHolder(const std::string& mailbox)
-        : m_child([&] {
+        : m_child([&](ChildProcess&) {
               const std::string guard = std::string(CMclMailbox::kGuardPrefix) + "::" + mailbox;
               HANDLE mutex = CreateMutexA(nullptr, TRUE, guard.c_str());
               if (mutex == nullptr) return 1;

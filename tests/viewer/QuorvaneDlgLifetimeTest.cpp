@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMutexSimple.h"
 #include "viewer/CQuorvaneDlg.h"

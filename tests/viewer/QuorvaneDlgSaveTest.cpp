@@ -13,7 +13,7 @@
 #include <ctime>
 #include <regex>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/QuorvaneDlgFixture.h"
 #include "viewer/CQuorvaneDlg.h"
 

@@ -14,7 +14,7 @@
 
 #include "quorvane/Names.h"
 #include "records/TraceRecord.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
