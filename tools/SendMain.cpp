@@ -19,6 +19,7 @@
 #include "records/TraceRecord.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
+#include "tools/RepeatFilter.h"
 #include "tools/StandardOutput.h"
 #include "tools/SyslogMessage.h"
 #include "tools/ToolCommandLine.h"
