@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <string>
 #include <vector>
@@ -184,6 +186,43 @@ TEST_F(SavedLogWindowTest, FilesDroppedOnTheLiveWindowOpenInWindowsTheLiveWindow
     textEnter.setAccepted(false);
     QApplication::sendEvent(&live, &textEnter);
     EXPECT_FALSE(textEnter.isAccepted());
+    closeSavedLogWindows();
+}
+
+TEST_F(SavedLogWindowTest, TheLiveWindowsContextMenuOpensTheSavedLogsChosen) {
+    const QString chosen = write("chosen.log", "chosen line\r\n");
+    CQuorvaneDlg live;
+    live.show();
+    live.savedLogOpener().setFileChooser([&chosen](QWidget*) { return QStringList{chosen}; });
+    QStringList items;
+    QTimer::singleShot(0, &live, [&items] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        QAction* open = nullptr;
+        for (QAction* action : menu->actions()) {
+            items << action->text();
+            if (action->text() == QStringLiteral("Open Saved &Log...")) {
+                open = action;
+            }
+        }
+        menu->close();
+        if (open != nullptr) {
+            open->trigger();
+        }
+    });
+    const QPoint at = live.logList().geometry().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, live.mapToGlobal(at));
+    QApplication::sendEvent(&live, &event);
+
+    EXPECT_TRUE(items.contains(QStringLiteral("Open Saved &Log...")))
+        << items.join(QLatin1Char('|')).toStdString();
+    const std::vector<CSavedLogDlg*> windows = savedLogWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows.front()->windowTitle(), QStringLiteral("chosen.log"));
+    EXPECT_EQ(viewertest::rows(windows.front()->logList().model()),
+              std::vector<std::string>{"chosen line"});
     closeSavedLogWindows();
 }
 
