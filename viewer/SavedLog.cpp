@@ -80,6 +80,11 @@ SavedLog SavedLog::open(const std::string& path) {
             log.m_lines = LineStore();
             return log;
         }
+        if (log.m_lines.size() == kMaxLines) {
+            log.m_failure = "it has more than " + std::to_string(kMaxLines) + " lines";
+            log.m_lines = LineStore();
+            return log;
+        }
         log.m_lines.appendInPlace(bytes.substr(start, length));
         start = end + 1;
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,8 @@
 //
 // What is not a saved log is refused with the reason in one sentence: a file that cannot be
 // opened, a directory or other non-regular file, a NUL byte or many control bytes at its start
-// (binary data), or a line longer than kMaxLineLength. An empty file is a log without lines.
+// (binary data), a line longer than kMaxLineLength, or more than kMaxLines lines. An empty file is
+// a log without lines.
 class SavedLog {
   public:
     // Far above the longest line the viewer writes (a few KiB), and short enough that a file
@@ -24,6 +26,8 @@ class SavedLog {
     // escape, which text may hold) means binary data. The viewer writes other control bytes of
     // a record's text as they are, so a few are allowed.
     static constexpr std::size_t kControlByteShare = 32;
+    // The list counts its rows in an int.
+    static constexpr std::size_t kMaxLines = std::numeric_limits<int>::max();
 
     // Opens and indexes the file at `path`, a name in the system's 8-bit encoding.
     static SavedLog open(const std::string& path);

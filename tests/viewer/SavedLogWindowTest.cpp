@@ -56,7 +56,7 @@ class SavedLogWindowTest : public ::testing::Test {
     void TearDown() override { closeSavedLogWindows(); }
 
     QString write(const char* name, const std::string& bytes) const {
-        const QString path = m_folder.filePath(QString::fromLatin1(name));
+        QString path = m_folder.filePath(QString::fromLatin1(name));
         writeFile(path.toStdString(), bytes);
         return path;
     }
