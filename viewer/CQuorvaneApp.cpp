@@ -42,5 +42,5 @@ void CQuorvaneApp::runSavedLogs(const std::vector<std::string>& files) {
         m_exitCode = kExitNoSavedLog;
         return;
     }
-    QApplication::exec();
+    m_exitCode = QApplication::exec();
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
+#include "viewer/CQuorvaneApp.h"
 #include "viewer/CQuorvaneDlg.h"
 #include "viewer/CSavedLogDlg.h"
 #include "viewer/CommandLine.h"
@@ -224,6 +225,34 @@ TEST_F(SavedLogWindowTest, TheLiveWindowsContextMenuOpensTheSavedLogsChosen) {
     EXPECT_EQ(viewertest::rows(windows.front()->logList().model()),
               std::vector<std::string>{"chosen line"});
     closeSavedLogWindows();
+}
+
+TEST_F(SavedLogWindowTest, RunOnFilesTheApplicationEndsWhenItsLastWindowCloses) {
+    const QString first = write("first.log", "first\r\n");
+    const QString second = write("second.log", "second\r\n");
+    constexpr int kNeverClosed = 7;
+    QStringList shown;
+    bool ranOnAfterTheFirst = false;
+    QTimer::singleShot(0, [&shown, &ranOnAfterTheFirst] {
+        for (CSavedLogDlg* window : savedLogWindows()) {
+            shown << window->windowTitle();
+        }
+        // One window closed leaves the application running; the next timer closes the other.
+        savedLogWindows().front()->close();
+        QTimer::singleShot(0, [&ranOnAfterTheFirst] {
+            ranOnAfterTheFirst = true;
+            savedLogWindows().front()->close();
+        });
+    });
+    QTimer::singleShot(kProcessTimeoutMs, [] { QCoreApplication::exit(kNeverClosed); });
+    CQuorvaneApp application;
+    application.runSavedLogs({first.toStdString(),
+                              m_folder.filePath(QStringLiteral("missing.log")).toStdString(),
+                              second.toStdString()});
+    EXPECT_EQ(application.exitCode(), 0);
+    EXPECT_TRUE(ranOnAfterTheFirst);
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("first.log"), QStringLiteral("second.log")}));
 }
 
 // The program on files: windows without the mailbox, its objects or the registry flag.
