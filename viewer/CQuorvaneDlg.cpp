@@ -409,6 +409,7 @@ void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* about = menu.addAction(QString::fromLatin1(text));
     m_findBar.addMenuAction(menu);
     m_pause.addMenuAction(menu);
+    m_savedLogOpener.addMenuAction(menu);
     if (menu.exec(event->globalPos()) == about) {
         WindowProc(FrameMessage::kSysCommand, IDM_ABOUTBOX);
     }

@@ -17,6 +17,7 @@
 #include "viewer/MailboxWaitNote.h"
 #include "viewer/PresenceKeeper.h"
 #include "viewer/RecordDrain.h"
+#include "viewer/SavedLogOpener.h"
 
 class PowerWatcher;
 class TerminationSignalWatcher;
@@ -80,6 +81,7 @@ class CQuorvaneDlg : public QDialog {
     CLogListView& logList() { return m_logList; }
     FindBar& findBar() { return m_findBar; }
     ListPause& listPause() { return m_pause; }
+    SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -136,4 +138,5 @@ class CQuorvaneDlg : public QDialog {
     LogFileWriter m_writer;
     std::unique_ptr<PowerWatcher> m_powerWatcher;
     std::unique_ptr<TerminationSignalWatcher> m_signalWatcher;
+    SavedLogOpener m_savedLogOpener{*this};
 };
