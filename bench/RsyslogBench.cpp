@@ -3,21 +3,15 @@
 // --syslog --confirm under omprog, into the mailbox of "machine B"; beside rsyslog's own rate for
 // the same messages sent into the same first daemon and written to a file by the second. Then
 // what happens to records while the collector is stopped and restarted.
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,19 +22,28 @@
 #include "bench/TempDirectory.h"
 #include "platform/Win32.h"
 #include "quorvane/Names.h"
+#include "tests/support/RsyslogRig.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
+using quorvane::test::collectorConfig;
+using quorvane::test::connectTo;
+using quorvane::test::Environment;
+using quorvane::test::freePort;
+using quorvane::test::LoggedProcess;
+using quorvane::test::readFile;
+using quorvane::test::relayConfig;
+using quorvane::test::rsyslogd;
+using quorvane::test::RsyslogDaemon;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kDefaultRecordCount = 50'000;
 constexpr int kDefaultRounds = 3;
 constexpr double kTargetRatio = 0.5;
 constexpr std::uint32_t kMixSeed = 12;
-constexpr auto kStartLimit = std::chrono::seconds(10);
 constexpr auto kDeliveryLimit = std::chrono::seconds(120);
 constexpr auto kPollPause = std::chrono::milliseconds(5);
 constexpr DWORD kReceiveSliceMs = 100;
@@ -48,109 +51,6 @@ constexpr DWORD kPostWaitMs = 10000;
 // How long the collector stays stopped while machine A goes on tracing.
 constexpr auto kCollectorAway = std::chrono::seconds(3);
 constexpr int kSequenceDigits = 9;
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
-
-int connectTo(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
-bool waitListening(std::uint16_t port) {
-    const auto deadline = Clock::now() + kStartLimit;
-    while (Clock::now() < deadline) {
-        const int fd = connectTo(port);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(kPollPause);
-    }
-    return false;
-}
-
-// A program of ours or a daemon, its output appended to a log file.
-class Process {
-  public:
-    Process(const std::vector<std::string>& arguments, const std::string& log,
-            const std::vector<std::pair<std::string, std::string>>& environment = {}) {
-        std::vector<char*> argv;
-        std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::fflush(nullptr);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            ::dup2(fd, STDOUT_FILENO);
-            ::dup2(fd, STDERR_FILENO);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    ~Process() { stop(); }
-
-    // Sends SIGTERM and waits for the end; returns the exit status (128 + signal when killed).
-    int stop() {
-        if (m_pid <= 0) return m_status;
-        ::kill(m_pid, SIGTERM);
-        return wait();
-    }
-    int wait() {
-        if (m_pid <= 0) return m_status;
-        int raw = 0;
-        const auto deadline = Clock::now() + kStartLimit;
-        while (::waitpid(m_pid, &raw, WNOHANG) == 0) {
-            if (Clock::now() >= deadline) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &raw, 0);
-                break;
-            }
-            std::this_thread::sleep_for(kPollPause);
-        }
-        m_pid = -1;
-        m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        return m_status;
-    }
-
-  private:
-    pid_t m_pid = -1;
-    int m_status = -1;
-};
 
 // One run's daemons, configured from deploy/rsyslog/: the relay on the traced machine and the
 // collector on the viewer's, either passing to quorvane-send or, for the peer, writing a file.
@@ -169,48 +69,29 @@ class Daemons {
     }
 
     bool startCollector() {
-        std::string config =
-            "global(workDirectory=\"" + path("collector") + "\" net.enableDNS=\"off\")\n";
+        std::string config;
         if (m_peer) {
-            config += "module(load=\"imtcp\")\ninput(type=\"imtcp\" port=\"" +
-                      std::to_string(m_collectorPort) +
-                      "\" address=\"127.0.0.1\" ruleset=\"file\")\n"
-                      "ruleset(name=\"file\") { action(type=\"omfile\" file=\"" +
-                      outputFile() + "\" template=\"RSYSLOG_SyslogProtocol23Format\") }\n";
+            config = "global(workDirectory=\"" + path("collector") +
+                     "\" net.enableDNS=\"off\")\n"
+                     "module(load=\"imtcp\")\ninput(type=\"imtcp\" port=\"" +
+                     std::to_string(m_collectorPort) +
+                     "\" address=\"127.0.0.1\" ruleset=\"file\")\n"
+                     "ruleset(name=\"file\") { action(type=\"omfile\" file=\"" +
+                     outputFile() + "\" template=\"RSYSLOG_SyslogProtocol23Format\") }\n";
         } else {
-            std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-collector.conf");
-            snippet =
-                replaced(snippet, "port=\"@PORT@\"",
-                         "port=\"" + std::to_string(m_collectorPort) + "\" address=\"127.0.0.1\"");
-            snippet = replaced(snippet, "@QUORVANE_SEND@", QUORVANE_SEND);
-            snippet = replaced(snippet, "/var/log/quorvane-send.log", sendLog());
-            config += snippet;
+            config = collectorConfig(path("collector"), m_collectorPort, sendLog());
         }
-        std::ofstream(path("collector.conf")) << config;
-        m_collector = std::make_unique<Process>(
-            std::vector<std::string>{RSYSLOGD, "-n", "-f", path("collector.conf"), "-i",
-                                     path("collector.pid")},
-            path("collector.log"),
-            std::vector<std::pair<std::string, std::string>>{{"QUORVANE_MAILBOX", m_mailboxB}});
-        return waitListening(m_collectorPort);
+        m_collector =
+            std::make_unique<RsyslogDaemon>(m_directory, m_run + "collector", config,
+                                            Environment{{"QUORVANE_MAILBOX", m_mailboxB}});
+        return m_collector->listening(m_collectorPort);
     }
 
     bool startRelay() {
-        std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-traced.conf");
-        snippet = replaced(snippet, "@COLLECTOR@", "127.0.0.1");
-        snippet = replaced(snippet, "@PORT@", std::to_string(m_collectorPort));
-        snippet = replaced(snippet, "/run/quorvane-syslog.sock", path("relay.sock"));
-        std::ofstream(path("relay.conf"))
-            << "global(workDirectory=\"" << path("relay") << "\" net.enableDNS=\"off\")\n"
-            << "module(load=\"imuxsock\" SysSock.Use=\"off\")\nmodule(load=\"imtcp\")\n"
-            << "input(type=\"imtcp\" port=\"" << m_relayPort
-            << "\" address=\"127.0.0.1\" ruleset=\"quorvane-forward\")\n"
-            << snippet;
-        m_relay = std::make_unique<Process>(
-            std::vector<std::string>{RSYSLOGD, "-n", "-f", path("relay.conf"), "-i",
-                                     path("relay.pid")},
-            path("relay.log"));
-        return waitListening(m_relayPort);
+        m_relay = std::make_unique<RsyslogDaemon>(
+            m_directory, m_run + "relay",
+            relayConfig(path("relay"), m_relayPort, m_collectorPort, path("relay.sock")));
+        return m_relay->listening(m_relayPort);
     }
 
     int stopCollector() { return m_collector ? m_collector->stop() : -1; }
@@ -231,8 +112,8 @@ class Daemons {
     bool m_peer;
     std::uint16_t m_relayPort;
     std::uint16_t m_collectorPort;
-    std::unique_ptr<Process> m_relay;
-    std::unique_ptr<Process> m_collector;
+    std::unique_ptr<RsyslogDaemon> m_relay;
+    std::unique_ptr<RsyslogDaemon> m_collector;
 };
 
 // The mix with its sequence number written over the start of each entry text.
@@ -308,14 +189,13 @@ struct Run {
     int index = 0;
 };
 
-std::unique_ptr<Process> startForwarder(const Daemons& daemons, const std::string& mailboxA,
-                                        std::size_t count) {
-    return std::make_unique<Process>(
+std::unique_ptr<LoggedProcess> startForwarder(const Daemons& daemons, const std::string& mailboxA,
+                                              std::size_t count) {
+    return std::make_unique<LoggedProcess>(
         std::vector<std::string>{QUORVANE_FORWARD, "--tcp",
                                  "127.0.0.1:" + std::to_string(daemons.relayPort()), "--hostname",
                                  "machine-a", "--count", std::to_string(count)},
-        daemons.path("forward.log"),
-        std::vector<std::pair<std::string, std::string>>{{"QUORVANE_MAILBOX", mailboxA}});
+        daemons.path("forward.log"), Environment{{"QUORVANE_MAILBOX", mailboxA}});
 }
 
 // Ours: mailbox A to mailbox B. Returns records per second, or a negative value on failure.
@@ -331,7 +211,8 @@ double oursRate(const Run& run, std::string& failure) {
                   readFile(daemons.path("relay.log"));
         return -1.0;
     }
-    const std::unique_ptr<Process> forwarder = startForwarder(daemons, nameA, run.records.size());
+    const std::unique_ptr<LoggedProcess> forwarder =
+        startForwarder(daemons, nameA, run.records.size());
     Arrivals arrivals(run.records.size());
     const auto start = Clock::now();
     std::thread poster = postInBackground(mailboxA, run.records, 0, run.records.size());
@@ -403,7 +284,7 @@ void collectorDown(BenchReport& report, TempDirectory& directory,
         return;
     }
     const std::size_t third = records.size() / 3;
-    const std::unique_ptr<Process> forwarder = startForwarder(daemons, nameA, records.size());
+    const std::unique_ptr<LoggedProcess> forwarder = startForwarder(daemons, nameA, records.size());
     Arrivals arrivals(records.size());
     std::thread poster = postInBackground(mailboxA, records, 0, third);
     receiveUntil(mailboxB, arrivals, third);
@@ -464,8 +345,8 @@ void collectorDown(BenchReport& report, TempDirectory& directory,
 int main(int argc, char** argv) {
     BenchReport report;
     if (!quietMachine(argc, argv)) report.machine();
-    if (::access(RSYSLOGD, X_OK) != 0) {
-        std::fprintf(stderr, "rsyslogd not found at %s (Debian: rsyslog)\n", RSYSLOGD);
+    if (rsyslogd().empty()) {
+        std::fprintf(stderr, "rsyslogd not found (Debian: rsyslog)\n");
         return 1;
     }
     const std::uint64_t count =

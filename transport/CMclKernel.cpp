@@ -4,7 +4,6 @@
 
 namespace {
 constexpr const char* kSourceName = "CMclKernel";
-constexpr int kRaiseLine = 24;
 }  // namespace
 
 CMclKernel::~CMclKernel() {
@@ -28,5 +27,5 @@ void CMclKernel::adoptCreated(HANDLE handle, bool named) {
 }
 
 void CMclKernel::raiseStatus() const {
-    raiseMclError(m_status, kSourceName, kRaiseLine);
+    raiseMclError(m_status, kSourceName, __LINE__);
 }

@@ -11,20 +11,15 @@
 namespace {
 
 constexpr const char* kSourceName = "CMclMailbox";
-constexpr int kArgumentsLine = 20;
-constexpr int kGuardLine = 33;
-constexpr int kFreeCountLine = 57;
-constexpr int kPendingCountLine = 66;
-constexpr int kGeometryLine = 95;
 
 // Checks what must hold before anything is created: a name whose composed object names fit the
 // name buffer, and a section size that fits in 32 bits.
 DWORD checkedSectionSize(DWORD slotCount, DWORD slotSize, LPCSTR name) {
-    if (name == nullptr) raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, kArgumentsLine);
+    if (name == nullptr) raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, __LINE__);
     if (std::strlen(name) > CMclMailbox::kMaxNameLength)
-        raiseMclError(ERROR_FILENAME_EXCED_RANGE, kSourceName, kArgumentsLine);
+        raiseMclError(ERROR_FILENAME_EXCED_RANGE, kSourceName, __LINE__);
     std::uint64_t size = static_cast<std::uint64_t>(slotCount) * slotSize + kMailboxDataOffset;
-    if (size > UINT32_MAX) raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, kArgumentsLine);
+    if (size > UINT32_MAX) raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, __LINE__);
     return static_cast<DWORD>(size);
 }
 
@@ -104,7 +99,7 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
 
     m_guardMutex.reset(allocated(
         new (std::nothrow) CMclMutex(TRUE, ObjectName(kGuardPrefix, name).text, securityAttributes),
-        kGuardLine));
+        __LINE__));
     bool abandoned = false;
     if (m_guardMutex->getStatus() == ERROR_ALREADY_EXISTS) {
         // The creator holds the guard until the header is written. A holder that does not let
@@ -112,7 +107,7 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
         const DWORD wait = m_guardMutex->waitFor(openTimeoutMs);
         if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
             m_status = ERROR_TIMEOUT;
-            raiseMclError(ERROR_TIMEOUT, kSourceName, kGuardLine);
+            raiseMclError(ERROR_TIMEOUT, kSourceName, __LINE__);
         }
         abandoned = wait == WAIT_ABANDONED;
         m_isCreator = false;
@@ -124,12 +119,12 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
         allocated(new (std::nothrow)
                       CMclSemaphore(static_cast<LONG>(slotCount), static_cast<LONG>(slotCount),
                                     ObjectName(kFreeCountPrefix, name).text, securityAttributes),
-                  kFreeCountLine));
+                  __LINE__));
     m_pendingCountSemaphore.reset(
         allocated(new (std::nothrow)
                       CMclSemaphore(0, static_cast<LONG>(slotCount),
                                     ObjectName(kPendingCountPrefix, name).text, securityAttributes),
-                  kPendingCountLine));
+                  __LINE__));
 
     auto* base = static_cast<unsigned char*>(m_sharedMemory.getView());
     m_header = reinterpret_cast<MailboxHeader*>(base);
@@ -155,7 +150,7 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     if (!m_isCreator &&
         (m_header->slotCount != slotCount || m_header->slotSize != slotSize || !fits)) {
         m_status = ERROR_INVALID_PARAMETER;
-        raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, kGeometryLine);
+        raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, __LINE__);
     }
 }
 

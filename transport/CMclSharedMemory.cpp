@@ -4,8 +4,6 @@
 
 namespace {
 constexpr const char* kSourceName = "CMclSharedMemory";
-constexpr int kCreateLine = 27;
-constexpr int kMapLine = 36;
 }  // namespace
 
 CMclSharedMemory::CMclSharedMemory(DWORD size, LPCSTR name,
@@ -15,7 +13,7 @@ CMclSharedMemory::CMclSharedMemory(DWORD size, LPCSTR name,
     if (m_mapping == nullptr || m_mapping == INVALID_HANDLE_VALUE) {
         m_mapping = nullptr;
         m_status = GetLastError();
-        raiseMclError(m_status, kSourceName, kCreateLine);
+        raiseMclError(m_status, kSourceName, __LINE__);
     }
     m_status = GetLastError();
     m_isCreator = m_status != ERROR_ALREADY_EXISTS;
@@ -25,7 +23,7 @@ CMclSharedMemory::CMclSharedMemory(DWORD size, LPCSTR name,
         // The object is not constructed, so its destructor will not close the section.
         CloseHandle(m_mapping);
         m_mapping = nullptr;
-        raiseMclError(m_status, kSourceName, kMapLine);
+        raiseMclError(m_status, kSourceName, __LINE__);
     }
 }
 

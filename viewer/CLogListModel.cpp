@@ -63,6 +63,15 @@ void CLogListModel::commitStaged() {
     }
 }
 
+void CLogListModel::adoptLines(LineStore lines) {
+    beginResetModel();
+    m_top = Side(&m_supply);
+    m_bottom = Side(&m_supply);
+    m_bottom.lines = std::move(lines);
+    m_bottom.visible = m_bottom.lines.size();
+    endResetModel();
+}
+
 void CLogListModel::clear() {
     const bool heldLines = m_top.lines.size() + m_bottom.lines.size() > 0;
     beginResetModel();

@@ -37,6 +37,8 @@ class CLogListModel : public QAbstractListModel {
     std::size_t stagedCount() const;
     // Makes every staged line visible: one insertion on top and one at the bottom at most.
     void commitStaged();
+    // Replaces every line with `lines`, all shown at the bottom, oldest first: a saved log.
+    void adoptLines(LineStore lines);
     // Removes every line, staged ones included, and gives the memory they took back to the
     // system.
     void clear();

@@ -1,11 +1,14 @@
 #include "viewer/CQuorvaneApp.h"
 
+#include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <string>
 
 #include "transport/ErrorText.h"
 #include "transport/TraceMailbox.h"
 #include "viewer/CQuorvaneDlg.h"
+#include "viewer/CSavedLogDlg.h"
 
 BOOL CQuorvaneApp::InitInstance() {
     DWORD failure = ERROR_SUCCESS;
@@ -23,4 +26,21 @@ BOOL CQuorvaneApp::InitInstance() {
         m_exitCode = kExitMailboxFailure;
     }
     return FALSE;
+}
+
+void CQuorvaneApp::runSavedLogs(const std::vector<std::string>& files) {
+    int opened = 0;
+    for (const std::string& file : files) {
+        QString failure;
+        if (CSavedLogDlg::open(QFile::decodeName(file.c_str()), nullptr, failure) != nullptr) {
+            ++opened;
+        } else {
+            std::fprintf(stderr, "quorvane-viewer: %s\n", failure.toLocal8Bit().constData());
+        }
+    }
+    if (opened == 0) {
+        m_exitCode = kExitNoSavedLog;
+        return;
+    }
+    m_exitCode = QApplication::exec();
 }

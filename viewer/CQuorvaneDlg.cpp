@@ -51,7 +51,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_pause(m_logList, m_drain, *this),
-      m_menu(m_logList, m_findBar, m_pause),
+      m_menu(m_logList, m_findBar, &m_pause, m_savedLogOpener),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&CQuorvaneDlg::showMessageBox) {
     const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);

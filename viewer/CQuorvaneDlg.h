@@ -19,6 +19,7 @@
 #include "viewer/MailboxWaitNote.h"
 #include "viewer/PresenceKeeper.h"
 #include "viewer/RecordDrain.h"
+#include "viewer/SavedLogOpener.h"
 
 class PowerWatcher;
 class TerminationSignalWatcher;
@@ -83,6 +84,7 @@ class CQuorvaneDlg : public QDialog {
     FindBar& findBar() { return m_findBar; }
     const FilterNote& filterNote() const { return m_filterNote; }
     ListPause& listPause() { return m_pause; }
+    SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -141,4 +143,5 @@ class CQuorvaneDlg : public QDialog {
     LogFileWriter m_writer;
     std::unique_ptr<PowerWatcher> m_powerWatcher;
     std::unique_ptr<TerminationSignalWatcher> m_signalWatcher;
+    SavedLogOpener m_savedLogOpener{*this};
 };

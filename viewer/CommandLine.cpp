@@ -29,8 +29,17 @@ bool environmentSet(const char* name) {
 
 CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
     CommandLine line;
+    bool optionsEnded = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
+            line.files.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (argument == "--help" || argument == "-h") {
             line.action = Action::Help;
             return line;
@@ -39,27 +48,29 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
             line.action = Action::Version;
             return line;
         }
-        if (argument.size() > 1 && argument[0] == '-' && argument[1] != '-') {
+        if (argument[1] != '-') {
             // Qt's option: skip it and its value.
             if (isQtOptionWithValue(argument)) ++i;
             continue;
         }
         line.action = Action::UsageError;
-        line.error = argument.rfind("--", 0) == 0 ? "unrecognized option '" + argument + "'"
-                                                  : "extra operand '" + argument + "'";
+        line.error = "unrecognized option '" + argument + "'";
         return line;
     }
     return line;
 }
 
 std::string viewerHelpText() {
-    return "Usage: quorvane-viewer [OPTION]...\n"
+    return "Usage: quorvane-viewer [OPTION]... [FILE]...\n"
            "Show the trace records that running programs post into the Quorvane mailbox, as\n"
            "numbered lines indented by each sender's call depth, and save them as a\n"
            "tab-delimited text file.\n"
+           "With FILEs, show each saved log in a read-only window of its own instead; the\n"
+           "mailbox is not opened then.\n"
            "\n"
            "  -h, --help     display this help and exit\n"
            "      --version  output version information and exit\n"
+           "      --         take every later argument as a FILE\n"
            "\n"
            "Options of Qt's own (-style, -platform and the like) are accepted and ignored.\n"
            "\n"
@@ -67,8 +78,9 @@ std::string viewerHelpText() {
            "QuorvaneTraceMailbox). The viewer needs a display: an X11 or Wayland session, or\n"
            "a virtual one such as xvfb-run.\n"
            "\n"
-           "Exit status: 0 when the window was closed, 1 when the mailbox could not be\n"
-           "opened or no display was found, 2 for a usage error.\n";
+           "Exit status: 0 when the window was closed (with FILEs: when at least one opened\n"
+           "and every window was closed), 1 when the mailbox or no FILE could be opened or\n"
+           "no display was found, 2 for a usage error.\n";
 }
 
 std::string viewerVersionText() {

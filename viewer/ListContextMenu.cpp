@@ -6,18 +6,24 @@
 #include "viewer/CLogListView.h"
 #include "viewer/FindBar.h"
 #include "viewer/ListPause.h"
+#include "viewer/SavedLogOpener.h"
 
-ListContextMenu::ListContextMenu(CLogListView& list, FindBar& findBar, ListPause& pause)
-    : m_list(list), m_findBar(findBar), m_pause(pause) {}
+ListContextMenu::ListContextMenu(CLogListView& list, FindBar& findBar, ListPause* pause,
+                                 SavedLogOpener& opener)
+    : m_list(list), m_findBar(findBar), m_pause(pause), m_opener(opener) {}
 
 bool ListContextMenu::exec(QWidget& window, const QContextMenuEvent& event,
                            const QString& aboutText) {
     QMenu menu(&window);
-    QAction* about = menu.addAction(aboutText);
+    QAction* about = aboutText.isEmpty() ? nullptr : menu.addAction(aboutText);
     m_findBar.addMenuAction(menu);
-    m_pause.addMenuAction(menu);
+    if (m_pause != nullptr) {
+        m_pause->addMenuAction(menu);
+    }
+    m_opener.addMenuAction(menu);
     addFilterActions(menu, rowOf(window, event));
-    return menu.exec(event.globalPos()) == about;
+    QAction* chosen = menu.exec(event.globalPos());
+    return chosen != nullptr && chosen == about;
 }
 
 std::ptrdiff_t ListContextMenu::rowOf(QWidget& window, const QContextMenuEvent& event) const {

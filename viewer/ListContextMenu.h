@@ -7,16 +7,20 @@ class FindBar;
 class ListPause;
 class QContextMenuEvent;
 class QWidget;
+class SavedLogOpener;
 
-// The context menu of the window and of its list: About, Find..., Pause or Resume, and for the
-// line it was opened on (or the current line, when opened by key) "Show only sender", "Hide
-// sender" and "Show only program", then "Show everything" while a filter is on.
+// The context menu of a window and of its list: About (live window), Find..., Pause or Resume
+// (live window), Open Saved Log..., and for the line it was opened on (or the current line, when
+// opened by key) "Show only sender", "Hide sender" and "Show only program", then "Show
+// everything" while a filter is on.
 class ListContextMenu {
   public:
-    ListContextMenu(CLogListView& list, FindBar& findBar, ListPause& pause);
+    // `pause` is null in a window without one (a saved log's).
+    ListContextMenu(CLogListView& list, FindBar& findBar, ListPause* pause, SavedLogOpener& opener);
 
-    // Shows the menu for `event` over `window`, with "About" first; true when it was chosen.
-    bool exec(QWidget& window, const QContextMenuEvent& event, const QString& aboutText);
+    // Shows the menu for `event` over `window`, with "About" first unless `aboutText` is empty;
+    // true when About was chosen.
+    bool exec(QWidget& window, const QContextMenuEvent& event, const QString& aboutText = {});
     // The list's row under `event`, the current row when opened by key, otherwise -1.
     std::ptrdiff_t rowOf(QWidget& window, const QContextMenuEvent& event) const;
     // Adds the filter items for shown row `row` (-1: no line) to `menu`.
@@ -25,5 +29,6 @@ class ListContextMenu {
   private:
     CLogListView& m_list;
     FindBar& m_findBar;
-    ListPause& m_pause;
+    ListPause* m_pause;
+    SavedLogOpener& m_opener;
 };

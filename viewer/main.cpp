@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, argv);
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));
     CQuorvaneApp theApp;
-    theApp.InitInstance();
+    if (!line.files.empty()) {
+        theApp.runSavedLogs(line.files);
+    } else {
+        theApp.InitInstance();
+    }
     return theApp.exitCode();
 }

@@ -4,21 +4,21 @@
 #include <string>
 #include <thread>
 
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
-using testsupport::ChildProcess;
-using testsupport::Event;
-using testsupport::uniqueName;
+using quorvane::test::ChildProcess;
+using quorvane::test::Event;
+using quorvane::test::uniqueName;
 
 constexpr int kObtained = 0;
 constexpr int kNotObtained = 3;
 
 // Tries the mutex from a fresh process and reports whether it was obtained.
 int obtainInAnotherProcess(const std::string& name) {
-    ChildProcess child([&name] {
+    ChildProcess child([&name](ChildProcess&) {
         CMutexSimple mutex;
         return mutex.getMutex(name.c_str()) ? kObtained : kNotObtained;
     });
@@ -43,7 +43,7 @@ TEST(CMutexSimpleTest, DoesNotWaitForAMutexHeldByAnotherProcess) {
     const std::string name = uniqueName("simple-held");
     Event held;
     Event quit;
-    ChildProcess holder([&] {
+    ChildProcess holder([&](ChildProcess&) {
         CMutexSimple mutex;
         if (!mutex.getMutex(name.c_str())) return 1;
         held.notify();
@@ -77,7 +77,7 @@ TEST(CMutexSimpleTest, MutexAbandonedByAnEndedProcessCountsAsObtained) {
     const std::string name = uniqueName("simple-abandoned");
     Event held;
     Event quit;
-    ChildProcess holder([&] {
+    ChildProcess holder([&](ChildProcess&) {
         CMutexSimple mutex;
         if (!mutex.getMutex(name.c_str())) return 1;
         held.notify();
@@ -96,7 +96,7 @@ TEST(CMutexSimpleTest, MutexAbandonedByAnEndedProcessCountsAsObtained) {
     EXPECT_EQ(obtainInAnotherProcess(name), kObtained);
 
     // And through CMutexSimple itself: abandon again, then obtain.
-    ChildProcess again([&] {
+    ChildProcess again([&](ChildProcess&) {
         CMutexSimple mutex;
         if (!mutex.getMutex(name.c_str())) return 1;
         _exit(0);

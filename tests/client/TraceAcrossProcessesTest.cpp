@@ -13,13 +13,13 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
 
 namespace {
 
-using testsupport::run;
-using testsupport::uniqueName;
+using quorvane::test::run;
+using quorvane::test::uniqueName;
 
 constexpr int kThreads = 3;
 constexpr int kRounds = 20;
@@ -63,7 +63,7 @@ TEST(TraceAcrossProcessesTest, NestedScopesFromThreeThreadsArriveAsTheExpectedLi
     // Held here so the ring outlives the probe, which posts and exits before anything is read.
     CMclMailbox mailbox(kMailSlots, kTraceRecordSize, name.c_str());
     const std::time_t before = std::time(nullptr);
-    const testsupport::Subprocess::Result probe =
+    const quorvane::test::Subprocess::Result probe =
         run({QUORVANE_CLIENT_PROBE, "scopes", std::to_string(kRounds)}, {},
             {{"QUORVANE_MAILBOX", name}});
     const std::time_t after = std::time(nullptr);
@@ -119,19 +119,19 @@ TEST(TraceAcrossProcessesTest, NestedScopesFromThreeThreadsArriveAsTheExpectedLi
 }
 
 TEST(TraceAcrossProcessesTest, MailboxNameIsReadFromTheEnvironmentOnce) {
-    const testsupport::Subprocess::Result named =
+    const quorvane::test::Subprocess::Result named =
         run({QUORVANE_CLIENT_PROBE, "mailbox-name"}, {}, {{"QUORVANE_MAILBOX", "OtherMailbox"}});
     ASSERT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(named.out, "OtherMailbox\nOtherMailbox\n");
 
-    const testsupport::Subprocess::Result empty =
+    const quorvane::test::Subprocess::Result empty =
         run({QUORVANE_CLIENT_PROBE, "mailbox-name"}, {}, {{"QUORVANE_MAILBOX", ""}});
     ASSERT_EQ(empty.status, 0) << empty.err;
     EXPECT_EQ(empty.out, "QuorvaneTraceMailbox\nQuorvaneTraceMailbox\n");
 }
 
 TEST(TraceAcrossProcessesTest, ProgramWhoseMailboxCannotBeOpenedRunsWithTracingOff) {
-    const testsupport::Subprocess::Result tooLong =
+    const quorvane::test::Subprocess::Result tooLong =
         run({QUORVANE_CLIENT_PROBE, "disabled"}, {},
             {{"QUORVANE_MAILBOX", std::string(CMclMailbox::kMaxNameLength + 1, 'm')}});
     ASSERT_EQ(tooLong.status, 0) << tooLong.err;
@@ -143,7 +143,7 @@ TEST(TraceAcrossProcessesTest, ProgramWhoseMailboxCannotBeOpenedRunsWithTracingO
     const std::string name = uniqueName("across-squatted");
     HANDLE squatter = CreateSemaphoreA(nullptr, 0, 1, name.c_str());
     ASSERT_NE(squatter, nullptr);
-    const testsupport::Subprocess::Result squatted =
+    const quorvane::test::Subprocess::Result squatted =
         run({QUORVANE_CLIENT_PROBE, "disabled"}, {}, {{"QUORVANE_MAILBOX", name}});
     CloseHandle(squatter);
     ASSERT_EQ(squatted.status, 0) << squatted.err;
@@ -158,7 +158,7 @@ namespace {
 TEST(TraceAcrossProcessesTest, ProgramWrittenInCTracesThroughTheCInterface) {
     const std::string name = uniqueName("c-consumer");
     CMclMailbox mailbox(kMailSlots, kTraceRecordSize, name.c_str());
-    const testsupport::Subprocess::Result program =
+    const quorvane::test::Subprocess::Result program =
         run({QUORVANE_C_CONSUMER}, {}, {{"QUORVANE_MAILBOX", name}});
     ASSERT_EQ(program.status, 0) << program.err;
     EXPECT_EQ(program.out, "posted 7 dropped 0\n");

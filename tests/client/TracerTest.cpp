@@ -11,15 +11,15 @@
 #include "quorvane/Trace.h"
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
-using testsupport::ChildProcess;
-using testsupport::Event;
-using testsupport::uniqueName;
+using quorvane::test::ChildProcess;
+using quorvane::test::Event;
+using quorvane::test::uniqueName;
 
 constexpr std::uint32_t kSmallRing = 4;
 // Short, so that the tests that make a post wait stay quick; no result depends on it.
@@ -57,7 +57,7 @@ quorvane::TracerOptions optionsFor(const std::string& name, std::uint32_t slots,
 class FakeViewer {
   public:
     explicit FakeViewer(const std::string& presence)
-        : m_process([this, presence] {
+        : m_process([this, presence](ChildProcess&) {
               CMutexSimple mutex;
               if (!mutex.getMutex(presence.c_str())) return 1;
               m_held.notify();
@@ -186,19 +186,19 @@ TEST_F(TracerTest, PostWaitingForAViewerSucceedsWhenTheViewerMakesRoom) {
     FakeViewer viewer(m_presence);
     ASSERT_TRUE(viewer.started());
     quorvane::TracerOptions options = optionsFor(m_name, 1, m_presence);
-    options.fullRingWaitMs = testsupport::kHangLimit.count();
+    options.fullRingWaitMs = quorvane::test::kHangLimit.count();
     quorvane::Tracer tracer(options);
     ASSERT_TRUE(tracer.postText(0, "first", nullptr));
 
     Event drained;
-    ChildProcess reader([&] {
+    ChildProcess reader([&](ChildProcess&) {
         CMclMailbox mailbox(1, kTraceRecordSize, m_name.c_str());
         TraceRecord record{};
         drained.notify();
         // Give the post time to find the ring full and start waiting; the outcome does not
         // depend on it.
         Sleep(kSettleMs);
-        return mailbox.receive(&record, testsupport::kHangLimit.count()) ? 0 : 1;
+        return mailbox.receive(&record, quorvane::test::kHangLimit.count()) ? 0 : 1;
     });
     ASSERT_TRUE(drained.await());
     EXPECT_TRUE(tracer.postText(0, "second", nullptr));
@@ -262,7 +262,7 @@ TEST_F(TracerTest, UnopenableMailboxDisablesTracingAndKeepsTheReason) {
 TEST_F(TracerTest, StoppedGuardHolderKeepsTracingOffUntilItIsGoneThenTracingResumes) {
     Ring ring(m_name, kSmallRing);
     Event holding;
-    ChildProcess holder([&] {
+    ChildProcess holder([&](ChildProcess&) {
         HANDLE guard = CreateMutexA(nullptr, FALSE, ("MailboxGuardMutex::" + m_name).c_str());
         if (guard == nullptr || WaitForSingleObject(guard, INFINITE) != WAIT_OBJECT_0) return 1;
         holding.notify();
@@ -282,7 +282,7 @@ TEST_F(TracerTest, StoppedGuardHolderKeepsTracingOffUntilItIsGoneThenTracingResu
 
     ::kill(holder.pid(), SIGKILL);
     holder.wait();
-    const auto limit = std::chrono::steady_clock::now() + testsupport::kHangLimit;
+    const auto limit = std::chrono::steady_clock::now() + quorvane::test::kHangLimit;
     while (!tracer.enabled() && std::chrono::steady_clock::now() < limit) ::usleep(10000);
     ASSERT_TRUE(tracer.enabled());
     EXPECT_EQ(tracer.disabledCode(), 0u);

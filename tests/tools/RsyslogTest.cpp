@@ -29,7 +29,8 @@
 #include "records/LineFormatter.h"
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
+#include "tests/support/RsyslogRig.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
@@ -37,8 +38,13 @@
 
 namespace {
 
-using testsupport::Subprocess;
-using testsupport::uniqueName;
+using quorvane::test::accepts;
+using quorvane::test::freePort;
+using quorvane::test::readFile;
+using quorvane::test::rsyslogd;
+using quorvane::test::RsyslogDaemon;
+using quorvane::test::Subprocess;
+using quorvane::test::uniqueName;
 using tooltest::formatAll;
 using tooltest::makeRecord;
 using tooltest::throughShell;
@@ -46,98 +52,9 @@ using Clock = std::chrono::steady_clock;
 
 // The longest wait for the daemons to pass everything on; a run takes a few seconds.
 constexpr auto kDeliveryLimit = std::chrono::seconds(20);
-constexpr auto kStartLimit = std::chrono::seconds(10);
 constexpr auto kPollPause = std::chrono::milliseconds(20);
 // How long the collector stays away while machine A goes on tracing.
 constexpr auto kCollectorAway = std::chrono::seconds(1);
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
-std::string rsyslogd() {
-    for (const char* path : {"/usr/sbin/rsyslogd", "/sbin/rsyslogd", "/usr/local/sbin/rsyslogd"}) {
-        if (::access(path, X_OK) == 0) return path;
-    }
-    return std::string();
-}
-
-// A TCP port on 127.0.0.1 that nothing listens on now.
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
-
-bool accepts(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-// One rsyslogd in the foreground, its output in a log file beside its configuration.
-class Daemon {
-  public:
-    Daemon(const std::string& directory, const std::string& name, const std::string& config,
-           const std::vector<std::pair<std::string, std::string>>& environment = {})
-        : m_log(directory + "/" + name + ".log") {
-        const std::string configPath = directory + "/" + name + ".conf";
-        std::ofstream(configPath) << config;
-        m_process = std::make_unique<Subprocess>(
-            std::vector<std::string>{"/bin/sh", "-c",
-                                     "exec \"$0\" -n -f \"$1\" -i \"$2\" >>\"$3\" 2>&1", rsyslogd(),
-                                     configPath, directory + "/" + name + ".pid", m_log},
-            environment);
-    }
-    ~Daemon() { stop(); }
-
-    // Whether it listens on `port` before the limit.
-    bool listening(std::uint16_t port) {
-        const auto deadline = Clock::now() + kStartLimit;
-        while (Clock::now() < deadline) {
-            if (accepts(port)) return true;
-            std::this_thread::sleep_for(kPollPause);
-        }
-        return false;
-    }
-    // Stops it as its service would (SIGTERM) and waits for its end; returns its exit status.
-    int stop() {
-        if (!m_process) return m_status;
-        m_process->signal(SIGTERM);
-        m_status = m_process->finish(kStartLimit).status;
-        m_process.reset();
-        return m_status;
-    }
-    std::string log() const { return readFile(m_log); }
-
-  private:
-    std::string m_log;
-    std::unique_ptr<Subprocess> m_process;
-    int m_status = -1;
-};
 
 // Records a traced program on machine A could post: two threads nesting calls, and texts that
 // hold every byte a field can hold.
@@ -216,50 +133,36 @@ class RsyslogTest : public ::testing::Test {
     // Whether rsyslogd runs at all with nothing of ours in its configuration.
     bool canStart() {
         const std::uint16_t port = freePort();
-        Daemon probe(m_directory, "probe",
-                     "global(workDirectory=\"" + m_directory +
-                         "/probe\" net.enableDNS=\"off\")\n"
-                         "module(load=\"imtcp\")\n"
-                         "input(type=\"imtcp\" port=\"" +
-                         std::to_string(port) +
-                         "\" address=\"127.0.0.1\")\n"
-                         "action(type=\"omfile\" file=\"" +
-                         m_directory + "/probe.out\")\n");
+        RsyslogDaemon probe(m_directory, "probe",
+                            "global(workDirectory=\"" + m_directory +
+                                "/probe\" net.enableDNS=\"off\")\n"
+                                "module(load=\"imtcp\")\n"
+                                "input(type=\"imtcp\" port=\"" +
+                                std::to_string(port) +
+                                "\" address=\"127.0.0.1\")\n"
+                                "action(type=\"omfile\" file=\"" +
+                                m_directory + "/probe.out\")\n");
         return port != 0 && probe.listening(port);
     }
 
     std::string collectorConfig() const {
-        std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-collector.conf");
-        snippet =
-            replaced(snippet, "port=\"@PORT@\"",
-                     "port=\"" + std::to_string(m_collectorPort) + "\" address=\"127.0.0.1\"");
-        snippet = replaced(snippet, "@QUORVANE_SEND@", QUORVANE_SEND);
-        snippet = replaced(snippet, "/var/log/quorvane-send.log", m_directory + "/send.log");
-        return "global(workDirectory=\"" + m_directory + "/collector\" net.enableDNS=\"off\")\n" +
-               snippet;
+        return quorvane::test::collectorConfig(m_directory + "/collector", m_collectorPort,
+                                               m_directory + "/send.log");
     }
 
     std::string relayConfig() const {
-        std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-traced.conf");
-        snippet = replaced(snippet, "@COLLECTOR@", "127.0.0.1");
-        snippet = replaced(snippet, "@PORT@", std::to_string(m_collectorPort));
-        snippet = replaced(snippet, "/run/quorvane-syslog.sock", m_directory + "/relay.sock");
-        return "global(workDirectory=\"" + m_directory + "/relay\" net.enableDNS=\"off\")\n" +
-               "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
-               "module(load=\"imtcp\")\n"
-               "input(type=\"imtcp\" port=\"" +
-               std::to_string(m_relayPort) +
-               "\" address=\"127.0.0.1\" ruleset=\"quorvane-forward\")\n" + snippet;
+        return quorvane::test::relayConfig(m_directory + "/relay", m_relayPort, m_collectorPort,
+                                           m_directory + "/relay.sock");
     }
 
     void startCollector() {
-        m_collector =
-            std::make_unique<Daemon>(m_directory, "collector", collectorConfig(), environmentB());
+        m_collector = std::make_unique<RsyslogDaemon>(m_directory, "collector", collectorConfig(),
+                                                      environmentB());
         ASSERT_TRUE(m_collector->listening(m_collectorPort)) << m_collector->log();
     }
 
     void startRelay() {
-        m_relay = std::make_unique<Daemon>(m_directory, "relay", relayConfig());
+        m_relay = std::make_unique<RsyslogDaemon>(m_directory, "relay", relayConfig());
         ASSERT_TRUE(m_relay->listening(m_relayPort)) << m_relay->log();
     }
 
@@ -308,8 +211,8 @@ class RsyslogTest : public ::testing::Test {
     CMutexSimple m_presence;
     std::uint16_t m_relayPort = 0;
     std::uint16_t m_collectorPort = 0;
-    std::unique_ptr<Daemon> m_collector;
-    std::unique_ptr<Daemon> m_relay;
+    std::unique_ptr<RsyslogDaemon> m_collector;
+    std::unique_ptr<RsyslogDaemon> m_relay;
 };
 
 TEST_F(RsyslogTest, TracesCrossTwoRsyslogDaemonsIntoTheOtherMachinesMailboxByteForByte) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "records/RecordFields.h"
+#include "tools/RepeatFilter.h"
 #include "tools/SyslogMessage.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "records/LineFormatter.h"
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
@@ -31,10 +31,10 @@
 
 namespace {
 
-using testsupport::kHangLimit;
-using testsupport::run;
-using testsupport::Subprocess;
-using testsupport::uniqueName;
+using quorvane::test::kHangLimit;
+using quorvane::test::run;
+using quorvane::test::Subprocess;
+using quorvane::test::uniqueName;
 using tooltest::formatAll;
 using tooltest::makeRecord;
 using tooltest::throughShell;

@@ -1,117 +1,34 @@
-// The command-line tools run as real processes against a mailbox this test holds open, so that
-// records outlive the tool that posted them.
+// quorvane-send, quorvane-tail and quorvane-demo run as real processes against a mailbox this test
+// holds open: their records, options, usage errors and ends.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Win32.h"
-#include "records/DepthTable.h"
-#include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/tools/ToolTestSupport.h"
+#include "tests/tools/ToolsFixture.h"
 #include "transport/CMclMailbox.h"
 
 namespace {
 
-using testsupport::ChildProcess;
-using testsupport::Event;
-using testsupport::kHangLimit;
-using testsupport::run;
-using testsupport::Subprocess;
-using testsupport::uniqueName;
+using quorvane::test::run;
+using quorvane::test::Subprocess;
 using tooltest::formatAll;
+using tooltest::kExitFailure;
+using tooltest::kExitUsage;
+using tooltest::kMailSlots;
 using tooltest::makeRecord;
 using tooltest::throughShell;
-
-constexpr std::uint32_t kMailSlots = 32768;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-// The state letter of /proc/PID/stat ('R' running, 'S' asleep, ...), or 0 when unreadable.
-char processState(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    // The command name may hold parentheses: the state follows the last one.
-    const std::size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
-}
-
-// The records waiting in a mailbox, read from its pending count without taking any.
-class PendingCount {
-  public:
-    explicit PendingCount(const std::string& mailbox)
-        : m_semaphore(CreateSemaphoreA(
-              nullptr, 0, kMailSlots,
-              (std::string(CMclMailbox::kPendingCountPrefix) + "::" + mailbox).c_str())) {}
-    ~PendingCount() {
-        if (m_semaphore != nullptr) CloseHandle(m_semaphore);
-    }
-    LONG get() const {
-        LONG count = -1;
-        return GetSemaphoreCount(m_semaphore, &count) ? count : -1;
-    }
-
-  private:
-    HANDLE m_semaphore;
-};
-
-// A child process that owns the guard mutex of `mailbox` and then stops itself, as a client
-// stopped in a debugger in the middle of a post would.
-class StoppedGuardHolder {
-  public:
-    explicit StoppedGuardHolder(const std::string& mailbox)
-        : m_child([&] {
-              const std::string guard = std::string(CMclMailbox::kGuardPrefix) + "::" + mailbox;
-              HANDLE mutex = CreateMutexA(nullptr, TRUE, guard.c_str());
-              if (mutex == nullptr) return 1;
-              // The initial owner counts only for the process that creates the mutex.
-              if (GetLastError() == ERROR_ALREADY_EXISTS &&
-                  WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) {
-                  return 2;
-              }
-              m_holding.notify();
-              raise(SIGSTOP);
-              return 0;
-          }) {}
-
-    bool holding() { return m_holding.await(); }
-    pid_t pid() const { return m_child.pid(); }
-
-  private:
-    Event m_holding;
-    ChildProcess m_child;
-};
-
-class ToolsTest : public ::testing::Test {
-  protected:
-    std::vector<std::pair<std::string, std::string>> environment() const {
-        return {{"QUORVANE_MAILBOX", m_name}};
-    }
-
-    std::vector<TraceRecord> drain() {
-        std::vector<TraceRecord> records;
-        TraceRecord record{};
-        while (m_mailbox.receive(&record, 0)) records.push_back(record);
-        return records;
-    }
-
-    const std::string m_name = uniqueName("tools");
-    CMclMailbox m_mailbox{kMailSlots, kTraceRecordSize, m_name.c_str()};
-};
+using tooltest::ToolsTest;
 
 TEST_F(ToolsTest, SendRawIntoTailPrintsEachRecordAsTheViewerShowsIt) {
     std::vector<TraceRecord> records = {
@@ -327,89 +244,6 @@ TEST_F(ToolsTest, ARecordWithLineBreaksSentAndTailedStaysOneLine) {
     EXPECT_NE(tailed.out.find("\tor\\rigin\ttwo\\nlines(text\\r\\nAfter: forged)\n"),
               std::string::npos)
         << tailed.out;
-}
-
-// The tail is killed once it has taken every record and gone to sleep on the empty mailbox: the
-// pipe must by then hold every line, not only a full buffer's worth.
-TEST_F(ToolsTest, TailKilledWhileTheMailboxIsEmptyHasPassedOnEveryRecordItTook) {
-    std::vector<TraceRecord> records;
-    for (int i = 0; i < 5; ++i) {
-        records.push_back(makeRecord("step", std::to_string(i).c_str(), "app", 0, 8, 0));
-    }
-    for (const TraceRecord& record : records) ASSERT_TRUE(m_mailbox.post(&record, 0));
-
-    Subprocess tail(throughShell({QUORVANE_TAIL}), environment());
-    const std::optional<std::string> pidLine = tail.readLine();
-    ASSERT_TRUE(pidLine.has_value());
-    const pid_t pid = std::stoi(*pidLine);
-    const PendingCount pending(m_name);
-    const auto limit = std::chrono::steady_clock::now() + kHangLimit;
-    while (pending.get() != 0 || processState(pid) != 'S') {
-        ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the tail never went to sleep";
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    tail.signal(SIGKILL);
-    const Subprocess::Result killed = tail.finish();
-    EXPECT_EQ(killed.status, 128 + SIGKILL);
-    EXPECT_EQ(killed.out, formatAll(records));
-}
-
-TEST_F(ToolsTest, ToolsFacingAStoppedGuardHolderNeitherHangNorWaitSilently) {
-    const std::string held = uniqueName("held");
-    StoppedGuardHolder holder(held);
-    ASSERT_TRUE(holder.holding());
-    const std::vector<std::pair<std::string, std::string>> heldMailbox = {
-        {"QUORVANE_MAILBOX", held}};
-    const std::string holderText = "process " + std::to_string(holder.pid()) + " ";
-
-    Subprocess send({QUORVANE_SEND, "--timeout=300", "name", "text"}, heldMailbox);
-    const Subprocess::Result gaveUp = send.finish(std::chrono::seconds(5));
-    EXPECT_EQ(gaveUp.status, kExitFailure) << gaveUp.err;
-    EXPECT_NE(gaveUp.err.find(holderText), std::string::npos) << gaveUp.err;
-    EXPECT_NE(gaveUp.err.find("error 1460"), std::string::npos) << gaveUp.err;
-
-    Subprocess tail(throughShell({QUORVANE_TAIL}), heldMailbox);
-    ASSERT_TRUE(tail.readLine().has_value());
-    const std::optional<std::string> waiting = tail.readLine();
-    ASSERT_TRUE(waiting.has_value());
-    EXPECT_EQ(waiting->rfind("quorvane-tail: waiting: cannot open mailbox", 0), 0u) << *waiting;
-    EXPECT_NE(waiting->find(holderText), std::string::npos) << *waiting;
-    tail.signal(SIGTERM);
-    const Subprocess::Result stopped = tail.finish(std::chrono::seconds(5));
-    EXPECT_EQ(stopped.status, kExitFailure) << "a tail interrupted before opening fails";
-    EXPECT_EQ(stopped.out.find("waiting"), std::string::npos) << "said once: " << stopped.out;
-}
-
-// quorvane-send without --timeout outlasts the mailbox's own open time-out while the guard is
-// held, then posts once its holder is gone.
-TEST_F(ToolsTest, SendWithoutTimeoutWaitsOutAStoppedGuardHolderAndThenPosts) {
-    const std::string held = uniqueName("held");
-    CMclMailbox keeper(kMailSlots, kTraceRecordSize, held.c_str());
-    auto holder = std::make_unique<StoppedGuardHolder>(held);
-    ASSERT_TRUE(holder->holding());
-
-    Subprocess send(throughShell({QUORVANE_SEND, "late", "but", "posted"}),
-                    {{"QUORVANE_MAILBOX", held}});
-    ASSERT_TRUE(send.readLine().has_value());
-    const std::optional<std::string> waiting = send.readLine();
-    ASSERT_TRUE(waiting.has_value());
-    EXPECT_EQ(waiting->rfind("quorvane-send: waiting: ", 0), 0u) << *waiting;
-    // Wait out a whole default open time-out of our own before letting go.
-    try {
-        CMclMailbox opener(kMailSlots, kTraceRecordSize, held.c_str(), nullptr,
-                           CMclMailbox::kDefaultOpenTimeoutMs);
-        ADD_FAILURE() << "the guard was not held";
-    } catch (DWORD code) {
-        EXPECT_EQ(code, ERROR_TIMEOUT);
-    }
-    holder.reset();
-
-    const Subprocess::Result posted = send.finish();
-    EXPECT_EQ(posted.status, 0) << posted.out;
-    TraceRecord record{};
-    ASSERT_TRUE(keeper.receive(&record, 0));
-    EXPECT_STREQ(record.entryName, "late");
-    EXPECT_STREQ(record.entryText, "but posted");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMclDerivedAutoPtr.h"
 #include "transport/CMclError.h"
 #include "transport/CMclMutex.h"

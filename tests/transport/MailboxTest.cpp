@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMclMutex.h"
 #include "transport/CMclSharedMemory.h"

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <regex>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CLogListModel.h"
 #include "viewer/LogFileWriter.h"

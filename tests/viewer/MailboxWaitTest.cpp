@@ -14,7 +14,7 @@
 
 #include "platform/Win32.h"
 #include "quorvane/Names.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"

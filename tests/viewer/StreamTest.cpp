@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "quorvane/Names.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"

@@ -14,7 +14,7 @@
 
 #include "quorvane/Names.h"
 #include "records/TraceRecord.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
@@ -256,10 +256,13 @@ TEST(ViewerCommandLine, HelpVersionUsageErrorsAndAMissingDisplayNeverOpenAWindow
         << noDisplay.err.toStdString();
     EXPECT_EQ(noDisplay.err.count(QLatin1Char('\n')), 1);
 
-    for (const QString& wrong : {QStringLiteral("--bogus"), QStringLiteral("stray")}) {
-        const Finished usage = runViewer({wrong}, bare);
-        EXPECT_EQ(usage.status, 2) << wrong.toStdString();
-        EXPECT_TRUE(usage.err.contains(wrong)) << usage.err.toStdString();
+    // An unknown option is a usage error, after a file operand too.
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--bogus")},
+          QStringList{QStringLiteral("stray.log"), QStringLiteral("--bogus")}}) {
+        const Finished usage = runViewer(wrong, bare);
+        EXPECT_EQ(usage.status, 2) << wrong.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(usage.err.contains(QStringLiteral("'--bogus'"))) << usage.err.toStdString();
     }
 }
 

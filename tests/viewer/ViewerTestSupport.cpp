@@ -15,7 +15,7 @@
 
 #include "platform/Registry.h"
 #include "quorvane/Names.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
 #include "viewer/CLogListModel.h"

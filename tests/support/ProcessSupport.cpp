@@ -1,19 +1,18 @@
-#include "tests/client/ProcessSupport.h"
+#include "tests/support/ProcessSupport.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <stdexcept>
 
 extern char** environ;
 
-namespace testsupport {
+namespace quorvane::test {
 
 namespace {
 
@@ -30,7 +29,7 @@ int reap(pid_t pid, std::chrono::steady_clock::time_point deadline) {
         if (done == pid) return statusCode(status);
         if (done < 0 && errno != EINTR) return -1;
         if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid, SIGKILL);
+            ::kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             return -1;
         }
@@ -52,31 +51,57 @@ int statusCode(int waitStatus) {
     return -1;
 }
 
-ChildProcess::ChildProcess(const std::function<int()>& body) {
-    m_pid = fork();
-    if (m_pid < 0) throw std::runtime_error("fork failed");
+ChildProcess::ChildProcess(const std::function<int(ChildProcess&)>& body) {
+    if (::pipe(m_toParent) != 0 || ::pipe(m_toChild) != 0) return;
+    std::fflush(nullptr);
+    m_pid = ::fork();
     if (m_pid == 0) {
-        int result = 1;
+        ::close(m_toParent[0]);
+        ::close(m_toChild[1]);
+        m_inChild = true;
+        int status = 98;
         try {
-            result = body();
+            status = body(*this);
         } catch (...) {
-            result = 1;
+            status = 98;
         }
-        _exit(result);
+        ::_exit(status);
     }
+    ::close(m_toParent[1]);
+    ::close(m_toChild[0]);
 }
 
 ChildProcess::~ChildProcess() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
+    if (m_pid > 0 && !m_reaped) {
+        ::kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
+    ::close(m_inChild ? m_toParent[1] : m_toParent[0]);
+    ::close(m_inChild ? m_toChild[0] : m_toChild[1]);
 }
 
-int ChildProcess::wait() {
-    const int status = reap(m_pid, std::chrono::steady_clock::now() + kHangLimit);
-    m_pid = -1;
-    return status;
+void ChildProcess::signal(char value) {
+    const int fd = m_inChild ? m_toParent[1] : m_toChild[1];
+    (void)!::write(fd, &value, 1);
+}
+
+char ChildProcess::awaitSignal() {
+    const int fd = m_inChild ? m_toChild[0] : m_toParent[0];
+    char value = 0;
+    return ::read(fd, &value, 1) == 1 ? value : 0;
+}
+
+void ChildProcess::kill(int signalNumber) {
+    if (m_pid > 0 && !m_reaped) ::kill(m_pid, signalNumber);
+}
+
+int ChildProcess::wait(std::chrono::milliseconds limit) {
+    if (m_pid <= 0) return -1;
+    if (!m_reaped) {
+        m_status = reap(m_pid, std::chrono::steady_clock::now() + limit);
+        m_reaped = true;
+    }
+    return m_status;
 }
 
 Event::Event() {
@@ -237,10 +262,14 @@ Subprocess::Result run(const std::vector<std::string>& arguments, std::string_vi
     return process.finish();
 }
 
-std::string uniqueName(std::string_view prefix) {
+std::string uniqueName(std::string_view stem) {
     static std::atomic<int> counter{0};
-    return std::string(prefix) + "-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1));
+    return "qtest-" + std::string(stem) + "-" + std::to_string(getpid()) + "-" +
+           std::to_string(counter.fetch_add(1) + 1);
 }
 
-}  // namespace testsupport
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace quorvane::test

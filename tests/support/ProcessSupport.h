@@ -1,8 +1,10 @@
 #pragma once
 // Helpers for tests that need more than one process: a forked child running a function, a
-// program started with pipes on its standard streams, and a one-way event between processes.
-// Every wait has a generous limit so that a broken test fails instead of hanging.
+// program started with pipes on its standard streams, a one-way event between processes, and
+// names no other test run uses. Every wait has a generous limit so that a broken test fails
+// instead of hanging.
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -13,28 +15,45 @@
 #include <utility>
 #include <vector>
 
-namespace testsupport {
+namespace quorvane::test {
 
 inline constexpr std::chrono::milliseconds kHangLimit{10000};
 
 // Exit status as one number: the exit code, or 128 + the signal that ended the process.
 int statusCode(int waitStatus);
 
-// Runs `body` in a forked child that exits with its result (1 if it throws).
+// One forked child running `body`; its return value is the exit status (98 if it throws). The
+// child leaves with _exit so that no destructor of the parent's objects runs twice. The two
+// sides can send each other single bytes.
 class ChildProcess {
   public:
-    explicit ChildProcess(const std::function<int()>& body);
+    explicit ChildProcess(const std::function<int(ChildProcess&)>& body);
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     // Kills and reaps a child still running.
     ~ChildProcess();
 
-    // Waits for the child's end; -1 if it did not end within kHangLimit (it is then killed).
-    int wait();
+    bool started() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
+
+    // One byte to the other side; the child calls signal(), the parent awaitSignal().
+    void signal(char value = 'x');
+    // Returns the byte, or 0 when the other side closed its end (or died) first.
+    char awaitSignal();
+
+    void kill(int signalNumber = SIGKILL);
+
+    // Waits for the child's end and returns statusCode(); -1 if it did not end within `limit`
+    // (it is then killed) or never started.
+    int wait(std::chrono::milliseconds limit = kHangLimit);
 
   private:
     pid_t m_pid = -1;
+    int m_toParent[2] = {-1, -1};
+    int m_toChild[2] = {-1, -1};
+    bool m_inChild = false;
+    bool m_reaped = false;
+    int m_status = -1;
 };
 
 // A one-way signal between a parent and a forked child: created before fork, notified on one
@@ -93,7 +112,10 @@ class Subprocess {
 Subprocess::Result run(const std::vector<std::string>& arguments, std::string_view input = {},
                        const std::vector<std::pair<std::string, std::string>>& environment = {});
 
-// A name no other test (nor another run of this one) uses: prefix, process id and a counter.
-std::string uniqueName(std::string_view prefix);
+// A name no other test (nor another run of this one) uses: "qtest-", the stem, the process id
+// and a counter.
+std::string uniqueName(std::string_view stem);
 
-}  // namespace testsupport
+double secondsSince(std::chrono::steady_clock::time_point start);
+
+}  // namespace quorvane::test
