@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CQuorvaneDlg.h"
+#include "viewer/CSavedLogDlg.h"
 
 namespace {
 
@@ -20,6 +22,35 @@ using viewertest::drainNow;
 using viewertest::makeRecord;
 using viewertest::postFromChild;
 using viewertest::readFile;
+using viewertest::writeFile;
+
+// Opens the context menu of `window` over shown row `row` of `list` (by key on the current line
+// when -1) and presses `mnemonic` in it; returns the menu's item texts.
+QStringList chooseFromContextMenu(QWidget& window, CLogListView& list, std::ptrdiff_t row,
+                                  Qt::Key mnemonic) {
+    QStringList items;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (const QAction* action : menu->actions()) {
+                items << action->text();
+            }
+            QTest::keyClick(menu, mnemonic);
+        }
+    });
+    watcher.start();
+    if (row < 0) {
+        QContextMenuEvent byKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                window.mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(&window, &byKey);
+    } else {
+        const QPoint at(10, static_cast<int>(row) * list.rowHeight() + list.rowHeight() / 2);
+        QContextMenuEvent onRow(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list.viewport(), &onRow);
+    }
+    return items;
+}
 
 class FilterDialogTest : public ::testing::Test {
   protected:
@@ -50,32 +81,8 @@ class FilterDialogTest : public ::testing::Test {
         return texts;
     }
 
-    // Opens the context menu over shown row `row` (by key on the current line when -1) and
-    // presses `mnemonic` in it; returns the menu's item texts.
     QStringList chooseFromMenu(std::ptrdiff_t row, Qt::Key mnemonic) {
-        QStringList items;
-        QTimer watcher;
-        watcher.setInterval(20);
-        QObject::connect(&watcher, &QTimer::timeout, [&] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                for (const QAction* action : menu->actions()) {
-                    items << action->text();
-                }
-                QTest::keyClick(menu, mnemonic);
-            }
-        });
-        watcher.start();
-        CLogListView& list = dialog->logList();
-        if (row < 0) {
-            QContextMenuEvent byKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
-                                    dialog->mapToGlobal(QPoint(5, 5)));
-            QCoreApplication::sendEvent(dialog.get(), &byKey);
-        } else {
-            const QPoint at(10, static_cast<int>(row) * list.rowHeight() + list.rowHeight() / 2);
-            QContextMenuEvent onRow(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
-            QCoreApplication::sendEvent(list.viewport(), &onRow);
-        }
-        return items;
+        return chooseFromContextMenu(*dialog, dialog->logList(), row, mnemonic);
     }
 
     std::unique_ptr<CQuorvaneDlg> dialog;
@@ -226,6 +233,36 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
     EXPECT_EQ(bar.matchCount(), 0u);
     EXPECT_TRUE(bar.status().text().contains(QStringLiteral("not found")));
+}
+
+TEST(SavedLogFilter, ASavedLogWindowShowsOnlyTheSenderOfALineAndEverythingAgain) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("saved.txt"));
+    writeFile(path.toStdString(),
+              "00001\t7\t10:00:00\tdiskd\tf(disk full)\r\n"
+              "00002\t8\t10:00:01\tnetd\tf(link up)\r\n"
+              "00003\t7\t10:00:02\tdiskd\tf(disk ok)\r\n");
+    QString failure;
+    QPointer<CSavedLogDlg> window = CSavedLogDlg::open(path, nullptr, failure);
+    ASSERT_TRUE(window) << failure.toStdString();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.data()));
+    CLogListView& list = window->logList();
+    ASSERT_EQ(list.shownRows().size(), 3u);
+
+    const QStringList items = chooseFromContextMenu(*window, list, 1, Qt::Key_S);
+    EXPECT_TRUE(items.contains(QStringLiteral("Open Saved &Log...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("Show only &sender 8")))
+        << items.join('|').toStdString();
+    ASSERT_EQ(list.shownRows().size(), 1u);
+    EXPECT_EQ(list.shownRows().line(0), "00002\t8\t10:00:01\tnetd\tf(link up)");
+    EXPECT_TRUE(window->filterNote().isVisible());
+    EXPECT_TRUE(window->filterNote().text().contains(QStringLiteral("1 of 3 lines shown")));
+
+    chooseFromContextMenu(*window, list, -1, Qt::Key_E);
+    EXPECT_EQ(list.shownRows().size(), 3u);
+    EXPECT_TRUE(window->filterNote().isHidden());
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
 }
 
 }  // namespace
