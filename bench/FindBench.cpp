@@ -154,6 +154,7 @@ struct CountCase {
 constexpr CountCase kCountCases[] = {
     {"plain text, with case", "needle-not-there", true, false},
     {"plain text, without case", "needle-not-there", false, false},
+    {"plain text of letters only, without case", "needlenotthere", false, false},
     {"regular expression", "needle\\d+x", false, true},
 };
 

@@ -195,14 +195,16 @@ TEST(RowIndex, ResultsNotedAsLinesAreStagedAreUsedWithoutReadingTheLinesAgain) {
 
 TEST(LineSearch, PlainTextLookedForInBytesFindsWhatTheSameSearchFindsInText) {
     // ASCII lines and lines with letters that fold to ASCII ones without case (Kelvin sign,
-    // long s), an accented letter and a byte that is no UTF-8.
-    const std::vector<std::string> pieces = {"k",        "K",        "s",   "S",    "\xE2\x84\xAA",
-                                             "\xC5\xBF", "\xC3\xA9", "e",   "\xFF", "ab",
-                                             "AB",       "\t",       "kSa", " "};
+    // long s), an accented letter, a Cyrillic one (which Latin-1 cannot hold) and a byte that is
+    // no UTF-8.
+    const std::vector<std::string> pieces = {
+        "k",    "K",  "s",  "S",  "\xE2\x84\xAA", "\xC5\xBF", "\xC3\xA9", "e",
+        "\xFF", "ab", "AB", "\t", "kSa",          " ",        "?",        "\xD0\xB6"};
     const std::vector<QString> patterns = {
-        QStringLiteral("k"),  QStringLiteral("K"),   QStringLiteral("sa"),
-        QStringLiteral("Ks"), QStringLiteral("ab"),  QStringLiteral("BkS"),
-        QStringLiteral("\t"), QStringLiteral("e k"), QStringLiteral("aBaB")};
+        QStringLiteral("k"),      QStringLiteral("K"),   QStringLiteral("sa"),
+        QStringLiteral("Ks"),     QStringLiteral("ab"),  QStringLiteral("BkS"),
+        QStringLiteral("\t"),     QStringLiteral("e k"), QStringLiteral("aBaB"),
+        QStringLiteral("\u0436"), QStringLiteral("a?")};
     std::mt19937 random(7);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
     std::uniform_int_distribution<int> length(0, 40);
