@@ -4,30 +4,23 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 QString textOf(std::string_view line) {
     return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
 }
 
-unsigned char lowerAscii(char c) {
-    const auto byte = static_cast<unsigned char>(c);
+unsigned char lowerAscii(unsigned char byte) {
     return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080;
-
-constexpr std::uint64_t kEveryByte = 0x0101010101010101;
-
-// The eight bytes of `word` with the ASCII capitals made small; other bytes are left alone.
-std::uint64_t lowerAsciiWord(std::uint64_t word) {
-    const std::uint64_t low7 = word & ~kHighBits;
-    // Per byte, the high bit says: at least 'A', above 'Z', and the byte itself below 0x80.
-    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * kEveryByte;
-    const std::uint64_t aboveZ = low7 + (0x7f - 'Z') * kEveryByte;
-    const std::uint64_t capital = (atLeastA & ~aboveZ & ~word) & kHighBits;
-    // 0x80 moved down two bits is 0x20, the bit that makes a capital small.
-    return word | (capital >> 2);
-}
+// The bit that makes an ASCII capital small.
+constexpr unsigned char kCaseBit = 0x20;
+constexpr std::size_t kBlock = 16;
 
 // Looks at eight bytes at a time.
 bool isAscii(std::string_view text) {
@@ -67,20 +60,10 @@ bool LineSearch::setPattern(const QString& pattern, bool matchCase, bool regular
         if (!pattern.isEmpty() && ascii) {
             for (const QChar c : pattern) {
                 const char byte = c.toLatin1();
-                m_bytes.push_back(matchCase ? byte : static_cast<char>(lowerAscii(byte)));
+                m_bytes.push_back(
+                    matchCase ? byte
+                              : static_cast<char>(lowerAscii(static_cast<unsigned char>(byte))));
             }
-            // The anchor is a byte that has no case if there is one, else the last letter.
-            m_anchor = m_bytes.size() - 1;
-            for (std::size_t i = 0; i < m_bytes.size(); ++i) {
-                if (m_bytes[i] < 'a' || m_bytes[i] > 'z') {
-                    m_anchor = i;
-                    break;
-                }
-            }
-            m_anchorSmall = m_bytes[m_anchor];
-            m_anchorCapital = m_anchorSmall >= 'a' && m_anchorSmall <= 'z'
-                                  ? static_cast<char>(m_anchorSmall - 'a' + 'A')
-                                  : m_anchorSmall;
         }
     }
     m_active = !pattern.isEmpty();
@@ -94,48 +77,72 @@ bool LineSearch::matches(std::string_view line) const {
     if (m_bytes.empty()) {
         return matches(textOf(line));
     }
-    if (m_matchCase) {
-        return memmem(line.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
-    }
-    return holdsCaseless(line);
+    return holdsBytes(line);
 }
 
-bool LineSearch::holdsCaseless(std::string_view line) const {
-    // Every place that holds the anchor byte, a byte without case, is found by memchr and
-    // compared in full; the other bytes are not looked at. A text of letters alone has no such
-    // byte: looking for one of its letters in both cases is slower than folding the line.
-    if (m_anchorCapital != m_anchorSmall) {
-        return holdsFolded(line);
-    }
+bool LineSearch::holdsBytes(std::string_view line) const {
+    // Every place whose first and last bytes can be the pattern's is compared in full. Without
+    // case the case bit (0x20) is set on both sides, so that a capital and its small letter
+    // compare equal, and a byte equal to the pattern's always does; the few other bytes let
+    // through are refused by the comparison in full.
     const std::size_t length = m_bytes.size();
+    const char* const begin = line.data();
+    const auto holdsAt = [&](std::size_t start) {
+        for (std::size_t i = 0; i < length; ++i) {
+            const auto byte = static_cast<unsigned char>(begin[start + i]);
+            if ((m_matchCase ? byte : lowerAscii(byte)) != static_cast<unsigned char>(m_bytes[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const unsigned char caseMask = m_matchCase ? 0 : kCaseBit;
+    const auto firstKey = static_cast<unsigned char>(m_bytes.front() | caseMask);
+    const auto lastKey = static_cast<unsigned char>(m_bytes.back() | caseMask);
+    // Bytes before `start` have been looked at for the high bit.
+    std::size_t start = 0;
+    std::uint64_t seen = 0;
     if (line.size() >= length) {
-        const char* const begin = line.data();
-        const char* const end = begin + line.size() - (length - 1 - m_anchor);
-        for (const char anchor : {m_anchorSmall, m_anchorCapital}) {
-            for (const char* from = begin + m_anchor; from < end; ++from) {
-                from = static_cast<const char*>(
-                    std::memchr(from, anchor, static_cast<std::size_t>(end - from)));
-                if (from == nullptr) {
-                    break;
-                }
-                const std::size_t start = static_cast<std::size_t>(from - begin) - m_anchor;
-                std::size_t i = 0;
-                while (i < length &&
-                       lowerAscii(line[start + i]) == static_cast<unsigned char>(m_bytes[i])) {
-                    ++i;
-                }
-                if (i == length) {
+        const std::size_t lastStart = line.size() - length;
+#if defined(__SSE2__)
+        // Sixteen places at a time.
+        const __m128i caseBit = _mm_set1_epi8(static_cast<char>(caseMask));
+        const __m128i first = _mm_set1_epi8(static_cast<char>(firstKey));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(lastKey));
+        __m128i high = _mm_setzero_si128();
+        for (; start + kBlock <= lastStart + 1; start += kBlock) {
+            const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start));
+            const __m128i tails =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + start + length - 1));
+            high = _mm_or_si128(high, heads);
+            auto candidates = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(heads, caseBit), first),
+                              _mm_cmpeq_epi8(_mm_or_si128(tails, caseBit), last))));
+            while (candidates != 0) {
+                if (holdsAt(start + static_cast<std::size_t>(__builtin_ctz(candidates)))) {
                     return true;
                 }
+                candidates &= candidates - 1;
             }
-            if (m_anchorCapital == m_anchorSmall) {
-                break;
+        }
+        seen = _mm_movemask_epi8(high) != 0 ? kHighBits : 0;
+#endif
+        for (std::size_t at = start; at <= lastStart; ++at) {
+            if ((static_cast<unsigned char>(begin[at]) | caseMask) == firstKey &&
+                (static_cast<unsigned char>(begin[at + length - 1]) | caseMask) == lastKey &&
+                holdsAt(at)) {
+                return true;
             }
         }
     }
-    // Not in the bytes: a line with a byte at or above 0x80 may still match as text, where a
-    // letter such as the Kelvin sign folds to an ASCII one.
-    return !isAscii(line) && matches(textOf(line));
+    // Not in the bytes: an ASCII byte is never part of a longer UTF-8 sequence, so with case the
+    // text holds no match either. Without case, a line with a byte at or above 0x80 may still
+    // match as text, where a letter such as the Kelvin sign folds to an ASCII one.
+    if (m_matchCase) {
+        return false;
+    }
+    const bool ascii = (seen & kHighBits) == 0 && isAscii(line.substr(start));
+    return !ascii && matches(textOf(line));
 }
 
 bool LineSearch::matches(const QString& text) const {
@@ -168,29 +175,4 @@ std::vector<std::pair<qsizetype, qsizetype>> LineSearch::spans(const QString& te
         found.emplace_back(at, length);
     }
     return found;
-}
-
-bool LineSearch::holdsFolded(std::string_view line) const {
-    // The line folded to lower case into a reused buffer, eight bytes at a time, then searched by
-    // the C library. A byte at or above 0x80 sends the line to the QString search.
-    if (m_folded.size() < line.size() + sizeof(std::uint64_t)) {
-        m_folded.resize(line.size() + sizeof(std::uint64_t));
-    }
-    std::uint64_t seen = 0;
-    std::size_t at = 0;
-    for (; at + sizeof(std::uint64_t) <= line.size(); at += sizeof(std::uint64_t)) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, line.data() + at, sizeof word);
-        seen |= word;
-        word = lowerAsciiWord(word);
-        std::memcpy(m_folded.data() + at, &word, sizeof word);
-    }
-    for (; at < line.size(); ++at) {
-        seen |= static_cast<unsigned char>(line[at]);
-        m_folded[at] = static_cast<char>(lowerAscii(line[at]));
-    }
-    if ((seen & kHighBits) != 0) {
-        return matches(textOf(line));
-    }
-    return memmem(m_folded.data(), line.size(), m_bytes.data(), m_bytes.size()) != nullptr;
 }
