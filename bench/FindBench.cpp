@@ -152,10 +152,10 @@ struct CountCase {
 };
 
 constexpr CountCase kCountCases[] = {
-    {"plain text, with case", "needle-not-there", true, false},
-    {"plain text, without case", "needle-not-there", false, false},
-    {"plain text of letters only, without case", "needlenotthere", false, false},
-    {"regular expression", "needle\\d+x", false, true},
+    {"text with case", "needle-not-there", true, false},
+    {"text no case", "needle-not-there", false, false},
+    {"letters no case", "needlenotthere", false, false},
+    {"regex", "needle\\d+x", false, true},
 };
 
 struct FilterCase {
@@ -189,13 +189,13 @@ int main(int argc, char** argv) {
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
     const LineSearch caseless = makeSearch("needle-not-there", false, false);
     const std::vector<FilterCase> filters = {
-        {"show only a text, without case",
+        {"only a text",
          [&] {
              LineFilter filter;
              filter.addSearch(caseless, QStringLiteral("needle-not-there"), true);
              return filter;
          }},
-        {"hide one sender",
+        {"hide a sender",
          [] {
              LineFilter filter;
              filter.addField(LineFilter::Field::Sender, "4136", false);
@@ -303,28 +303,28 @@ int main(int argc, char** argv) {
         plainNumber(static_cast<double>(bytes) / std::max<std::size_t>(1, model.size())) +
         " bytes each on average; " + std::to_string(rounds) + " rounds");
     for (std::size_t c = 0; c < std::size(kCountCases); ++c) {
-        report.single(std::string("match count, ") + kCountCases[c].name + ": to finish",
-                      countTotal[c], Unit::Milliseconds);
-        report.single(std::string("match count, ") + kCountCases[c].name + ": longest step",
-                      countStep[c], Unit::Milliseconds);
+        report.single(std::string("count, ") + kCountCases[c].name + ": to finish", countTotal[c],
+                      Unit::Milliseconds);
+        report.single(std::string("count, ") + kCountCases[c].name + ": longest step", countStep[c],
+                      Unit::Milliseconds);
     }
     for (std::size_t f = 0; f < filters.size(); ++f) {
-        report.single(std::string("filter change, ") + filters[f].name + ": to finish",
-                      filterTotal[f], Unit::Milliseconds);
-        report.single(std::string("filter change, ") + filters[f].name + ": longest step",
-                      filterStep[f], Unit::Milliseconds);
+        report.single(std::string("filter, ") + filters[f].name + ": to finish", filterTotal[f],
+                      Unit::Milliseconds);
+        report.single(std::string("filter, ") + filters[f].name + ": longest step", filterStep[f],
+                      Unit::Milliseconds);
     }
-    report.comparison("next, one match at the far end: index", farIndexed, "scan through the lines",
-                      farScanned, Unit::Nanoseconds);
-    report.comparison("next, no match: index", noneIndexed, "scan through the lines", noneScanned,
+    report.comparison("next, far match: index", farIndexed, "scan of the lines", farScanned,
+                      Unit::Nanoseconds);
+    report.comparison("next, no match: index", noneIndexed, "scan of the lines", noneScanned,
                       Unit::Nanoseconds);
     for (std::size_t f = 0; f < filters.size(); ++f) {
-        report.comparison(std::string("drain from the mailbox, filter: ") + filters[f].name,
-                          drainFiltered[f], "no filter", drainPlain, Unit::PerSecond);
+        report.comparison(std::string("drain, filter ") + filters[f].name, drainFiltered[f],
+                          "no filter", drainPlain, Unit::PerSecond);
     }
     for (std::size_t f = 0; f < filters.size(); ++f) {
-        report.comparison(std::string("into the model alone, filter: ") + filters[f].name,
-                          ingestFiltered[f], "no filter", ingestPlain, Unit::PerSecond);
+        report.comparison(std::string("into model, filter ") + filters[f].name, ingestFiltered[f],
+                          "no filter", ingestPlain, Unit::PerSecond);
     }
 
     double countWorst = 0;

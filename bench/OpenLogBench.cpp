@@ -179,9 +179,9 @@ int main(int argc, char** argv) {
     report.section("opening a saved log: " + std::to_string(lines) + " lines (" +
                    unitText(fileBytes, Unit::Bytes) + " file, in the page cache), " +
                    std::to_string(rounds) + " interleaved rounds");
-    report.comparison("CSavedLogDlg open to first painted screen", openMs,
-                      "QFile::readLine into a QStringList", readMs, Unit::Milliseconds);
-    report.comparison("resident anonymous memory added per line", openBytesPerLine,
+    report.comparison("open to first painted screen", openMs, "QFile::readLine into a QStringList",
+                      readMs, Unit::Milliseconds);
+    report.comparison("anonymous memory added per line", openBytesPerLine,
                       "QFile::readLine into a QStringList", readBytesPerLine, Unit::Bytes);
     report.note("file bytes per line: " + plainNumber(fileBytes / lines) +
                 "; the window holds the file mapped, not copied");
