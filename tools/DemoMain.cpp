@@ -2,12 +2,10 @@
 // nested scopes, so that a viewer shows indented, interleaved traces at once.
 
 #include <getopt.h>
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -21,6 +19,7 @@
 #include "quorvane/Trace.h"
 #include "tools/NumberArgument.h"
 #include "tools/StandardOutput.h"
+#include "tools/StopRequest.h"
 #include "tools/ToolCommandLine.h"
 
 namespace {
@@ -36,14 +35,9 @@ constexpr auto kStopCheckPeriod = std::chrono::milliseconds(100);
 enum LongOnlyOption { kOptionForever = 256, kOptionVersion };
 
 std::atomic<bool> g_stop{false};
-volatile std::sig_atomic_t g_signalled = 0;
-
-extern "C" void requestStop(int) {
-    g_signalled = 1;
-}
 
 bool stopping() {
-    return g_stop.load() || g_signalled != 0;
+    return g_stop.load() || stopRequested();
 }
 
 const char* const kDishes[] = {"omelette", "soup", "risotto", "pancakes", "salad", "curry"};
@@ -213,11 +207,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    installStopRequest();
 
     Kitchen kitchen;
     {

@@ -2,13 +2,11 @@
 // each as an RFC 5424 syslog message, so that a syslog daemon carries it to another machine.
 
 #include <getopt.h>
-#include <signal.h>
 #include <sys/random.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,6 +18,7 @@
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
+#include "tools/StopRequest.h"
 #include "tools/SyslogDestination.h"
 #include "tools/SyslogMessage.h"
 #include "tools/ToolCommandLine.h"
@@ -41,12 +40,6 @@ constexpr std::size_t kBatchRecords = 256;
 constexpr std::size_t kBatchBytes = std::size_t{256} * 1024;
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-extern "C" void requestStop(int) {
-    g_stopRequested = 1;
-}
 
 void printHelp() {
     std::printf(
@@ -154,15 +147,6 @@ Settings parseArguments(int argc, char** argv) {
     return settings;
 }
 
-void installStopHandlers() {
-    // No SA_RESTART: a blocking call returns early; the loop then sees the request.
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 // 16 hex digits drawn afresh for each run, so that two runs of a forwarder never share a name.
 std::string newRunId() {
     std::uint64_t bits = 0;
@@ -185,12 +169,12 @@ void pause(long ms) {
 
 int main(int argc, char** argv) {
     const Settings settings = parseArguments(argc, argv);
-    installStopHandlers();
+    installStopRequest();
 
-    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, &g_stopRequested);
+    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
-    SyslogDestination destination(settings.transport, settings.address, &g_stopRequested);
+    SyslogDestination destination(settings.transport, settings.address, stopRequest());
     const std::string where = destination.description();
     const std::string runId = newRunId();
     TraceRecord record{};
@@ -215,7 +199,7 @@ int main(int argc, char** argv) {
                !(settings.limits.hasCount && sent + ends.size() >= settings.limits.count);
     };
 
-    while (g_stopRequested == 0 && !(settings.limits.hasCount && sent >= settings.limits.count)) {
+    while (!stopRequested() && !(settings.limits.hasCount && sent >= settings.limits.count)) {
         if (done == ends.size()) {
             batch.clear();
             ends.clear();
@@ -253,7 +237,7 @@ int main(int argc, char** argv) {
                                  where.c_str(), error.c_str());
                 }
                 failing = true;
-                if (g_stopRequested == 0) pause(retryMs);
+                if (!stopRequested()) pause(retryMs);
                 retryMs = std::min(retryMs * 2, kLongestRetryMs);
                 break;
         }

@@ -1,11 +1,9 @@
 #include "tools/SendSyslog.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
 #include "tools/RepeatFilter.h"
+#include "tools/StopRequest.h"
 #include "tools/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 
@@ -31,12 +30,6 @@ constexpr DWORD kConfirmPostWaitMs = 2000;
 constexpr std::uint32_t kViewerProbeIntervalMs = 200;
 // The confirmation omprog waits for; any other line keeps the message in rsyslog's queue.
 constexpr std::string_view kConfirmed = "OK";
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-extern "C" void requestStop(int) {
-    g_stopRequested = 1;
-}
 
 // Writes one answer line for omprog at once: rsyslog waits for it before the next message.
 bool answer(std::string_view text) {
@@ -60,11 +53,7 @@ bool answer(std::string_view text) {
 
 int sendSyslog(CMclMailbox& mailbox, DWORD timeoutMs, bool confirm) {
     // omprog may end the program with SIGTERM: the read returns early and the counts are said.
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    installStopRequest();
 
     quorvane::TracerOptions presenceOptions;
     presenceOptions.viewerProbeIntervalMs = kViewerProbeIntervalMs;
@@ -83,7 +72,7 @@ int sendSyslog(CMclMailbox& mailbox, DWORD timeoutMs, bool confirm) {
     SyslogMessage message;
     TraceRecord record{};
     for (;;) {
-        const ssize_t length = g_stopRequested == 0 ? getline(&line, &capacity, stdin) : -1;
+        const ssize_t length = !stopRequested() ? getline(&line, &capacity, stdin) : -1;
         if (length < 0) break;
         ++lineNumber;
         std::string_view text(line, static_cast<std::size_t>(length));
@@ -128,7 +117,7 @@ int sendSyslog(CMclMailbox& mailbox, DWORD timeoutMs, bool confirm) {
         std::fprintf(stderr, "quorvane-send: %llu repeated traces skipped\n",
                      static_cast<unsigned long long>(repeats));
     }
-    if (std::ferror(stdin) && g_stopRequested == 0) {
+    if (std::ferror(stdin) && !stopRequested()) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
                      std::strerror(errno));
         return kExitFailure;

@@ -2,11 +2,9 @@
 // them, until interrupted, a count is reached or the mailbox stays quiet long enough.
 
 #include <getopt.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +15,7 @@
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
+#include "tools/StopRequest.h"
 #include "tools/ToolCommandLine.h"
 
 namespace {
@@ -27,12 +26,6 @@ constexpr int kExitFailure = 1;
 constexpr DWORD kReceiveTimeoutMs = 125;
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
-
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-extern "C" void requestStop(int) {
-    g_stopRequested = 1;
-}
 
 void printHelp() {
     std::printf(
@@ -95,23 +88,14 @@ Settings parseArguments(int argc, char** argv) {
     return settings;
 }
 
-void installStopHandlers() {
-    // No SA_RESTART: a blocking call may return early; the loop then sees the request.
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const Settings settings = parseArguments(argc, argv);
-    installStopHandlers();
+    installStopRequest();
     if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, &g_stopRequested);
+    std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
     DepthTable depthTable;
@@ -125,8 +109,7 @@ int main(int argc, char** argv) {
     // whole buffers.
     bool unflushed = false;
 
-    while (g_stopRequested == 0 &&
-           !(settings.limits.hasCount && lineCount >= settings.limits.count)) {
+    while (!stopRequested() && !(settings.limits.hasCount && lineCount >= settings.limits.count)) {
         if (mailbox->receive(&record, unflushed ? 0 : kReceiveTimeoutMs)) {
             const std::string_view line = formatter.formatLine(record, lineCount + 1);
             std::fwrite(line.data(), 1, line.size(), stdout);
