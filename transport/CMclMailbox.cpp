@@ -1,5 +1,6 @@
 #include "transport/CMclMailbox.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -228,6 +229,35 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     m_guardMutex->release();
     if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return true;
+}
+
+DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeoutMs) {
+    if (maxRecords == 0) return 0;
+    prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
+    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return 0;
+    const std::uint32_t readIndex = m_header->readIndex;
+    if (readIndex >= m_slotCount) {
+        m_pendingCountSemaphore->release(1);
+        m_guardMutex->release();
+        return 0;
+    }
+    // The count changes only under the guard, so what is there now can all be taken.
+    DWORD taken = 1;
+    while (taken < maxRecords && m_pendingCountSemaphore->tryAcquire()) ++taken;
+    // The ring's indices move only once every record is copied: a receiver killed while copying
+    // leaves its records in the ring for the next one.
+    auto* out = static_cast<unsigned char*>(destination);
+    const DWORD beforeWrap = std::min<DWORD>(taken, m_slotCount - readIndex);
+    std::memcpy(out, m_data + static_cast<std::size_t>(readIndex) * m_slotSize,
+                static_cast<std::size_t>(beforeWrap) * m_slotSize);
+    std::memcpy(out + static_cast<std::size_t>(beforeWrap) * m_slotSize, m_data,
+                static_cast<std::size_t>(taken - beforeWrap) * m_slotSize);
+    m_header->readIndex = (readIndex + taken) % m_slotCount;
+    bool wakeSenders = false;
+    m_freeCountSemaphore->raise(static_cast<LONG>(taken), wakeSenders);
+    m_guardMutex->release();
+    if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
+    return taken;
 }
 
 bool CMclMailbox::post(const void* source, DWORD timeoutMs) {

@@ -33,6 +33,10 @@ class CMclMailbox {
     // `destination` untouched, when no record could be taken within about `timeoutMs` or the
     // ring is corrupt.
     bool receive(void* destination, DWORD timeoutMs);
+    // Copies up to `maxRecords` of the oldest records, oldest first, into `destination`
+    // (maxRecords * slotSize bytes) under one hold of the guard, waiting about `timeoutMs` at
+    // most for the first. Returns how many were taken: 0 as receive() returns false.
+    DWORD receiveMany(void* destination, DWORD maxRecords, DWORD timeoutMs);
 
     // Copies slotSize bytes from `source` into the next free slot, waiting about `timeoutMs` at
     // most for a free slot and the guard. Returns whether the record was posted.

@@ -25,8 +25,13 @@ DrainSlice RecordDrain::drainSlice(CMclMailbox& mailbox, CLogListModel& model, b
     DrainSlice slice;
     do {
         std::size_t count = 0;
-        while (count < kRunLength && takeRecord(mailbox, slice.taken + count > 0, m_run[count])) {
-            ++count;
+        while (count < kRunLength) {
+            const std::size_t taken =
+                takeRecords(mailbox, slice.taken + count > 0, &m_run[count], kRunLength - count);
+            if (taken == 0) {
+                break;
+            }
+            count += taken;
         }
         for (std::size_t i = 0; i < count; ++i) {
             model.stageLine(m_formatter.formatLine(m_run[i], m_lineCount + 1), onTop);
@@ -47,6 +52,12 @@ void RecordDrain::restartNumbering() {
     m_lineCount = 0;
 }
 
-bool RecordDrain::takeRecord(CMclMailbox& mailbox, bool flowing, TraceRecord& record) {
-    return mailbox.receive(&record, 0) || (flowing && mailbox.receive(&record, kRefillWaitMs));
+std::size_t RecordDrain::takeRecords(CMclMailbox& mailbox, bool flowing, TraceRecord* records,
+                                     std::size_t room) {
+    const auto most = static_cast<DWORD>(std::min<std::size_t>(room, kRecordsPerHold));
+    DWORD taken = mailbox.receiveMany(records, most, 0);
+    if (taken == 0 && flowing) {
+        taken = mailbox.receiveMany(records, most, kRefillWaitMs);
+    }
+    return taken;
 }

@@ -28,8 +28,8 @@ int idleLookAfter(const DrainSlice& slice, int previousMs);
 
 // Turns the mailbox's records into the list's lines, numbered consecutively from 1, with each
 // sender's indentation carried from one record to the next. Records are taken in runs of up to
-// kRunLength, then formatted and staged; a slice's lines reach the model's views together when
-// it ends.
+// kRunLength, up to kRecordsPerHold under one hold of the ring's guard, then formatted and
+// staged; a slice's lines reach the model's views together when it ends.
 //
 // The first look of a slice does not wait, so an idle mailbox costs the window nothing. Once
 // records flow, a ring found empty is waited for up to kRefillWaitMs: a sender pauses for
@@ -40,6 +40,9 @@ class RecordDrain {
   public:
     static constexpr std::size_t kRunLength = 256;
     static constexpr DWORD kRefillWaitMs = 1;
+    // Records copied under one hold of the guard: enough to spare most of the guard's cost per
+    // record, few enough that a sender waits only a few microseconds for it.
+    static constexpr DWORD kRecordsPerHold = 32;
 
     RecordDrain();
     RecordDrain(const RecordDrain&) = delete;
@@ -61,8 +64,9 @@ class RecordDrain {
     void restartNumbering();
 
   private:
-    // One record; waits for it only when `flowing`.
-    static bool takeRecord(CMclMailbox& mailbox, bool flowing, TraceRecord& record);
+    // Up to `room` records into `records`; waits for the first only when `flowing`.
+    static std::size_t takeRecords(CMclMailbox& mailbox, bool flowing, TraceRecord* records,
+                                   std::size_t room);
 
     std::unique_ptr<TraceRecord[]> m_run;
     DepthTable m_depthTable;

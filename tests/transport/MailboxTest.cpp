@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -197,6 +199,28 @@ TEST(MailboxRing, RecordsComeOutInPostingOrderAcrossWrapAround) {
     }
     EXPECT_EQ(header->readIndex, 14u % 4);
     EXPECT_EQ(header->writeIndex, 14u % 4);
+}
+
+TEST(MailboxRing, ReceiveManyTakesUpToItsMostInOrderAcrossWrapAroundAndFreesEverySlot) {
+    std::string name = uniqueName("many");
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    std::uint32_t posted = 0, received = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(mailbox.post(record(0, posted++).data(), 0));
+    Slot got[8]{};
+    ASSERT_EQ(mailbox.receiveMany(got, 2, 0), 2u);
+    ASSERT_EQ(mailbox.receiveMany(got + 2, 8, 0), 1u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(got[i], record(0, received++));
+    // Now the read index is 3 of 4: four records wrap around the ring's end.
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(mailbox.post(record(0, posted++).data(), 0));
+    EXPECT_FALSE(mailbox.post(record(0, 99).data(), 0)) << "the ring should be full";
+    const Slot untouched = record(7, 7);
+    std::fill(std::begin(got), std::end(got), untouched);
+    ASSERT_EQ(mailbox.receiveMany(got, 8, 0), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], record(0, received++));
+    EXPECT_EQ(got[4], untouched);
+    EXPECT_EQ(mailbox.receiveMany(got, 8, 0), 0u);
+    // Every slot is free again.
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(mailbox.post(record(0, posted++).data(), 0));
 }
 
 TEST(MailboxRing, PostOnFullRingFailsUntilASlotIsFreed) {
