@@ -241,9 +241,12 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
         m_guardMutex->release();
         return 0;
     }
-    // The count changes only under the guard, so what is there now can all be taken.
+    // The count changes only under the guard, so what is there now can all be taken; but never
+    // a whole full ring at once, so that a repair after this receiver's death still tells a full
+    // ring from an empty one (RingRepair.md).
+    const DWORD most = std::min(maxRecords, std::max<DWORD>(1, m_slotCount - 1));
     DWORD taken = 1;
-    while (taken < maxRecords && m_pendingCountSemaphore->tryAcquire()) ++taken;
+    while (taken < most && m_pendingCountSemaphore->tryAcquire()) ++taken;
     // The ring's indices move only once every record is copied: a receiver killed while copying
     // leaves its records in the ring for the next one.
     auto* out = static_cast<unsigned char*>(destination);

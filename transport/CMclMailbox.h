@@ -35,7 +35,8 @@ class CMclMailbox {
     bool receive(void* destination, DWORD timeoutMs);
     // Copies up to `maxRecords` of the oldest records, oldest first, into `destination`
     // (maxRecords * slotSize bytes) under one hold of the guard, waiting about `timeoutMs` at
-    // most for the first. Returns how many were taken: 0 as receive() returns false.
+    // most for the first. Returns how many were taken: 0 as receive() returns false, and never
+    // more than slotCount - 1 (but 1 from a one-slot ring).
     DWORD receiveMany(void* destination, DWORD maxRecords, DWORD timeoutMs);
 
     // Copies slotSize bytes from `source` into the next free slot, waiting about `timeoutMs` at
