@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <algorithm>
 
+#include "viewer/ApplicationIcon.h"
 #include "viewer/DialogTemplates.h"
 #include "viewer/DialogUnits.h"
 #include "viewer/SavedLog.h"
@@ -41,6 +42,7 @@ CSavedLogDlg::CSavedLogDlg(const QString& path, LineStore lines, QWidget* parent
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("SavedLogWindow"));
     setWindowTitle(QFileInfo(path).fileName());
+    setWindowIcon(loadApplicationIcon());
     const DialogUnits units = DialogUnits::fromFont(font());
     m_logList.setTabStopDistance(units.toPixelsX(MainDialogTemplate::kTabStop));
     m_logList.model().adoptLines(std::move(lines));
