@@ -11,8 +11,10 @@
 #include <ctime>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "client/CQuorvane.h"
+#include "platform/posix/CancellationOff.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
 
@@ -29,8 +31,35 @@ thread_local std::uint32_t t_senderKey = 0;
 // The calling thread's id, read once per thread; 0 until then.
 thread_local std::uint32_t t_threadId = 0;
 
-// A forked child's thread has a new id.
-[[maybe_unused]] const int g_forkHook = ::pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+// Set while this thread is inside a trace call. A signal handler that traces on the same
+// thread finds it set and drops its record: going on would reach the ring's guard, which this
+// thread already holds, and write into the slot the interrupted call is filling. Initial-exec,
+// so that reading it never allocates, even in a library loaded with dlopen.
+__attribute__((tls_model("initial-exec"))) thread_local bool t_inTraceCall = false;
+
+// Marks the calling thread as inside a trace call for its lifetime, unless it already was.
+class TraceCall {
+  public:
+    TraceCall() noexcept : m_entered(!t_inTraceCall) {
+        if (m_entered) {
+            t_inTraceCall = true;
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+        }
+    }
+    TraceCall(const TraceCall&) = delete;
+    TraceCall& operator=(const TraceCall&) = delete;
+    ~TraceCall() {
+        if (m_entered) {
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            t_inTraceCall = false;
+        }
+    }
+    // True when this call interrupted another trace call of the same thread.
+    bool interrupts() const noexcept { return !m_entered; }
+
+  private:
+    const bool m_entered;
+};
 
 // Constant-initialised, so usable from any static constructor or destructor. Each thread keeps
 // its own copy of the origin and refreshes it when the generation moves, so stamping a record
@@ -87,6 +116,8 @@ struct Tracer::State {
     bool ensureOpen() noexcept {
         if (isOpen.load(std::memory_order_acquire)) return true;
         if (steadyNowMs() < nextAttemptMs.load(std::memory_order_relaxed)) return false;
+        // Opening reaches cancellation points (files, sleeps); this call must not unwind.
+        const platform::CancellationOff cancellationOff;
         try {
             std::lock_guard lock(openMutex);
             if (isOpen.load(std::memory_order_relaxed)) return true;
@@ -128,6 +159,7 @@ struct Tracer::State {
     }
 
     bool viewerRunning() {
+        const platform::CancellationOff cancellationOff;
         std::lock_guard lock(probeMutex);
         const auto now = std::chrono::steady_clock::now();
         if (!probed || now - probedAt >= std::chrono::milliseconds(options.viewerProbeIntervalMs)) {
@@ -148,6 +180,20 @@ struct Tracer::State {
             if (mailbox->post(&record, options.fullRingWaitMs)) return succeeded();
         }
         if (!wasDropping) dropping.store(true, std::memory_order_relaxed);
+        dropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+
+    bool postCatching(const TraceRecord& record) noexcept {
+        try {
+            return postRecord(record);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    // A call that interrupted a trace call of its own thread (from a signal handler).
+    bool dropInterrupting() noexcept {
         dropped.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
@@ -186,11 +232,69 @@ struct Tracer::State {
     std::chrono::steady_clock::time_point probedAt;
 };
 
-Tracer::Tracer(TracerOptions options) : m_state(std::make_unique<State>(std::move(options))) {}
+namespace {
 
-Tracer::~Tracer() = default;
+// Every live tracer's state, so that fork() can wait for their locks: a child must not start with
+// a lock held by a thread it does not have. Never destroyed: static tracers leave it last.
+struct LiveTracers {
+    std::mutex mutex;
+    std::vector<Tracer::State*> states;
+};
+
+LiveTracers& liveTracers() {
+    static auto* const tracers = new LiveTracers;
+    return *tracers;
+}
+
+// Before a fork the tracers' locks are taken in the order calls take them (a tracer's open or
+// probe first, the platform's inside it), then the origin's; both processes let them go after.
+void lockTracersForFork() {
+    LiveTracers& tracers = liveTracers();
+    tracers.mutex.lock();
+    for (Tracer::State* state : tracers.states) {
+        state->openMutex.lock();
+        state->probeMutex.lock();
+    }
+    g_originMutex.lock();
+}
+
+void unlockTracersAfterFork() {
+    LiveTracers& tracers = liveTracers();
+    g_originMutex.unlock();
+    for (Tracer::State* state : tracers.states) {
+        state->probeMutex.unlock();
+        state->openMutex.unlock();
+    }
+    tracers.mutex.unlock();
+}
+
+// The platform's handlers are registered first, so that at fork these run before them.
+[[maybe_unused]] const int g_forkHandlers = [] {
+    RegisterForkHandlers();
+    return ::pthread_atfork(lockTracersForFork, unlockTracersAfterFork, [] {
+        t_threadId = 0;  // a forked child's thread has a new id
+        unlockTracersAfterFork();
+    });
+}();
+
+}  // namespace
+
+Tracer::Tracer(TracerOptions options) : m_state(std::make_unique<State>(std::move(options))) {
+    LiveTracers& tracers = liveTracers();
+    std::lock_guard lock(tracers.mutex);
+    tracers.states.push_back(m_state.get());
+}
+
+Tracer::~Tracer() {
+    LiveTracers& tracers = liveTracers();
+    std::lock_guard lock(tracers.mutex);
+    std::erase(tracers.states, m_state.get());
+}
 
 bool Tracer::enabled() noexcept {
+    const TraceCall call;
+    // A handler that interrupted this thread's own open must not wait for it.
+    if (call.interrupts()) return m_state->isOpen.load(std::memory_order_acquire);
     return m_state->ensureOpen();
 }
 
@@ -203,17 +307,17 @@ const char* Tracer::disabledReason() const noexcept {
 }
 
 bool Tracer::post(const TraceRecord& record) noexcept {
-    if (!enabled()) return false;
-    try {
-        return m_state->postRecord(record);
-    } catch (...) {
-        return false;
-    }
+    const TraceCall call;
+    if (call.interrupts()) return m_state->dropInterrupting();
+    if (!m_state->ensureOpen()) return false;
+    return m_state->postCatching(record);
 }
 
 bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
                       const char* entryText) noexcept {
-    if (!enabled() || m_state->dropsAtOnce()) return false;
+    const TraceCall call;
+    if (call.interrupts()) return m_state->dropInterrupting();
+    if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
         CQuorvane record;
         record.setEntryName(entryName);
@@ -222,7 +326,7 @@ bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
         record.setSenderKey(currentSenderKey());
         record.setTimestamp(std::time(nullptr));
         stampOrigin(record);
-        return post(record.record());
+        return m_state->postCatching(record.record());
     } catch (...) {
         return false;
     }
@@ -239,7 +343,9 @@ bool Tracer::postFormat(std::int32_t depthDelta, const char* entryName, const ch
 
 bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
                          std::va_list arguments) noexcept {
-    if (!enabled() || m_state->dropsAtOnce()) return false;
+    const TraceCall call;
+    if (call.interrupts()) return m_state->dropInterrupting();
+    if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
         CQuorvane record;
         record.setEntryName(entryName);
@@ -248,13 +354,15 @@ bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const c
         record.setSenderKey(currentSenderKey());
         record.setTimestamp(std::time(nullptr));
         stampOrigin(record);
-        return post(record.record());
+        return m_state->postCatching(record.record());
     } catch (...) {
         return false;
     }
 }
 
 bool Tracer::viewerRunning() noexcept {
+    const TraceCall call;
+    if (call.interrupts()) return m_state->viewerSeen;
     try {
         return m_state->viewerRunning();
     } catch (...) {
@@ -294,6 +402,8 @@ void clearThreadSenderKey() noexcept {
 }
 
 void setOriginName(const char* name) noexcept {
+    // Counts as a trace call: a handler tracing meanwhile must not wait for the origin's lock.
+    const TraceCall call;
     std::lock_guard lock(g_originMutex);
     g_originOverridden = name != nullptr && name[0] != '\0';
     const std::size_t length = g_originOverridden ? strnlen(name, sizeof g_originName - 1) : 0;

@@ -8,6 +8,7 @@
 // the last holder is killed. Every call is safe from any thread.
 
 #include <cstdint>
+#include <string>
 
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
@@ -117,6 +118,18 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
 BOOL CloseHandle(HANDLE handle);
 
 void Sleep(DWORD milliseconds);
+
+// Our own: makes fork() safe for these objects. Before a fork it waits for this layer's short
+// locks and takes them; afterwards each process holds the objects independently. Idempotent; a
+// layer above with fork handlers of its own calls it first, so that at fork its own run first
+// (prepare handlers run in the reverse order of registration).
+void RegisterForkHandlers();
+
+// Our own: one sentence naming the cause of `error` from creating or opening a named object,
+// where this layer knows more than the number: the private directory that was refused (its path,
+// owner and mode), the name space's lock held by another process (for ERROR_TIMEOUT), the limit
+// of open files. Empty otherwise.
+std::string DescribeObjectError(DWORD error);
 
 // Maps an errno value to the nearest Win32 error number.
 DWORD win32ErrorFromErrno(int error);

@@ -90,10 +90,16 @@ std::string describeMailboxFailure(const char* mailboxName, DWORD code) {
     std::string text = "cannot open mailbox \"";
     text += mailboxName == nullptr ? "" : mailboxName;
     text += "\": ";
-    text += mailboxMeaning(code);
-    if (code == ERROR_TIMEOUT) {
-        if (const DWORD holder = CMclMailbox::guardHolderProcessId(mailboxName); holder != 0)
-            text += ": process " + std::to_string(holder) + processName(holder);
+    const DWORD holder =
+        code == ERROR_TIMEOUT ? CMclMailbox::guardHolderProcessId(mailboxName) : 0;
+    // The platform names causes the number cannot: a refused directory, a held name-space lock,
+    // the limit of open files. A guard held by a known process says it better.
+    const std::string cause = holder == 0 ? DescribeObjectError(code) : std::string();
+    if (!cause.empty()) {
+        text += cause;
+    } else {
+        text += mailboxMeaning(code);
+        if (holder != 0) text += ": process " + std::to_string(holder) + processName(holder);
     }
     text += " (error " + std::to_string(code) + ": " + win32ErrorText(code) + ")";
     return text;

@@ -7,13 +7,14 @@
 #include "transport/ErrorText.h"
 
 const char* traceMailboxName() {
-    static const std::string name = [] {
+    // Never destroyed: tracers in static destructors still ask for it.
+    static const std::string* const name = [] {
         const char* configured = std::getenv(quorvane::kMailboxNameVariable);
-        return std::string(configured != nullptr && configured[0] != '\0'
-                               ? configured
-                               : quorvane::kDefaultMailboxName);
+        return new std::string(configured != nullptr && configured[0] != '\0'
+                                   ? configured
+                                   : quorvane::kDefaultMailboxName);
     }();
-    return name.c_str();
+    return name->c_str();
 }
 
 TraceMailboxOpening openTraceMailbox(DWORD openTimeoutMs, const char* name, DWORD slotCount) {

@@ -82,8 +82,9 @@ class QUORVANE_API Tracer {
 
     const std::string& mailboxName() const noexcept;
 
+    struct State;  // the library's own, opaque here
+
   private:
-    struct State;
     std::unique_ptr<State> m_state;
 };
 

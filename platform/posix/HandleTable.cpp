@@ -70,6 +70,8 @@ class Table {
         return object;
     }
 
+    std::mutex& mutex() { return m_mutex; }
+
   private:
     bool decode(HANDLE handle, std::uint32_t& index, std::uint32_t& generation) const {
         auto value = reinterpret_cast<std::uintptr_t>(handle);
@@ -123,6 +125,14 @@ KernelObject* lookupHandle(HANDLE handle) {
 }
 KernelObject* unregisterHandle(HANDLE handle) {
     return table().remove(handle);
+}
+
+void lockHandleTableForFork() {
+    table().mutex().lock();
+}
+
+void unlockHandleTableAfterFork() {
+    table().mutex().unlock();
 }
 
 }  // namespace quorvane::platform

@@ -36,4 +36,8 @@ KernelObject* lookupHandle(HANDLE handle);
 // Removes the handle from the table and returns its object, or nullptr for an invalid handle.
 KernelObject* unregisterHandle(HANDLE handle);
 
+// For the fork handlers: the table's lock is held across fork().
+void lockHandleTableForFork();
+void unlockHandleTableAfterFork();
+
 }  // namespace quorvane::platform

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "platform/Win32.h"
+#include "platform/posix/CancellationOff.h"
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/FutexWait.h"
 #include "platform/posix/ObjectHandles.h"
@@ -57,6 +58,7 @@ std::uint32_t currentThreadId() {
 // its process's main thread and nobody has reaped it yet.
 bool threadAlive(std::uint32_t threadId) {
     if (::syscall(SYS_tkill, static_cast<pid_t>(threadId), 0) != 0 && errno == ESRCH) return false;
+    const CancellationOff cancellationOff;  // open() and read() are cancellation points
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%u/stat", threadId);
     FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
@@ -157,6 +159,7 @@ void initializeMutex(void* memory, bool owned) {
 
 // The process of a thread, read from its status; 0 when the thread is gone.
 DWORD processOfThread(std::uint32_t threadId) {
+    const CancellationOff cancellationOff;
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%u/status", threadId);
     FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));

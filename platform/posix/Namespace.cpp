@@ -1,6 +1,7 @@
 #include "platform/posix/Namespace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "platform/posix/FileDescriptor.h"
+#include "platform/posix/HeldFiles.h"
+#include "platform/posix/NamespaceLock.h"
+#include "platform/posix/ObjectHandles.h"
 
 namespace quorvane::platform {
 namespace {
@@ -23,7 +27,6 @@ constexpr std::uint32_t kObjectMagic = 0x4F4B5651;  // "QVKO"
 constexpr std::uint32_t kLayoutVersion = 1;
 // Positions tried for names whose file names collide; a 128-bit hash makes a second one rare.
 constexpr int kCollisionChainLength = 4;
-constexpr const char* kLockFileName = ".lock";
 
 struct ObjectHeader {
     std::uint32_t magic;
@@ -34,52 +37,6 @@ struct ObjectHeader {
     char name[kMaxStoredNameLength];
 };
 static_assert(sizeof(ObjectHeader) <= kStateOffset);
-
-// How long opening or closing an object waits for the name space's lock. It is held only for
-// the few file operations of one open or close; a holder stopped in the middle (a debugger, a
-// SIGSTOP) must not hang everyone else.
-constexpr long kNamespaceLockTimeoutMs = 250;
-constexpr long kLockPollFirstUs = 50;
-constexpr long kLockPollLongestUs = 5000;
-
-// Holds the name space's lock file exclusively for the lifetime of the object.
-class NamespaceLock {
-  public:
-    explicit NamespaceLock(const std::string& directory) {
-        std::string path = directory + "/" + kLockFileName;
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd < 0) {
-            m_error = win32ErrorFromErrno(errno);
-            return;
-        }
-        // flock has no time-out: poll it, with pauses that grow from 50 us to 5 ms.
-        long pauseUs = kLockPollFirstUs;
-        long waitedUs = 0;
-        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                m_error = win32ErrorFromErrno(errno);
-                return;
-            }
-            if (waitedUs >= kNamespaceLockTimeoutMs * 1000) {
-                m_error = ERROR_TIMEOUT;
-                return;
-            }
-            ::usleep(static_cast<useconds_t>(pauseUs));
-            waitedUs += pauseUs;
-            pauseUs = std::min(pauseUs * 2, kLockPollLongestUs);
-        }
-    }
-    NamespaceLock(const NamespaceLock&) = delete;
-    NamespaceLock& operator=(const NamespaceLock&) = delete;
-    ~NamespaceLock() {
-        if (m_fd >= 0) ::close(m_fd);  // closing drops the lock
-    }
-    DWORD error() const { return m_error; }
-
-  private:
-    int m_fd = -1;
-    DWORD m_error = ERROR_SUCCESS;
-};
 
 bool flockRetrying(int fd, int operation) {
     for (;;) {
@@ -158,94 +115,62 @@ bool removeForeignEntry(const std::string& path, const struct stat& info) {
     return ::unlink(path.c_str()) == 0;
 }
 
-// The named object files this process holds open. A program that ends without closing them
-// (a tracer that lives until exit) still removes those it is the last holder of, at exit.
-class HeldFiles {
-  public:
-    void add(NamedObjectFile* file) {
-        std::lock_guard guard(mutex);
-        if (!m_exitHookInstalled) m_exitHookInstalled = std::atexit(removeOwnLeftovers) == 0;
-        m_files.push_back(file);
-    }
-    void remove(NamedObjectFile* file) {
-        std::lock_guard guard(mutex);
-        std::erase(m_files, file);
-    }
-
-  private:
-    static void removeOwnLeftovers();
-
-    std::mutex mutex;
-    std::vector<NamedObjectFile*> m_files;
-    bool m_exitHookInstalled = false;
-};
-
-// Never destroyed: the exit hook and late closers may still use it after static destruction.
-HeldFiles& heldFiles() {
-    static HeldFiles* const files = new HeldFiles;
-    return *files;
+// Records the file's identity and holds it.
+DWORD adopt(FileDescriptor& fd, void* page, std::uint64_t sectionSize, std::string path,
+            NamedObjectFile& out) {
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return win32ErrorFromErrno(errno);
+    out.fd = fd.release();
+    out.headerPage = page;
+    out.sectionSize = sectionSize;
+    out.path = std::move(path);
+    out.ownerPid = ::getpid();
+    out.device = info.st_dev;
+    out.inode = info.st_ino;
+    if (!out.path.empty()) holdFile(&out);
+    return ERROR_SUCCESS;
 }
 
-void HeldFiles::removeOwnLeftovers() {
-    HeldFiles& self = heldFiles();
-    std::vector<std::string> directories;
-    {
-        std::lock_guard guard(self.mutex);
-        for (const NamedObjectFile* file : self.m_files) {
-            std::string directory = file->path.substr(0, file->path.rfind('/'));
-            if (std::find(directories.begin(), directories.end(), directory) == directories.end())
-                directories.push_back(std::move(directory));
-        }
-    }
-    for (const std::string& directory : directories) {
-        // The name-space lock first, as an opener takes it before registering its file.
-        NamespaceLock lock(directory);
-        if (lock.error() != ERROR_SUCCESS) continue;
-        std::lock_guard guard(self.mutex);
-        // Several handles of this process on one object each hold a lock of their own: drop all
-        // but one per file, so that the last-holder test below sees only the other processes.
-        // The lock is dropped, not the descriptor: a mapped header page would keep it alive. The
-        // views stay mapped, so threads still tracing keep working until the process is gone.
-        std::vector<NamedObjectFile*> kept;
-        for (NamedObjectFile* file : self.m_files) {
-            if (file->ownerPid != ::getpid() || file->fd < 0 ||
-                file->path.compare(0, directory.size() + 1, directory + "/") != 0)
-                continue;
-            const bool seen = std::any_of(kept.begin(), kept.end(), [&](NamedObjectFile* other) {
-                return other->path == file->path;
-            });
-            if (seen) {
-                ::flock(file->fd, LOCK_UN);
-            } else {
-                kept.push_back(file);
-            }
-        }
-        for (NamedObjectFile* file : kept) {
-            if (::flock(file->fd, LOCK_EX | LOCK_NB) != 0) continue;
-            ::unlink(file->path.c_str());
-            // A close after this must not remove a new object made under the same name.
-            file->path.clear();
-        }
-    }
+void prepareFork() {
+    lockNamespaceForFork();
+    lockHeldFilesForFork();
+    lockHandleTableForFork();
+    lockViewsForFork();
 }
+
+void resumeParent() {
+    unlockViewsAfterFork();
+    unlockHandleTableAfterFork();
+    unlockHeldFilesInParent();
+    unlockNamespaceAfterFork();
+}
+
+void resumeChild() {
+    unlockViewsAfterFork();
+    unlockHandleTableAfterFork();
+    settleHeldFilesInChild();
+    unlockNamespaceAfterFork();
+}
+
+[[maybe_unused]] const bool g_forkHandlers = (RegisterForkHandlers(), true);
 
 }  // namespace
 
-DWORD namespaceDirectory(std::string& directory) {
+std::string namespaceDirectoryPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string loginRuntime = "/run/user/" + std::to_string(::geteuid());
-    if (runtime != nullptr && runtime[0] == '/') {
-        directory = std::string(runtime) + "/quorvane";
-    } else if (verifyPrivateDirectory(loginRuntime) == ERROR_SUCCESS) {
-        // What XDG_RUNTIME_DIR names in a login session: a program started without it (a cron
-        // job, a service) still meets the programs of the user's desktop.
-        directory = loginRuntime + "/quorvane";
-    } else {
-        struct stat info {};
-        const char* base =
-            (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm" : "/tmp";
-        directory = std::string(base) + "/quorvane-" + std::to_string(::geteuid());
-    }
+    if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/quorvane";
+    // What XDG_RUNTIME_DIR names in a login session: a program started without it (a cron job,
+    // a service) still meets the programs of the user's desktop.
+    if (verifyPrivateDirectory(loginRuntime) == ERROR_SUCCESS) return loginRuntime + "/quorvane";
+    struct stat info {};
+    const char* base =
+        (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode)) ? "/dev/shm" : "/tmp";
+    return std::string(base) + "/quorvane-" + std::to_string(::geteuid());
+}
+
+DWORD namespaceDirectory(std::string& directory) {
+    directory = namespaceDirectoryPath();
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return win32ErrorFromErrno(errno);
     return verifyPrivateDirectory(directory);
 }
@@ -311,12 +236,11 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
             ::munmap(page, kPageSize);
             return ERROR_FILE_CORRUPT;
         }
-        out.fd = fd.release();
-        out.headerPage = page;
-        out.sectionSize = sectionSize;
-        out.path = std::move(path);
-        out.ownerPid = ::getpid();
-        heldFiles().add(&out);
+        if (DWORD error = adopt(fd, page, sectionSize, std::move(path), out);
+            error != ERROR_SUCCESS) {
+            ::munmap(page, kPageSize);
+            return error;
+        }
         return ERROR_ALREADY_EXISTS;
     }
     if (freePosition < 0) return ERROR_NOT_ENOUGH_MEMORY;
@@ -329,17 +253,13 @@ DWORD createOrOpenNamed(ObjectKind kind, std::string_view name, std::uint64_t se
     DWORD error = initializeFile(fd.get(), kind, name, sectionSize, initialize, page);
     if (error == ERROR_SUCCESS && !flockRetrying(fd.get(), LOCK_SH))
         error = win32ErrorFromErrno(errno);
+    if (error == ERROR_SUCCESS)
+        error = adopt(fd, page, kind == ObjectKind::Section ? sectionSize : 0, path, out);
     if (error != ERROR_SUCCESS) {
         if (page != nullptr) ::munmap(page, kPageSize);
         ::unlink(path.c_str());
         return error;
     }
-    out.fd = fd.release();
-    out.headerPage = page;
-    out.sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
-    out.path = std::move(path);
-    out.ownerPid = ::getpid();
-    heldFiles().add(&out);
     return ERROR_SUCCESS;
 }
 
@@ -353,10 +273,11 @@ DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize,
         if (page != nullptr) ::munmap(page, kPageSize);
         return error;
     }
-    out.fd = fd.release();
-    out.headerPage = page;
-    out.sectionSize = kind == ObjectKind::Section ? sectionSize : 0;
-    out.ownerPid = ::getpid();
+    if (DWORD error = adopt(fd, page, kind == ObjectKind::Section ? sectionSize : 0, {}, out);
+        error != ERROR_SUCCESS) {
+        ::munmap(page, kPageSize);
+        return error;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -366,21 +287,25 @@ void closeNamed(NamedObjectFile& file) {
         file.headerPage = nullptr;
     }
     if (file.fd < 0) return;
-    if (file.path.empty() || file.ownerPid != ::getpid()) {
-        // An unnamed object has nothing to remove. A forked child shares its parent's lock;
-        // closing its copy must not end the object.
-        ::close(file.fd);
-        file.fd = -1;
-        return;
+    // A descriptor the program closed or reused is no longer ours to lock or close.
+    const bool ours = descriptorStillOurs(file);
+    if (!file.path.empty()) {
+        releaseHeldFile(&file);
+        if (ours && mayJudgeLastHolder(file)) {
+            NamespaceLock lock(file.path.substr(0, file.path.rfind('/')));
+            // Under the lock nobody opens or closes; if no other holder remains, the object goes.
+            if (lock.error() == ERROR_SUCCESS && ::flock(file.fd, LOCK_EX | LOCK_NB) == 0)
+                ::unlink(file.path.c_str());
+        }
     }
-    heldFiles().remove(&file);
-    std::string directory = file.path.substr(0, file.path.rfind('/'));
-    NamespaceLock lock(directory);
-    // Under the lock nobody opens or closes; if no other holder remains, the object goes.
-    if (lock.error() == ERROR_SUCCESS && ::flock(file.fd, LOCK_EX | LOCK_NB) == 0)
-        ::unlink(file.path.c_str());
-    ::close(file.fd);
+    if (ours) ::close(file.fd);
     file.fd = -1;
 }
 
 }  // namespace quorvane::platform
+
+void RegisterForkHandlers() {
+    using namespace quorvane::platform;
+    static const int registered = ::pthread_atfork(prepareFork, resumeParent, resumeChild);
+    static_cast<void>(registered);
+}

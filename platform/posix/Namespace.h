@@ -3,8 +3,10 @@
 // per object, each file starting with a header page that carries the object's kind and full name.
 //
 // Lifetime: every open handle holds a shared flock on its object's file. Opening and closing
-// serialise on an exclusive flock of the directory's lock file. The last closer removes the file;
-// an opener that finds a file nobody holds knows its holders died and creates the object afresh.
+// serialise on the name space's lock (NamespaceLock.h). The last closer removes the file; an
+// opener that finds a file nobody holds knows its holders died and creates the object afresh.
+// Who counts as the last closer, across fork() and a program's own close() or dup2(), is
+// HeldFiles.h's rule.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +32,10 @@ struct NamedObjectFile {
     void* headerPage = nullptr;     // the mapped header page (state at kStateOffset)
     std::uint64_t sectionSize = 0;  // for sections: the size as created
     std::string path;
-    int ownerPid = 0;  // the process that opened it
+    int ownerPid = 0;  // the process that holds the lock on its own description
+    // The file the descriptor was opened as: a program may close it or dup2() over it.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 // Called on the fresh, zero-filled header page of a newly created object, before any other
@@ -49,6 +54,9 @@ DWORD createAnonymous(ObjectKind kind, std::uint64_t sectionSize,
 
 // Gives up this process's hold; removes the object when it was the last holder.
 void closeNamed(NamedObjectFile& file);
+
+// Where the name-space directory of the current user is, without creating or checking it.
+std::string namespaceDirectoryPath();
 
 // Resolves and verifies the name-space directory for the current user (created on first use).
 DWORD namespaceDirectory(std::string& directory);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/Win32.h"
+#include "platform/posix/CancellationOff.h"
 
 namespace quorvane::platform {
 namespace {
@@ -129,6 +130,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 void Sleep(DWORD milliseconds) {
+    const CancellationOff cancellationOff;  // as on Windows, a sleep is no place to be cancelled
     timespec remaining{static_cast<time_t>(milliseconds / 1000),
                        static_cast<long>(milliseconds % 1000) * 1000000L};
     while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {

@@ -25,4 +25,8 @@ KernelObject* objectOf(HANDLE handle, ObjectKind kind);
 DWORD waitMutexState(void* state, DWORD milliseconds);
 DWORD waitSemaphoreState(void* state, DWORD milliseconds);
 
+// For the fork handlers: the table of mapped views is locked across fork().
+void lockViewsForFork();
+void unlockViewsAfterFork();
+
 }  // namespace quorvane::platform

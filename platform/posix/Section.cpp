@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/Win32.h"
+#include "platform/posix/HeldFiles.h"
 #include "platform/posix/ObjectHandles.h"
 
 namespace quorvane::platform {
@@ -18,17 +19,27 @@ struct View {
     std::size_t length;
 };
 
+// Both never destroyed: a view may be unmapped by a static destructor that runs after this
+// file's statics would have gone (a program's own static tracer).
 std::mutex& viewsMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* const mutex = new std::mutex;
+    return *mutex;
 }
 
 std::map<const void*, View>& views() {
-    static std::map<const void*, View> map;
-    return map;
+    static auto* const map = new std::map<const void*, View>;
+    return *map;
 }
 
 }  // namespace
+
+void lockViewsForFork() {
+    viewsMutex().lock();
+}
+
+void unlockViewsAfterFork() {
+    viewsMutex().unlock();
+}
 }  // namespace quorvane::platform
 
 using namespace quorvane::platform;
@@ -49,6 +60,11 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD offsetHigh, DWORD offsetLow, S
     std::uint64_t size = object->file.sectionSize;
     if (offsetHigh != 0 || offsetLow != 0 || bytesToMap > size) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // The program may have closed the section's descriptor or put another file under its number.
+    if (!descriptorStillOurs(object->file)) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     std::size_t length = bytesToMap == 0 ? size : bytesToMap;
