@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CLogListModel.h"
+#include "viewer/FileMapping.h"
 #include "viewer/LineStore.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/SavedLog.h"
@@ -19,7 +21,27 @@ using namespace std::string_literals;
 
 namespace {
 
+using viewertest::readFile;
 using viewertest::writeFile;
+
+// The lines of the file at `path` as a plain read with std::getline gives them.
+std::vector<std::string> linesReadFrom(const char* path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Each line up to its first colon: /proc/self/status holds the same fields at every read.
+std::vector<std::string> namesOf(const std::vector<std::string>& lines) {
+    std::vector<std::string> names;
+    for (const std::string& line : lines) {
+        names.push_back(line.substr(0, line.find(':')));
+    }
+    return names;
+}
 
 std::vector<std::string> linesOf(const LineStore& lines) {
     std::vector<std::string> out;
@@ -39,33 +61,6 @@ class SavedLogTest : public ::testing::Test {
 
     QTemporaryDir m_folder;
 };
-
-TEST(LineStoreInPlace, LinesAddedInPlaceReadBackFromTheirMemoryAcrossManyViews) {
-    auto memory = std::make_shared<std::string>();
-    std::vector<std::pair<std::size_t, std::size_t>> spans;
-    for (std::size_t i = 0; memory->size() < 3 * LineStore::kBlockSize; ++i) {
-        const std::size_t length =
-            i == 500 ? LineStore::kOwnBlockLength + 3 : (i % 11 == 0 ? 0 : 100 + i % 400);
-        spans.emplace_back(memory->size(), length);
-        for (std::size_t j = 0; j < length; ++j) {
-            memory->push_back(static_cast<char>('!' + (i * 7 + j) % 90));
-        }
-        memory->push_back('\n');
-    }
-    LineStore store;
-    for (const auto& [offset, length] : spans) {
-        store.appendInPlace(std::string_view(*memory).substr(offset, length));
-    }
-    store.keepAlive(memory);
-    ASSERT_EQ(store.size(), spans.size());
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const std::string_view line = store[i];
-        ASSERT_EQ(line.data(), memory->data() + spans[i].first) << "line " << i << " was copied";
-        ASSERT_EQ(line.size(), spans[i].second) << "line " << i;
-    }
-    // Only index entries and block records are held, not the bytes.
-    EXPECT_LT(store.bytesHeld(), memory->size() / 20);
-}
 
 TEST_F(SavedLogTest, LinesComeWithoutTheirEndsWhicheverEndsThemAndALastLineWithoutOneCounts) {
     const SavedLog log = openWith("mixed.log", "a\r\nb\n\r\n\nc\t\td\r\nx\ry\nlast");
@@ -180,6 +175,52 @@ TEST_F(SavedLogTest, AFileTruncatedWhileOpenReadsAsNulBytesInsteadOfEndingThePro
     }
     // Lines past the first page lost their bytes; those before the cut kept them.
     EXPECT_GT(zeroed, log.lines().size() / 2);
+}
+
+TEST_F(SavedLogTest, MillionsOfEmptyLinesCostAtMostTwoBytesEachBesidesTheFile) {
+    constexpr std::size_t kEmptyLines = std::size_t{16} << 20;
+    std::string bytes(kEmptyLines / 2, '\n');
+    for (std::size_t i = 0; i < kEmptyLines / 2; ++i) {
+        bytes += "\r\n";
+    }
+    bytes += "last";
+    const SavedLog log = openWith("empty-lines.log", bytes);
+    ASSERT_TRUE(log.isOpen()) << log.failure();
+    ASSERT_EQ(log.lines().size(), kEmptyLines + 1);
+    for (const std::size_t line : {std::size_t{0}, kEmptyLines / 2 - 1, kEmptyLines / 2,
+                                   kEmptyLines - 1}) {
+        EXPECT_EQ(log.lines()[line], "") << "line " << line;
+    }
+    EXPECT_EQ(log.lines()[kEmptyLines], "last");
+    EXPECT_LE(log.lines().bytesHeld(), 2 * kEmptyLines + (std::size_t{256} << 10))
+        << static_cast<double>(log.lines().bytesHeld()) / kEmptyLines << " bytes a line";
+}
+
+TEST_F(SavedLogTest, FilesTheSystemMakesUpAsTheyAreReadAreReadToTheirEnd) {
+    // /proc gives a size of 0; /sys gives a page's size but cannot map its files.
+    const SavedLog status = SavedLog::open("/proc/self/status");
+    ASSERT_TRUE(status.isOpen()) << status.failure();
+    const std::vector<std::string> statusLines = linesOf(status.lines());
+    ASSERT_GT(statusLines.size(), 10u);
+    EXPECT_EQ(statusLines.front().rfind("Name:\t", 0), 0u) << statusLines.front();
+    EXPECT_EQ(namesOf(statusLines), namesOf(linesReadFrom("/proc/self/status")));
+
+    const SavedLog online = SavedLog::open("/sys/devices/system/cpu/online");
+    ASSERT_TRUE(online.isOpen()) << online.failure();
+    EXPECT_EQ(linesOf(online.lines()), linesReadFrom("/sys/devices/system/cpu/online"));
+    EXPECT_FALSE(FileMapping("/sys/devices/system/cpu/online").isMapped());
+
+    // A file of its own is still mapped, not read.
+    writeFile(path("real.log"), "a line\n");
+    EXPECT_TRUE(FileMapping(path("real.log")).isMapped());
+
+    // What is read is bounded: a file that goes on past the limit is refused.
+    const std::size_t onlineLength = readFile("/sys/devices/system/cpu/online").size();
+    EXPECT_EQ(FileMapping("/sys/devices/system/cpu/online", onlineLength).status(),
+              FileMapping::Status::Open);
+    EXPECT_EQ(FileMapping("/sys/devices/system/cpu/online", onlineLength - 1).status(),
+              FileMapping::Status::ReadTooLong);
+    EXPECT_EQ(FileMapping("/proc/self/smaps", 4096).status(), FileMapping::Status::ReadTooLong);
 }
 
 }  // namespace
