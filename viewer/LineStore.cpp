@@ -16,22 +16,28 @@ static_assert(LineStore::kBlockSize - 1 <= kOffsetMask);
 
 // An in-place line's entry, in any width: the CR LF flag in the top bit, the line's end below it.
 template <typename Field>
-constexpr unsigned kFlagBit = sizeof(Field) * 8 - 1;
+constexpr unsigned flagBit() {
+    return sizeof(Field) * 8 - 1;
+}
 template <typename Field>
-constexpr std::uint64_t kEndMask = (std::uint64_t{1} << kFlagBit<Field>)-1;
+constexpr std::uint64_t endMask() {
+    return (std::uint64_t{1} << flagBit<Field>()) - 1;
+}
+constexpr unsigned kWideFlagBit = flagBit<std::uint64_t>();
+constexpr std::uint64_t kWideEndMask = endMask<std::uint64_t>();
 
 template <typename Field>
 std::uint64_t widened(Field entry) {
-    return (entry & kEndMask<Field>) |
-           (static_cast<std::uint64_t>(entry >> kFlagBit<Field>) << kFlagBit<std::uint64_t>);
+    return (entry & endMask<Field>()) |
+           (static_cast<std::uint64_t>(entry >> flagBit<Field>()) << kWideFlagBit);
 }
 
 template <typename Field>
 std::unique_ptr<Field[]> narrowed(const std::uint64_t* wide) {
     auto entries = std::make_unique_for_overwrite<Field[]>(LineStore::kEntriesPerPiece);
     for (std::size_t i = 0; i < LineStore::kEntriesPerPiece; ++i) {
-        entries[i] = static_cast<Field>((wide[i] & kEndMask<Field>) |
-                                        (wide[i] >> kFlagBit<std::uint64_t> << kFlagBit<Field>));
+        entries[i] = static_cast<Field>((wide[i] & endMask<Field>()) |
+                                        (wide[i] >> kWideFlagBit << flagBit<Field>()));
     }
     return entries;
 }
@@ -62,7 +68,7 @@ void LineStore::appendInPlace(std::string_view line) {
         }
         m_spans.push_back(std::move(span));
     } else if (line.data() - m_lastEnd == 2) {
-        flag = std::uint64_t{1} << kFlagBit<std::uint64_t>;
+        flag = std::uint64_t{1} << kWideFlagBit;
     }
     Span& span = m_spans.back();
     m_lastEnd = line.data() + line.size();
@@ -76,11 +82,10 @@ std::unique_ptr<std::uint64_t[]> LineStore::narrowLastSpan() {
     }
     Span& span = m_spans.back();
     // Ends only grow, so the last one is the farthest.
-    const std::uint64_t reach =
-        span.wide[kEntriesPerPiece - 1] & kEndMask<std::uint64_t>;
-    if (reach <= kEndMask<std::uint16_t>) {
+    const std::uint64_t reach = span.wide[kEntriesPerPiece - 1] & kWideEndMask;
+    if (reach <= endMask<std::uint16_t>()) {
         span.narrow = narrowed<std::uint16_t>(span.wide.get());
-    } else if (reach <= kEndMask<std::uint32_t>) {
+    } else if (reach <= endMask<std::uint32_t>()) {
         span.middle = narrowed<std::uint32_t>(span.wide.get());
     } else {
         return nullptr;
@@ -130,21 +135,19 @@ std::string_view LineStore::lineInPlace(std::size_t index) const {
     const Span& span = m_spans[index / kEntriesPerPiece];
     const std::size_t slot = index % kEntriesPerPiece;
     const std::uint64_t entry = span.entry(slot);
-    const std::size_t end = entry & kEndMask<std::uint64_t>;
+    const std::size_t end = entry & kWideEndMask;
     std::size_t start = 0;
     if (slot > 0) {
         // The line before ends at its LF, or at the CR this line's flag tells of.
-        start = (span.entry(slot - 1) & kEndMask<std::uint64_t>) + 1 +
-                (entry >> kFlagBit<std::uint64_t>);
+        start = (span.entry(slot - 1) & kWideEndMask) + 1 + (entry >> kWideFlagBit);
     }
     return {span.first + start, end - start};
 }
 
 std::size_t LineStore::bytesHeld() const {
-    std::size_t bytes = m_blocks.capacity() * sizeof(Block) +
-                        m_pieces.capacity() * sizeof(m_pieces[0]) +
-                        m_pieces.size() * kEntriesPerPiece * sizeof(Entry) +
-                        m_spans.capacity() * sizeof(Span);
+    std::size_t bytes =
+        m_blocks.capacity() * sizeof(Block) + m_pieces.capacity() * sizeof(m_pieces[0]) +
+        m_pieces.size() * kEntriesPerPiece * sizeof(Entry) + m_spans.capacity() * sizeof(Span);
     for (const Block& block : m_blocks) {
         bytes += block.capacity;
     }

@@ -128,8 +128,8 @@ TEST(LineStoreInPlace, LinesReadBackWhereTheyLieAcrossPiecesOfEveryWidthAndTheir
 TEST(LineStoreInPlace, APieceReachingPastTwoGibibytesKeepsWideEntries) {
     // Address space only: the store never reads the bytes of lines added in place.
     constexpr std::size_t kReserved = std::size_t{5} << 30;
-    void* reserved = ::mmap(nullptr, kReserved, PROT_NONE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* reserved =
+        ::mmap(nullptr, kReserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(reserved, MAP_FAILED);
     const std::unique_ptr<void, void (*)(void*)> release(
         reserved, [](void* memory) { ::munmap(memory, std::size_t{5} << 30); });

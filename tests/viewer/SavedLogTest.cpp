@@ -187,8 +187,8 @@ TEST_F(SavedLogTest, MillionsOfEmptyLinesCostAtMostTwoBytesEachBesidesTheFile) {
     const SavedLog log = openWith("empty-lines.log", bytes);
     ASSERT_TRUE(log.isOpen()) << log.failure();
     ASSERT_EQ(log.lines().size(), kEmptyLines + 1);
-    for (const std::size_t line : {std::size_t{0}, kEmptyLines / 2 - 1, kEmptyLines / 2,
-                                   kEmptyLines - 1}) {
+    for (const std::size_t line :
+         {std::size_t{0}, kEmptyLines / 2 - 1, kEmptyLines / 2, kEmptyLines - 1}) {
         EXPECT_EQ(log.lines()[line], "") << "line " << line;
     }
     EXPECT_EQ(log.lines()[kEmptyLines], "last");
