@@ -152,26 +152,4 @@ TEST(LineStoreInPlace, APieceReachingPastTwoGibibytesKeepsWideEntries) {
     }
 }
 
-TEST(LineStoreInPlace, EmptyLinesCostTwoBytesEachAndOrdinaryOnesFour) {
-    constexpr std::size_t kLines = 64 * LineStore::kEntriesPerPiece;
-    // One wide piece left part full, and the list of pieces.
-    constexpr std::size_t kFixed = LineStore::kEntriesPerPiece * 8 + 4096;
-    for (const bool crLf : {false, true}) {
-        Text empty;
-        for (std::size_t i = 0; i < kLines; ++i) {
-            empty.add(0, crLf);
-        }
-        LineStore store;
-        expectLinesInPlace(empty, store);
-        EXPECT_LE(store.bytesHeld(), 2 * kLines + kFixed) << (crLf ? "CR LF" : "LF");
-    }
-    Text ordinary;
-    for (std::size_t i = 0; i < kLines / 8; ++i) {
-        ordinary.add(250 + i % 120, true);
-    }
-    LineStore store;
-    expectLinesInPlace(ordinary, store);
-    EXPECT_LE(store.bytesHeld(), 4 * (kLines / 8) + kFixed);
-}
-
 }  // namespace
