@@ -25,7 +25,15 @@ std::string failureOf(const FileMapping& mapping) {
             return "it is not a regular file";
         case FileMapping::Status::SystemError:
             return std::generic_category().message(mapping.error());
-        case FileMapping::Status::Mapped:
+        case FileMapping::Status::TooManyMappings:
+            return "the viewer opens at most " + std::to_string(FileMapping::kMaxGuardedMappings) +
+                   " files at once";
+        case FileMapping::Status::ReadTooLong:
+            return "it is not a saved log: it has no size and reads on past " +
+                   std::to_string(FileMapping::kMaxReadLength) + " bytes";
+        case FileMapping::Status::ReadWouldWait:
+            return "it is not a saved log: it has no size and waits for more to be written";
+        case FileMapping::Status::Open:
             break;
     }
     return {};

@@ -6,15 +6,17 @@
 
 #include "viewer/LineStore.h"
 
-// A saved log opened to be read: the file is mapped (FileMapping) and its lines are indexed in
-// place, so their bytes are never copied and each line costs one index entry. A line ends at LF,
-// with or without CR before it; a last line without an end counts too. Lines are kept without
-// their ends and otherwise exactly as in the file.
+// A saved log opened to be read: the file is mapped, or read when the system makes it up as it
+// is read (FileMapping), and its lines are indexed in place, so their bytes are never copied and
+// each line costs 2 to 4 bytes of index (LineStore). A line ends at LF, with or without CR
+// before it; a last line without an end counts too. Lines are kept without their ends and
+// otherwise exactly as in the file.
 //
 // What is not a saved log is refused with the reason in one sentence: a file that cannot be
-// opened, a directory or other non-regular file, a NUL byte or many control bytes at its start
-// (binary data), a line longer than kMaxLineLength, or more than kMaxLines lines. An empty file is
-// a log without lines.
+// opened, a directory or other non-regular file, one past the viewer's limit of files mapped at
+// once, a NUL byte or many control bytes at its start (binary data), a line longer than
+// kMaxLineLength, more than kMaxLines lines, or a file without a size that reads on past
+// FileMapping::kMaxReadLength. An empty file is a log without lines.
 class SavedLog {
   public:
     // Far above the longest line the viewer writes (a few KiB), and short enough that a file

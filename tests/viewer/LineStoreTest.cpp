@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "viewer/LineStore.h"
@@ -68,6 +72,84 @@ TEST(LineStore, AddingLinesNeverMovesTheBytesOfEarlierLinesAndCostsEightBytesEac
     EXPECT_GE(store.bytesHeld(), bytes + kLines * 8);
     EXPECT_LE(store.bytesHeld(),
               bytes + kLines * 8 + LineStore::kBlockSize + LineStore::kEntriesPerPiece * 8 + 4096);
+}
+
+// A text built line by line, each line ended by LF or CR LF, with where each line lies in it.
+struct Text {
+    std::string bytes;
+    std::vector<std::pair<std::size_t, std::size_t>> lines;  // offset and length
+
+    void add(std::size_t length, bool crLf) {
+        lines.emplace_back(bytes.size(), length);
+        bytes += patterned(length, lines.size());
+        bytes += crLf ? "\r\n" : "\n";
+    }
+};
+
+// Adds the lines of `text` in place, as a saved log's reader does, and checks each reads back as
+// the very bytes of the text.
+void expectLinesInPlace(const Text& text, LineStore& store) {
+    for (const auto& [offset, length] : text.lines) {
+        store.appendInPlace(std::string_view(text.bytes).substr(offset, length));
+    }
+    ASSERT_EQ(store.size(), text.lines.size());
+    for (std::size_t i = 0; i < text.lines.size(); ++i) {
+        const std::string_view line = store[i];
+        ASSERT_EQ(line.data(), text.bytes.data() + text.lines[i].first) << "line " << i;
+        ASSERT_EQ(line.size(), text.lines[i].second) << "line " << i;
+    }
+}
+
+TEST(LineStoreInPlace, LinesReadBackWhereTheyLieAcrossPiecesOfEveryWidthAndTheirEdges) {
+    constexpr std::size_t kPiece = LineStore::kEntriesPerPiece;
+    Text text;
+    // Empty lines, LF then CR LF; then only CR LF, reaching 2 * (kPiece - 1) = 32766.
+    for (std::size_t i = 0; i < kPiece; ++i) {
+        text.add(0, i >= kPiece / 2);
+    }
+    for (std::size_t i = 0; i < kPiece; ++i) {
+        text.add(0, true);
+    }
+    // Reaching exactly 32767, the most a narrow entry holds, and then one byte more.
+    for (const std::size_t reach : {std::size_t{32767}, std::size_t{32768}}) {
+        for (std::size_t i = 0; i < kPiece - 1; ++i) {
+            text.add(0, true);
+        }
+        text.add(reach - 2 * (kPiece - 1), true);
+    }
+    // Ordinary lines, a long one among them, and a last piece left part full.
+    for (std::size_t i = 0; i < 2 * kPiece + 77; ++i) {
+        text.add(i == kPiece + 5 ? 300'000 : 40 + i % 600, i % 3 == 0);
+    }
+    LineStore store;
+    expectLinesInPlace(text, store);
+}
+
+TEST(LineStoreInPlace, APieceReachingPastTwoGibibytesKeepsWideEntries) {
+    // Address space only: the store never reads the bytes of lines added in place.
+    constexpr std::size_t kReserved = std::size_t{5} << 30;
+    void* reserved =
+        ::mmap(nullptr, kReserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    const std::unique_ptr<void, void (*)(void*)> release(
+        reserved, [](void* memory) { ::munmap(memory, std::size_t{5} << 30); });
+    const char* at = static_cast<const char*>(reserved);
+    std::vector<std::string_view> lines;
+    const std::size_t huge = (std::size_t{3} << 30) + 7;
+    for (std::size_t i = 0; i < 2 * LineStore::kEntriesPerPiece + 3; ++i) {
+        const std::size_t length = i == LineStore::kEntriesPerPiece - 2 ? huge : i % 5;
+        lines.emplace_back(at, length);
+        at += length + 1 + i % 2;
+    }
+    LineStore store;
+    for (const std::string_view line : lines) {
+        store.appendInPlace(line);
+    }
+    ASSERT_EQ(store.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(store[i].data(), lines[i].data()) << "line " << i;
+        ASSERT_EQ(store[i].size(), lines[i].size()) << "line " << i;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/CLogListModel.h"
+#include "viewer/FileMapping.h"
 #include "viewer/LineStore.h"
 #include "viewer/LogFileWriter.h"
 #include "viewer/SavedLog.h"
@@ -19,6 +20,7 @@ using namespace std::string_literals;
 
 namespace {
 
+using viewertest::readFile;
 using viewertest::writeFile;
 
 std::vector<std::string> linesOf(const LineStore& lines) {
@@ -39,33 +41,6 @@ class SavedLogTest : public ::testing::Test {
 
     QTemporaryDir m_folder;
 };
-
-TEST(LineStoreInPlace, LinesAddedInPlaceReadBackFromTheirMemoryAcrossManyViews) {
-    auto memory = std::make_shared<std::string>();
-    std::vector<std::pair<std::size_t, std::size_t>> spans;
-    for (std::size_t i = 0; memory->size() < 3 * LineStore::kBlockSize; ++i) {
-        const std::size_t length =
-            i == 500 ? LineStore::kOwnBlockLength + 3 : (i % 11 == 0 ? 0 : 100 + i % 400);
-        spans.emplace_back(memory->size(), length);
-        for (std::size_t j = 0; j < length; ++j) {
-            memory->push_back(static_cast<char>('!' + (i * 7 + j) % 90));
-        }
-        memory->push_back('\n');
-    }
-    LineStore store;
-    for (const auto& [offset, length] : spans) {
-        store.appendInPlace(std::string_view(*memory).substr(offset, length));
-    }
-    store.keepAlive(memory);
-    ASSERT_EQ(store.size(), spans.size());
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        const std::string_view line = store[i];
-        ASSERT_EQ(line.data(), memory->data() + spans[i].first) << "line " << i << " was copied";
-        ASSERT_EQ(line.size(), spans[i].second) << "line " << i;
-    }
-    // Only index entries and block records are held, not the bytes.
-    EXPECT_LT(store.bytesHeld(), memory->size() / 20);
-}
 
 TEST_F(SavedLogTest, LinesComeWithoutTheirEndsWhicheverEndsThemAndALastLineWithoutOneCounts) {
     const SavedLog log = openWith("mixed.log", "a\r\nb\n\r\n\nc\t\td\r\nx\ry\nlast");
@@ -180,6 +155,34 @@ TEST_F(SavedLogTest, AFileTruncatedWhileOpenReadsAsNulBytesInsteadOfEndingThePro
     }
     // Lines past the first page lost their bytes; those before the cut kept them.
     EXPECT_GT(zeroed, log.lines().size() / 2);
+}
+
+TEST_F(SavedLogTest, FilesTheSystemMakesUpAsTheyAreReadAreReadToTheirEnd) {
+    // /proc gives a size of 0 (a window on /proc/cpuinfo is tested with the windows); /sys gives
+    // a page's size but cannot map its files.
+    const SavedLog status = SavedLog::open("/proc/self/status");
+    ASSERT_TRUE(status.isOpen()) << status.failure();
+    ASSERT_GT(status.lines().size(), 10u);
+    EXPECT_EQ(std::string(status.lines()[0]).rfind("Name:\t", 0), 0u) << status.lines()[0];
+
+    const std::string onlineText = readFile("/sys/devices/system/cpu/online");
+    ASSERT_FALSE(onlineText.empty());
+    const SavedLog online = SavedLog::open("/sys/devices/system/cpu/online");
+    ASSERT_TRUE(online.isOpen()) << online.failure();
+    EXPECT_EQ(linesOf(online.lines()),
+              std::vector<std::string>{onlineText.substr(0, onlineText.find('\n'))});
+    EXPECT_FALSE(FileMapping("/sys/devices/system/cpu/online").isMapped());
+
+    // A file of its own is still mapped, not read.
+    writeFile(path("real.log"), "a line\n");
+    EXPECT_TRUE(FileMapping(path("real.log")).isMapped());
+
+    // What is read is bounded: a file that goes on past the limit is refused.
+    EXPECT_EQ(FileMapping("/sys/devices/system/cpu/online", onlineText.size()).status(),
+              FileMapping::Status::Open);
+    EXPECT_EQ(FileMapping("/sys/devices/system/cpu/online", onlineText.size() - 1).status(),
+              FileMapping::Status::ReadTooLong);
+    EXPECT_EQ(FileMapping("/proc/self/smaps", 4096).status(), FileMapping::Status::ReadTooLong);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -82,7 +83,7 @@ void unguard(const char* data) {
 
 }  // namespace
 
-FileMapping::FileMapping(const std::string& path) {
+FileMapping::FileMapping(const std::string& path, std::size_t maxReadLength) {
     // Non-blocking, so that a FIFO given by mistake does not wait for a writer.
     const quorvane::platform::FileDescriptor file(
         ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -103,28 +104,61 @@ FileMapping::FileMapping(const std::string& path) {
         m_status = Status::NotRegularFile;
         return;
     }
+    // A size of 0 is also what /proc gives its files, whatever they hold.
     const auto size = static_cast<std::size_t>(status.st_size);
     if (size == 0) {
-        m_status = Status::Mapped;
+        readToEnd(file.get(), maxReadLength);
         return;
     }
     void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.get(), 0);
     if (data == MAP_FAILED) {
+        // /sys gives its files a size but cannot map them.
+        if (errno == ENODEV) {
+            readToEnd(file.get(), maxReadLength);
+            return;
+        }
         m_error = errno;
         return;
     }
     if (guard(static_cast<const char*>(data), size) == nullptr) {
         ::munmap(data, size);
-        m_error = ENFILE;
+        m_status = Status::TooManyMappings;
         return;
     }
     m_data = static_cast<const char*>(data);
     m_size = size;
-    m_status = Status::Mapped;
+    m_mapped = true;
+    m_status = Status::Open;
+}
+
+void FileMapping::readToEnd(int file, std::size_t maxLength) {
+    constexpr std::size_t kChunk = std::size_t{64} << 10;
+    std::string bytes;
+    // One byte past the limit tells a file that goes on from one that ends there.
+    while (bytes.size() <= maxLength) {
+        const std::size_t had = bytes.size();
+        bytes.resize(had + std::min(kChunk, maxLength + 1 - had));
+        const ssize_t got = ::read(file, bytes.data() + had, bytes.size() - had);
+        bytes.resize(had + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        if (got == 0) {
+            bytes.shrink_to_fit();
+            m_read = std::move(bytes);
+            m_data = m_read.data();
+            m_size = m_read.size();
+            m_status = Status::Open;
+            return;
+        }
+        if (got < 0 && errno != EINTR) {
+            m_error = errno;
+            m_status = errno == EAGAIN ? Status::ReadWouldWait : Status::SystemError;
+            return;
+        }
+    }
+    m_status = Status::ReadTooLong;
 }
 
 FileMapping::~FileMapping() {
-    if (m_data != nullptr) {
+    if (m_mapped) {
         unguard(m_data);
         ::munmap(const_cast<char*>(m_data), m_size);
     }
