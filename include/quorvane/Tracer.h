@@ -10,6 +10,11 @@
 // room while a viewer runs and not at all while none does, then drops the record and counts it.
 // After a drop it does not wait again until a post has succeeded, so a program whose viewer has
 // stalled slows down once, not per record.
+//
+// A Tracer may have static storage duration, also in a library unloaded with dlclose; fork() at
+// any moment leaves parent and child tracing; a thread is never cancelled inside a call; a call
+// that interrupts (from a signal handler) a call of the same thread on any Tracer is dropped and
+// counted. quorvane.h says which calls are safe in a signal handler.
 
 #include <cstdarg>
 #include <cstdint>

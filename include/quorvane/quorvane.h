@@ -9,6 +9,17 @@
  *
  * Every function is safe from any thread and returns at once: a record that cannot be posted is
  * dropped and counted. The functions that post return 1 when the record is in the mailbox.
+ * A thread cancelled with pthread_cancel is never cancelled inside a call: the call ends first.
+ * After fork(), parent and child both trace on, into the same mailbox.
+ *
+ * Signal handlers: quorvane_trace, quorvane_enter, quorvane_leave, quorvane_trace_text,
+ * quorvane_posted_count and quorvane_dropped_count may be called from a signal handler once the
+ * mailbox is open (a call or quorvane_enabled() has returned 1 before the handler can run). A
+ * call that interrupts another call of the same thread is dropped and counted, never mixed into
+ * the record being posted. Not async-signal-safe: the first call of a process (it opens the
+ * mailbox), a call that finds the ring full when no viewer was looked for in the last second (it
+ * looks for one), quorvane_set_origin, and formats with %ls or floating-point conversions (the
+ * C library may allocate for them).
  * Compiled with QUORVANE_DISABLE defined, every call below expands to a constant and its
  * arguments are not evaluated; the program then needs no library.
  */
