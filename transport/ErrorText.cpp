@@ -90,8 +90,7 @@ std::string describeMailboxFailure(const char* mailboxName, DWORD code) {
     std::string text = "cannot open mailbox \"";
     text += mailboxName == nullptr ? "" : mailboxName;
     text += "\": ";
-    const DWORD holder =
-        code == ERROR_TIMEOUT ? CMclMailbox::guardHolderProcessId(mailboxName) : 0;
+    const DWORD holder = code == ERROR_TIMEOUT ? CMclMailbox::guardHolderProcessId(mailboxName) : 0;
     // The platform names causes the number cannot: a refused directory, a held name-space lock,
     // the limit of open files. A guard held by a known process says it better.
     const std::string cause = holder == 0 ? DescribeObjectError(code) : std::string();

@@ -95,9 +95,8 @@ void HeldFiles::settleInChild() {
             continue;
         }
         struct stat info {};
-        if (::fstat(own, &info) != 0 || info.st_dev != file->device ||
-            info.st_ino != file->inode || ::flock(own, LOCK_SH | LOCK_NB) != 0 ||
-            ::dup3(own, file->fd, O_CLOEXEC) < 0) {
+        if (::fstat(own, &info) != 0 || info.st_dev != file->device || info.st_ino != file->inode ||
+            ::flock(own, LOCK_SH | LOCK_NB) != 0 || ::dup3(own, file->fd, O_CLOEXEC) < 0) {
             ::close(own);
             settled = false;
             continue;

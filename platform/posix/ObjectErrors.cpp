@@ -29,8 +29,7 @@ std::string userName(uid_t uid) {
 
 std::string describeDirectory(const std::string& directory) {
     struct stat info {};
-    if (::lstat(directory.c_str(), &info) != 0)
-        return directory + ": " + std::strerror(errno);
+    if (::lstat(directory.c_str(), &info) != 0) return directory + ": " + std::strerror(errno);
     if (S_ISLNK(info.st_mode))
         return directory + " is a symbolic link, not a directory of your own; remove it";
     if (!S_ISDIR(info.st_mode)) return directory + " is not a directory; remove it";
@@ -82,14 +81,15 @@ std::string describeNamespaceLock() {
     const long holder = flockHolder(info.st_ino);
     if (holder == 0) return {};
     return "the lock " + path + " of the shared objects is held by process " +
-           std::to_string(holder) + processName(holder) + ", which does not let go (stopped or hung)";
+           std::to_string(holder) + processName(holder) +
+           ", which does not let go (stopped or hung)";
 }
 
 std::string describeFileLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
-    return "too many open files: this process may have at most " +
-           std::to_string(limit.rlim_cur) + " (ulimit -n), or the system's limit is reached";
+    return "too many open files: this process may have at most " + std::to_string(limit.rlim_cur) +
+           " (ulimit -n), or the system's limit is reached";
 }
 
 }  // namespace

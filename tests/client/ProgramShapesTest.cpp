@@ -175,8 +175,8 @@ TEST_F(ProgramShapes, ASignalHandlerTracingIntoItsThreadsOwnTraceCallsCorruptsNo
     ASSERT_EQ(std::sscanf(program.out.c_str(), "main=%ld handler=%ld", &mainPosted, &handlerPosted),
               2)
         << program.out;
-    EXPECT_TRUE(malformed.empty()) << malformed.size() << " kinds, first: "
-                                   << malformed.begin()->first;
+    EXPECT_TRUE(malformed.empty())
+        << malformed.size() << " kinds, first: " << malformed.begin()->first;
     EXPECT_EQ(mainLines, mainPosted);
     EXPECT_EQ(handlerLines, handlerPosted);
     EXPECT_GT(handlerPosted, 0) << "the timer never fired outside a trace call";

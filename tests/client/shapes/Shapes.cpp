@@ -100,8 +100,8 @@ int forkDuringFirstTrace(int trials) {
     std::mt19937 random(static_cast<unsigned>(::getpid()));
     int failures = 0;
     for (int trial = 0; trial < trials; ++trial) {
-        const std::string stem = "shape-fork-" + std::to_string(::getpid()) + "-" +
-                                 std::to_string(trial);
+        const std::string stem =
+            "shape-fork-" + std::to_string(::getpid()) + "-" + std::to_string(trial);
         quorvane::Tracer tracer(mailbox(stem));
         std::atomic<bool> parentPosted{false};
         std::thread first([&] { parentPosted = tracer.postText(0, "first", "call"); });
@@ -109,8 +109,8 @@ int forkDuringFirstTrace(int trials) {
         const pid_t child = ::fork();
         if (child == 0) {
             quorvane::Tracer other(mailbox(stem + "-child"));
-            const bool posted = tracer.postText(0, "child", "call") &&
-                                other.postText(0, "child", "other");
+            const bool posted =
+                tracer.postText(0, "child", "call") && other.postText(0, "child", "other");
             pause(100);  // lives on while the parent opens another mailbox
             ::_exit(posted ? 0 : 1);
         }
