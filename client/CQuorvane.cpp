@@ -94,6 +94,12 @@ void CQuorvane::setTimestamp(std::int64_t secondsSinceEpoch) {
     m_record.timestamp = secondsSinceEpoch;
 }
 
+void CQuorvane::setPreciseTime(std::uint32_t nanoseconds, std::uint32_t sequence) {
+    m_record.nanoseconds = nanoseconds;
+    m_record.sequence = sequence;
+    m_record.marker = quorvane::kPreciseTimeMarker;
+}
+
 void CQuorvane::setDepthDelta(std::int32_t depthDelta) {
     m_record.depthDelta = depthDelta;
 }

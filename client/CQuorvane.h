@@ -38,6 +38,9 @@ class CQuorvane {
     void setEntryTextV(const char* format, std::va_list arguments);
     void setOriginName(const char* text);
     void setTimestamp(std::int64_t secondsSinceEpoch);
+    // The nanoseconds within the timestamp's second and the sender's sequence number, with the
+    // marker that says the record carries them.
+    void setPreciseTime(std::uint32_t nanoseconds, std::uint32_t sequence);
     void setDepthDelta(std::int32_t depthDelta);
     void setSenderKey(std::uint32_t senderKey);
 

@@ -37,6 +37,18 @@ thread_local std::uint32_t t_threadId = 0;
 // so that reading it never allocates, even in a library loaded with dlopen.
 __attribute__((tls_model("initial-exec"))) thread_local bool t_inTraceCall = false;
 
+// The calling thread's last record sequence number. Every call that makes a record takes the
+// next one, also when its record is then dropped, so that the viewer sees the gap.
+__attribute__((tls_model("initial-exec"))) thread_local std::uint32_t t_sequence = 0;
+
+// Stamps the time to the nanosecond and the thread's next sequence number.
+void stampTime(CQuorvane& record, std::uint32_t sequence) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    record.setTimestamp(now.tv_sec);
+    record.setPreciseTime(static_cast<std::uint32_t>(now.tv_nsec), sequence);
+}
+
 // Marks the calling thread as inside a trace call for its lifetime, unless it already was.
 class TraceCall {
   public:
@@ -316,6 +328,7 @@ bool Tracer::post(const TraceRecord& record) noexcept {
 bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
                       const char* entryText) noexcept {
     const TraceCall call;
+    const std::uint32_t sequence = ++t_sequence;
     if (call.interrupts()) return m_state->dropInterrupting();
     if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
@@ -324,7 +337,7 @@ bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
         record.setEntryText(entryText);
         record.setDepthDelta(depthDelta);
         record.setSenderKey(currentSenderKey());
-        record.setTimestamp(std::time(nullptr));
+        stampTime(record, sequence);
         stampOrigin(record);
         return m_state->postCatching(record.record());
     } catch (...) {
@@ -344,6 +357,7 @@ bool Tracer::postFormat(std::int32_t depthDelta, const char* entryName, const ch
 bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const char* format,
                          std::va_list arguments) noexcept {
     const TraceCall call;
+    const std::uint32_t sequence = ++t_sequence;
     if (call.interrupts()) return m_state->dropInterrupting();
     if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
@@ -352,7 +366,7 @@ bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const c
         record.setEntryTextV(format, arguments);
         record.setDepthDelta(depthDelta);
         record.setSenderKey(currentSenderKey());
-        record.setTimestamp(std::time(nullptr));
+        stampTime(record, sequence);
         stampOrigin(record);
         return m_state->postCatching(record.record());
     } catch (...) {

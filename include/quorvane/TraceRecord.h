@@ -8,6 +8,15 @@
 // Packed to 4 bytes: 732 is not a multiple of the 64-bit timestamp's natural alignment.
 namespace quorvane {
 
+// Records posted by this library (and Quorvane's tools) also carry the precise time and a
+// per-sender sequence number, in bytes the line never depends on:
+//   716  nanoseconds  u32  within the second of `timestamp`, 0 .. 999,999,999
+//   720  sequence     u32  counts the records of one sending thread from 1, lost ones included
+//                          (a record dropped for want of room still takes its number), wrapping
+//   728  marker       u32  kPreciseTimeMarker: "QVT" and the layout version 1
+// A record whose marker differs was written by something else: those bytes mean nothing then.
+inline constexpr std::uint32_t kPreciseTimeMarker = 0x01545651;  // 'Q' 'V' 'T' 1, little-endian
+
 #pragma pack(push, 4)
 struct TraceRecord {
     static constexpr std::size_t kEntryNameSize = 128;
@@ -17,11 +26,12 @@ struct TraceRecord {
     char entryName[kEntryNameSize];
     char entryText[kEntryTextSize];
     char originName[kOriginNameSize];
-    std::int64_t timestamp;     // seconds since 1970-01-01 UTC
-    std::int32_t depthDelta;    // < 0 applied before indenting, > 0 after
-    std::uint8_t reserved1[8];  // written by the client library, never read by the viewer
+    std::int64_t timestamp;    // seconds since 1970-01-01 UTC
+    std::int32_t depthDelta;   // < 0 applied before indenting, > 0 after
+    std::uint32_t nanoseconds;  // see above: meaningful only with the marker
+    std::uint32_t sequence;
     std::uint32_t senderKey;
-    std::uint8_t reserved2[4];  // written by the client library, never read by the viewer
+    std::uint32_t marker;
 };
 #pragma pack(pop)
 
@@ -33,9 +43,15 @@ static_assert(offsetof(TraceRecord, entryText) == 128);
 static_assert(offsetof(TraceRecord, originName) == 640);
 static_assert(offsetof(TraceRecord, timestamp) == 704);
 static_assert(offsetof(TraceRecord, depthDelta) == 712);
-static_assert(offsetof(TraceRecord, reserved1) == 716);
+static_assert(offsetof(TraceRecord, nanoseconds) == 716);
+static_assert(offsetof(TraceRecord, sequence) == 720);
 static_assert(offsetof(TraceRecord, senderKey) == 724);
-static_assert(offsetof(TraceRecord, reserved2) == 728);
+static_assert(offsetof(TraceRecord, marker) == 728);
 static_assert(alignof(TraceRecord) == 4);
+
+// Whether the record carries this library's precise time and sequence number.
+inline bool carriesPreciseTime(const TraceRecord& record) {
+    return record.marker == kPreciseTimeMarker && record.nanoseconds < 1'000'000'000u;
+}
 
 }  // namespace quorvane

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quorvane/Trace.h"
@@ -95,12 +96,14 @@ TEST_F(TracerTest, PostedTextRecordCarriesSenderOriginTimeAndDelta) {
     quorvane::setOriginName("unit-origin");
     quorvane::setThreadSenderKey(4711);
 
-    const std::time_t before = std::time(nullptr);
+    timespec before{};
+    timespec after{};
+    ::clock_gettime(CLOCK_REALTIME, &before);
     ASSERT_TRUE(tracer.postFormat(1, "load", "path=%s size=%d", "/tmp/x", 12));
     quorvane::clearThreadSenderKey();
     quorvane::setOriginName(nullptr);
     ASSERT_TRUE(tracer.postText(-1, "load", nullptr));
-    const std::time_t after = std::time(nullptr);
+    ::clock_gettime(CLOCK_REALTIME, &after);
 
     const std::vector<TraceRecord> records = ring.drain();
     ASSERT_EQ(records.size(), 2u);
@@ -111,8 +114,17 @@ TEST_F(TracerTest, PostedTextRecordCarriesSenderOriginTimeAndDelta) {
     EXPECT_EQ(records[0].senderKey, 4711u);
     // Copied out: the packed field is not aligned for a reference.
     const std::int64_t stamped = records[0].timestamp;
-    EXPECT_GE(stamped, before);
-    EXPECT_LE(stamped, after);
+    EXPECT_GE(stamped, before.tv_sec);
+    EXPECT_LE(stamped, after.tv_sec);
+    // The precise time lies between the two clock reads, and the records say they carry it.
+    for (const TraceRecord& record : records) {
+        ASSERT_TRUE(quorvane::carriesPreciseTime(record));
+        const auto at = std::make_pair(static_cast<long>(record.timestamp),
+                                       static_cast<long>(record.nanoseconds));
+        EXPECT_GE(at, std::make_pair(static_cast<long>(before.tv_sec), before.tv_nsec));
+        EXPECT_LE(at, std::make_pair(static_cast<long>(after.tv_sec), after.tv_nsec));
+    }
+    EXPECT_EQ(records[1].sequence, records[0].sequence + 1);
 
     EXPECT_STREQ(records[1].entryText, "");
     EXPECT_EQ(records[1].depthDelta, -1);
@@ -153,6 +165,9 @@ TEST_F(TracerTest, FullRingWithoutViewerDropsAtOnceUntilAPostSucceeds) {
     const std::vector<TraceRecord> records = ring.drain();
     ASSERT_EQ(records.size(), kSmallRing);
     EXPECT_STREQ(records.back().entryName, "after");
+    // The two dropped records took their sequence numbers: the gap says two were lost.
+    EXPECT_EQ(records[records.size() - 2].sequence, taken.sequence + kSmallRing - 1);
+    EXPECT_EQ(records.back().sequence, taken.sequence + kSmallRing + 2);
 }
 
 TEST_F(TracerTest, FullRingWithViewerWaitsOnceThenNotAgainUntilAPostSucceeds) {

@@ -138,8 +138,8 @@ TEST_F(LineFormatterTest, FieldsWithoutNulAreReadToTheirWidthAndNoFurther) {
     std::memset(record.entryName, 'n', sizeof record.entryName);
     std::memset(record.entryText, 't', sizeof record.entryText);
     std::memset(record.originName, 'o', sizeof record.originName);
-    std::memset(record.reserved1, 'R', sizeof record.reserved1);
-    std::memset(record.reserved2, 'S', sizeof record.reserved2);
+    std::memset(&record.nanoseconds, 'R', 8);  // nanoseconds and sequence
+    std::memset(&record.marker, 'S', sizeof record.marker);
     EXPECT_EQ(post(record), "00001\t3\t01:02:03\t" + std::string(64, 'o') + "\t" +
                                 std::string(128, 'n') + "(" + std::string(512, 't') + ")");
 
@@ -179,8 +179,8 @@ TEST_F(LineFormatterTest, FieldsOfNothingButLineBreaksTakeTwiceTheirWidthInTheLo
 
 TEST_F(LineFormatterTest, UnreadRecordBytesHaveNoEffect) {
     TraceRecord record = makeRecord(77, +1, "name", "text", "orig");
-    std::memset(record.reserved1, 0xAB, sizeof record.reserved1);
-    std::memset(record.reserved2, 0xFF, sizeof record.reserved2);
+    std::memset(&record.nanoseconds, 0xAB, 8);  // nanoseconds and sequence
+    std::memset(&record.marker, 0xFF, sizeof record.marker);
     EXPECT_EQ(post(record), "00001\t77\t01:02:03\torig\tname(text)");
     EXPECT_EQ(stored(77), 1);
     EXPECT_EQ(table.size(), 1u);

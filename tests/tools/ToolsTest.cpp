@@ -41,8 +41,8 @@ TEST_F(ToolsTest, SendRawIntoTailPrintsEachRecordAsTheViewerShowsIt) {
         makeRecord("", "", "", -1, 7, 86399),
     };
     // Bytes the viewer never reads travel unchanged and change nothing.
-    std::memset(records[0].reserved1, 0xAB, sizeof records[0].reserved1);
-    std::memset(records[0].reserved2, 0xCD, sizeof records[0].reserved2);
+    std::memset(&records[0].nanoseconds, 0xAB, 8);  // nanoseconds and sequence
+    std::memset(&records[0].marker, 0xCD, sizeof records[0].marker);
 
     Subprocess tail({QUORVANE_TAIL, "-n", std::to_string(records.size())}, environment());
     const Subprocess::Result send =
