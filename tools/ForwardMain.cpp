@@ -249,7 +249,8 @@ int main(int argc, char** argv) {
                              static_cast<unsigned long long>(firstLine) + done - 1, error.c_str());
                 break;
             case SyslogDestination::Outcome::Failed:
-                if (!failing) {
+                // A stop cuts a send short: the end says what was not sent.
+                if (!failing && !stopRequested()) {
                     std::fprintf(stderr, "%s: %s: %s; trying again until it works\n", kProgram,
                                  where.c_str(), error.c_str());
                 }

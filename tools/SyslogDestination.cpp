@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -212,11 +213,18 @@ bool SyslogDestination::writeAll(std::string_view bytes, std::string& error) {
         const ssize_t sent = ::send(m_socket->get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent >= 0) {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
-            continue;
+            // A signal cuts a blocked send short: on a stop request the rest is not waited for.
+            if (bytes.empty() || !stopping() || m_finishing) continue;
+            errno = EINTR;
         }
         if (errno == EINTR && !stopping()) continue;
         // A frame cut short leaves the stream unusable: everything goes again on a new one.
-        fail("cannot send", errno, error);
+        if (errno == EAGAIN) {
+            error = "the collector took nothing more in time";  // finish()'s send limit
+            drop(Connection::Lost);
+        } else {
+            fail("cannot send", errno, error);
+        }
         return false;
     }
     return true;
@@ -246,6 +254,7 @@ void SyslogDestination::keep(std::string frames, std::size_t messages) {
 
 bool SyslogDestination::finish(int timeoutMs, std::string& error) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    m_finishing = true;  // the stop has been seen; the deadline bounds what follows
     for (;;) {
         if (m_transport != Transport::Tcp || m_kept.empty()) {
             m_socket.reset();
@@ -262,6 +271,14 @@ bool SyslogDestination::finish(int timeoutMs, std::string& error) {
                 continue;
             }
         }
+        if (!m_socket && !connect(error)) {
+            pause(kFinishRetryMs);
+            continue;
+        }
+        // A collector that takes nothing more must not hold the end past its limit.
+        const int left = std::max(remainingMs(deadline), 1);
+        const timeval sendLimit{left / 1000, static_cast<suseconds_t>(left % 1000) * 1000};
+        ::setsockopt(m_socket->get(), SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
         if (!resendKept(error)) {
             pause(kFinishRetryMs);
             continue;

@@ -99,4 +99,5 @@ class SyslogDestination {
     std::size_t m_keptBytes = 0;
     bool m_keptUnwritten = false;  // the connection they went on was lost
     std::size_t m_resent = 0;
+    bool m_finishing = false;
 };
