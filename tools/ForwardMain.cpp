@@ -205,6 +205,14 @@ int main(int argc, char** argv) {
         appendTraceMessage(batch, record, runId, ++lineNumber, settings.hostName);
         ends.push_back(batch.size());
     };
+    const auto sayResent = [&] {
+        if (const std::size_t resent = destination.takeResent()) {
+            std::fprintf(stderr,
+                         "%s: %s: the connection ended before the collector read what was sent; "
+                         "the last %zu records sent went again\n",
+                         kProgram, where.c_str(), resent);
+        }
+    };
     const auto room = [&] {
         return ends.size() < kBatchRecords && batch.size() < kBatchBytes &&
                !(settings.limits.hasCount && sent + ends.size() >= settings.limits.count);
@@ -235,12 +243,7 @@ int main(int argc, char** argv) {
                 if (failing)
                     std::fprintf(stderr, "%s: %s: sending again\n", kProgram, where.c_str());
                 failing = false;
-                if (const std::size_t resent = destination.takeResent()) {
-                    std::fprintf(stderr,
-                                 "%s: %s: the connection ended before the collector read what "
-                                 "was sent; the last %zu records sent went again\n",
-                                 kProgram, where.c_str(), resent);
-                }
+                sayResent();
                 retryMs = kFirstRetryMs;
                 break;
             case SyslogDestination::Outcome::Unsendable:
@@ -270,7 +273,9 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(firstLine) + ends.size() - 1);
         status = kExitFailure;
     }
-    if (!destination.finish(kFinishTimeoutMs, error)) {
+    const bool confirmed = destination.finish(kFinishTimeoutMs, error);
+    sayResent();
+    if (!confirmed) {
         // What is kept is the last records sent, up to the last one of the batch sent.
         const unsigned long long lastSent = firstLine + done - 1;
         std::fprintf(stderr, "%s: %s: records %llu to %llu were sent but may be lost: %s\n",
