@@ -38,6 +38,9 @@ constexpr long kLongestRetryMs = 2000;
 // send per batch, not per record.
 constexpr std::size_t kBatchRecords = 256;
 constexpr std::size_t kBatchBytes = std::size_t{256} * 1024;
+// The longest wait at the end for a TCP collector to show it read everything: one that reads
+// as it should answers the end of stream within milliseconds.
+constexpr int kFinishTimeoutMs = 5000;
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
 
@@ -66,16 +69,24 @@ void printHelp() {
         "\n"
         "Messages that cannot be sent are kept and sent again once the destination takes\n"
         "them, trying every two seconds at most; meanwhile no further record is taken from\n"
-        "the mailbox. Over TCP, the records waiting in the mailbox go in batches of up to\n"
-        "256, and a batch interrupted by a dropped connection goes again as a whole (quorvane-\n"
-        "send --syslog skips what arrives twice). Runs until interrupted (SIGINT or SIGTERM) "
-        "unless --count or --idle ends it.\n"
+        "the mailbox. A TCP connection not accepted within %d seconds counts as a failure.\n"
+        "Over TCP, the records waiting in the mailbox go in batches of up to 256, and the\n"
+        "batches sent on a connection are kept (the last %zu records at most) until the\n"
+        "collector ends the connection in order, which shows it read them: a connection that\n"
+        "fails or is reset instead sends them again as a whole on the next one, and says so\n"
+        "(quorvane-send --syslog skips what arrives twice). At the end, the connection is\n"
+        "shut down and its end awaited for up to %d seconds, sending again while the collector\n"
+        "resets it. Runs until interrupted (SIGINT or SIGTERM) unless --count or --idle ends\n"
+        "it.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
         "\n"
         "Exit status: 0 on a normal end, 1 when the mailbox could not be opened or a record\n"
-        "taken from it was not sent, 2 for a usage error.\n");
+        "taken from it was not sent or, over TCP, not seen to be read (the records are then\n"
+        "named on standard error), 2 for a usage error.\n",
+        SyslogDestination::kConnectTimeoutMs / 1000, SyslogDestination::kKeptRecords,
+        kFinishTimeoutMs / 1000);
 }
 
 struct Settings {
@@ -194,6 +205,14 @@ int main(int argc, char** argv) {
         appendTraceMessage(batch, record, runId, ++lineNumber, settings.hostName);
         ends.push_back(batch.size());
     };
+    const auto sayResent = [&] {
+        if (const std::size_t resent = destination.takeResent()) {
+            std::fprintf(stderr,
+                         "%s: %s: the connection ended before the collector read what was sent; "
+                         "the last %zu records sent went again\n",
+                         kProgram, where.c_str(), resent);
+        }
+    };
     const auto room = [&] {
         return ends.size() < kBatchRecords && batch.size() < kBatchBytes &&
                !(settings.limits.hasCount && sent + ends.size() >= settings.limits.count);
@@ -224,6 +243,7 @@ int main(int argc, char** argv) {
                 if (failing)
                     std::fprintf(stderr, "%s: %s: sending again\n", kProgram, where.c_str());
                 failing = false;
+                sayResent();
                 retryMs = kFirstRetryMs;
                 break;
             case SyslogDestination::Outcome::Unsendable:
@@ -232,7 +252,8 @@ int main(int argc, char** argv) {
                              static_cast<unsigned long long>(firstLine) + done - 1, error.c_str());
                 break;
             case SyslogDestination::Outcome::Failed:
-                if (!failing) {
+                // A stop cuts a send short: the end says what was not sent.
+                if (!failing && !stopRequested()) {
                     std::fprintf(stderr, "%s: %s: %s; trying again until it works\n", kProgram,
                                  where.c_str(), error.c_str());
                 }
@@ -244,12 +265,23 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
+    int status = EXIT_SUCCESS;
     if (done < ends.size()) {
         std::fprintf(stderr,
                      "%s: %s: records %llu to %llu, taken from the mailbox, were not sent\n",
                      kProgram, where.c_str(), static_cast<unsigned long long>(firstLine) + done,
                      static_cast<unsigned long long>(firstLine) + ends.size() - 1);
-        return kExitFailure;
+        status = kExitFailure;
     }
-    return EXIT_SUCCESS;
+    const bool confirmed = destination.finish(kFinishTimeoutMs, error);
+    sayResent();
+    if (!confirmed) {
+        // What is kept is the last records sent, up to the last one of the batch sent.
+        const unsigned long long lastSent = firstLine + done - 1;
+        std::fprintf(stderr, "%s: %s: records %llu to %llu were sent but may be lost: %s\n",
+                     kProgram, where.c_str(), lastSent + 1 - destination.unconfirmed(), lastSent,
+                     error.c_str());
+        status = kExitFailure;
+    }
+    return status;
 }

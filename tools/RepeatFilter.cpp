@@ -1,6 +1,7 @@
 #include "tools/RepeatFilter.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "tools/SyslogSyntax.h"
 
@@ -10,7 +11,7 @@ bool RepeatFilter::identify(const SyslogMessage& message, std::uint64_t& line) {
     if (message.messageId != kTraceMessageId ||
         !findStructuredParam(message.structuredData, kTraceStructuredDataId, "run", run) ||
         !findStructuredParam(message.structuredData, kTraceStructuredDataId, "line", lineText) ||
-        !syslogsyntax::parseWhole(lineText, line)) {
+        run.size() > kMaxRunLength || !syslogsyntax::parseWhole(lineText, line)) {
         return false;
     }
     m_key.assign(message.hostName);
@@ -37,12 +38,36 @@ void setBit(std::vector<std::uint64_t>& bits, std::uint64_t line, bool value) {
 
 }  // namespace
 
+RepeatFilter::Run* RepeatFilter::find() {
+    const auto known = m_runs.find(m_key);
+    if (known == m_runs.end()) return nullptr;
+    m_recent.splice(m_recent.begin(), m_recent, known->second);
+    return &*known->second;
+}
+
+RepeatFilter::Run& RepeatFilter::add() {
+    if (m_runs.size() < kMaxRuns) {
+        m_recent.emplace_front();
+        m_recent.front().posted.assign(kWindow / kBitsPerWord, 0);
+    } else {
+        // The bits of the run forgotten are reused as they are.
+        m_runs.erase(m_recent.back().key);
+        m_recent.splice(m_recent.begin(), m_recent, std::prev(m_recent.end()));
+        std::fill(m_recent.front().posted.begin(), m_recent.front().posted.end(), 0);
+        m_recent.front().highest = 0;
+    }
+    Run& run = m_recent.front();
+    run.key = m_key;
+    m_runs.emplace(run.key, m_recent.begin());
+    return run;
+}
+
 bool RepeatFilter::isRepeat(const SyslogMessage& message) {
     std::uint64_t line = 0;
     if (!identify(message, line)) return false;
-    const auto known = m_runs.find(m_key);
-    if (known == m_runs.end()) return false;
-    const Run& run = known->second;
+    const Run* known = find();
+    if (known == nullptr) return false;
+    const Run& run = *known;
     if (line > run.highest || run.highest - line >= kWindow) return false;
     return testBit(run.posted, line);
 }
@@ -50,8 +75,8 @@ bool RepeatFilter::isRepeat(const SyslogMessage& message) {
 void RepeatFilter::notePosted(const SyslogMessage& message) {
     std::uint64_t line = 0;
     if (!identify(message, line)) return;
-    Run& run = m_runs[m_key];
-    if (run.posted.empty()) run.posted.assign(kWindow / kBitsPerWord, 0);
+    Run* known = find();
+    Run& run = known != nullptr ? *known : add();
     if (line > run.highest) {
         // The lines that enter the window have not been posted yet.
         if (line - run.highest >= kWindow) {

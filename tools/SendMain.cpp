@@ -11,9 +11,11 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
+#include "tools/LineReader.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/SendSyslog.h"
@@ -24,6 +26,8 @@ namespace {
 constexpr const char* kProgram = "quorvane-send";
 constexpr int kExitFailure = 1;
 constexpr const char* kDefaultLinesEntryName = "stdin";
+// What the entry text holds: the rest of a longer --lines line is read past without being kept.
+constexpr std::size_t kMaxLinesLineLength = TraceRecord::kEntryTextSize - 1;
 
 enum class Mode { Single, Lines, Raw, Syslog };
 
@@ -71,7 +75,9 @@ void printHelp() {
         "      --version           output version information and exit\n"
         "\n"
         "Of --delta, --enter and --leave the last one given counts. Texts longer than\n"
-        "their fields are truncated.\n"
+        "their fields are truncated. Of a line of standard input, only as much is read\n"
+        "into memory as can be used (%zu bytes with --lines, %zu with --syslog); the rest\n"
+        "is skipped and the lines so cut are counted on standard error.\n"
         "\n"
         "A syslog message sent by quorvane-forward gives back the forwarded record; any other\n"
         "message shows as a record with depth change 0, its MSGID (or else its severity) as\n"
@@ -93,7 +99,7 @@ void printHelp() {
         "\n"
         "Exit status: 0 when every record was posted, 1 when the mailbox could not be\n"
         "opened or a record could not be posted, 2 for a usage error.\n",
-        kDefaultLinesEntryName);
+        kDefaultLinesEntryName, kMaxLinesLineLength, kMaxSyslogLineLength);
 }
 
 struct Settings {
@@ -237,21 +243,33 @@ TraceRecord makeRecord(const Settings& settings, const char* entryText) {
 }
 
 int sendLines(const Settings& settings, Sender& sender) {
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    const std::unique_ptr<char*, void (*)(char**)> owner(&line, [](char** p) { std::free(*p); });
-    for (;;) {
-        const ssize_t length = getline(&line, &capacity, stdin);
-        if (length < 0) break;
-        if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
-        if (!sender.post(makeRecord(settings, line))) return kExitFailure;
+    LineReader reader(STDIN_FILENO, kMaxLinesLineLength, nullptr);
+    std::string_view line;
+    std::uint64_t cut = 0;
+    std::uint64_t skippedBytes = 0;
+    int status = EXIT_SUCCESS;
+    while (reader.next(line)) {
+        if (reader.skipped() > 0) {
+            ++cut;
+            skippedBytes += reader.skipped();
+        }
+        if (!sender.post(makeRecord(settings, line.data()))) {
+            status = kExitFailure;
+            break;
+        }
     }
-    if (std::ferror(stdin)) {
+    if (cut > 0) {
+        std::fprintf(stderr,
+                     "quorvane-send: %llu lines longer than %zu bytes cut (%llu bytes skipped)\n",
+                     static_cast<unsigned long long>(cut), kMaxLinesLineLength,
+                     static_cast<unsigned long long>(skippedBytes));
+    }
+    if (reader.error() != 0) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
-                     std::strerror(errno));
+                     std::strerror(reader.error()));
         return kExitFailure;
     }
-    return EXIT_SUCCESS;
+    return status;
 }
 
 int sendRaw(Sender& sender) {

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
+#include "tools/LineReader.h"
 #include "tools/RepeatFilter.h"
 #include "tools/StopRequest.h"
 #include "tools/SyslogMessage.h"
@@ -61,22 +61,28 @@ int sendSyslog(CMclMailbox& mailbox, DWORD timeoutMs, bool confirm) {
     const DWORD postWaitMs = confirm ? std::min<DWORD>(timeoutMs, kConfirmPostWaitMs) : timeoutMs;
     if (confirm && !answer(kConfirmed)) return kExitFailure;
 
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    const std::unique_ptr<char*, void (*)(char**)> owner(&line, [](char** p) { std::free(*p); });
+    LineReader reader(STDIN_FILENO, kMaxSyslogLineLength, stopRequest());
+    std::string_view text;
     std::uint64_t lineNumber = 0;
+    std::uint64_t cut = 0;
     std::uint64_t malformed = 0;
     std::uint64_t notPosted = 0;
     std::uint64_t repeats = 0;
     RepeatFilter repeatFilter;
     SyslogMessage message;
     TraceRecord record{};
-    for (;;) {
-        const ssize_t length = !stopRequested() ? getline(&line, &capacity, stdin) : -1;
-        if (length < 0) break;
+    while (!stopRequested() && reader.next(text)) {
         ++lineNumber;
-        std::string_view text(line, static_cast<std::size_t>(length));
-        if (text.ends_with('\n')) text.remove_suffix(1);
+        if (reader.skipped() > 0) {
+            // What is kept is taken as the message: a cut text still makes a record.
+            ++cut;
+            std::fprintf(stderr,
+                         "quorvane-send: line %llu cut: %llu bytes past the first %zu skipped "
+                         "(%llu cut so far)\n",
+                         static_cast<unsigned long long>(lineNumber),
+                         static_cast<unsigned long long>(reader.skipped()), kMaxSyslogLineLength,
+                         static_cast<unsigned long long>(cut));
+        }
         const char* error = parseSyslogMessage(text, message);
         if (error == nullptr) error = recordFromMessage(message, std::time(nullptr), record);
         if (error != nullptr) {
@@ -117,9 +123,13 @@ int sendSyslog(CMclMailbox& mailbox, DWORD timeoutMs, bool confirm) {
         std::fprintf(stderr, "quorvane-send: %llu repeated traces skipped\n",
                      static_cast<unsigned long long>(repeats));
     }
-    if (std::ferror(stdin) && !stopRequested()) {
+    if (cut > 0) {
+        std::fprintf(stderr, "quorvane-send: %llu over-long lines cut to %zu bytes\n",
+                     static_cast<unsigned long long>(cut), kMaxSyslogLineLength);
+    }
+    if (reader.error() != 0) {
         std::fprintf(stderr, "quorvane-send: error reading standard input: %s\n",
-                     std::strerror(errno));
+                     std::strerror(reader.error()));
         return kExitFailure;
     }
     if (malformed > 0) {

@@ -67,6 +67,15 @@ void setCount(CMclSemaphore& semaphore, LONG target) {
     while (count > target && semaphore.tryAcquire()) --count;
 }
 
+// A ring whose read index is out of range stays unreadable until a process mends it, while its
+// record stays announced: a receive then waits out its time-out as on an empty ring, so that a
+// caller that paces itself by receiving does not spin. Without a limit it waits this long.
+constexpr DWORD kScribbledRingWaitMs = 1000;
+
+void waitOutScribbledRing(DWORD timeoutMs) {
+    if (timeoutMs != 0) Sleep(timeoutMs == INFINITE ? kScribbledRingWaitMs : timeoutMs);
+}
+
 // A time limit that reads the clock only when there is one.
 class Deadline {
   public:
@@ -218,6 +227,7 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
         // Written by a faulty process: touch nothing outside the ring; the record stays announced.
         m_pendingCountSemaphore->release(1);
         m_guardMutex->release();
+        waitOutScribbledRing(timeoutMs);
         return false;
     }
     std::memcpy(destination, m_data + static_cast<std::size_t>(readIndex) * m_slotSize, m_slotSize);
@@ -239,6 +249,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     if (readIndex >= m_slotCount) {
         m_pendingCountSemaphore->release(1);
         m_guardMutex->release();
+        waitOutScribbledRing(timeoutMs);
         return 0;
     }
     // The count changes only under the guard, so what is there now can all be taken; but never

@@ -305,4 +305,31 @@ TEST(SyslogMessageTest, RepeatsOfAForwarderRunAreToldApartFromLateLinesOtherRuns
     check("<15>1 - a app 7 trace [quorvane@32473 line=\"1\"] x", false, true);
 }
 
+// A run seen again counts as recent, so a flood of new runs forgets the runs gone quiet first.
+TEST(SyslogMessageTest, RepeatFilterForgetsTheRunSeenLeastRecentlyOnceFull) {
+    RepeatFilter filter;
+    const auto seen = [&filter](const std::string& run, bool post) {
+        const std::string line =
+            "<15>1 - a app 7 trace [quorvane@32473 run=\"" + run + "\" line=\"1\"] x";
+        SyslogMessage parsed;
+        EXPECT_EQ(parseSyslogMessage(line, parsed), nullptr) << line;
+        const bool repeat = filter.isRepeat(parsed);
+        if (post) filter.notePosted(parsed);
+        return repeat;
+    };
+    for (std::size_t run = 0; run < RepeatFilter::kMaxRuns; ++run) seen(std::to_string(run), true);
+    EXPECT_TRUE(seen("0", false));
+    EXPECT_FALSE(seen("new", true));  // takes the place of run 1, seen least recently
+    EXPECT_EQ(filter.runCount(), RepeatFilter::kMaxRuns);
+    EXPECT_TRUE(seen("0", false));
+    EXPECT_FALSE(seen("1", false));
+    EXPECT_TRUE(seen("2", false));
+    EXPECT_TRUE(seen("new", false));
+
+    const std::string tooLong(RepeatFilter::kMaxRunLength + 1, 'f');
+    EXPECT_FALSE(seen(tooLong, true));
+    EXPECT_FALSE(seen(tooLong, true)) << "no forwarder's run: never a repeat, never kept";
+    EXPECT_TRUE(seen("3", false)) << "and it pushed out no run";
+}
+
 }  // namespace

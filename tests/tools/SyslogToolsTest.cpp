@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -36,71 +35,12 @@ using quorvane::test::run;
 using quorvane::test::Subprocess;
 using quorvane::test::uniqueName;
 using tooltest::formatAll;
+using tooltest::listenTcp;
 using tooltest::makeRecord;
+using tooltest::readable;
+using tooltest::readFrames;
+using tooltest::Socket;
 using tooltest::throughShell;
-
-// Owns a socket descriptor.
-struct Socket {
-    explicit Socket(int descriptor) : fd(descriptor) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    int fd;
-};
-
-bool readable(int fd, std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd entry{fd, POLLIN, 0};
-    return ::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0))) == 1;
-}
-
-std::unique_ptr<Socket> listenTcp(std::uint16_t port, std::uint16_t& bound) {
-    auto listener = std::make_unique<Socket>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const int yes = 1;
-    ::setsockopt(listener->fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::bind(listener->fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener->fd, 4) != 0) {
-        return nullptr;
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(listener->fd, reinterpret_cast<sockaddr*>(&address), &length);
-    bound = ntohs(address.sin_port);
-    return listener;
-}
-
-// Reads `count` octet-counted frames from a stream, appending the messages to `messages`.
-bool readFrames(int fd, std::size_t count, std::vector<std::string>& messages) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
-    std::string buffer;
-    std::size_t framed = 0;
-    while (framed < count) {
-        const std::size_t space = buffer.find(' ');
-        if (space != std::string::npos) {
-            const std::size_t length = std::stoul(buffer.substr(0, space));
-            if (buffer.size() >= space + 1 + length) {
-                messages.push_back(buffer.substr(space + 1, length));
-                buffer.erase(0, space + 1 + length);
-                ++framed;
-                continue;
-            }
-        }
-        char chunk[4096];
-        if (!readable(fd, deadline)) return false;
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got <= 0) return false;
-        buffer.append(chunk, static_cast<std::size_t>(got));
-    }
-    return buffer.empty();
-}
 
 class SyslogToolsTest : public ::testing::Test {
   protected:

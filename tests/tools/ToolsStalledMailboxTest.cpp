@@ -1,11 +1,12 @@
-// The tools facing a mailbox that does not move: a stopped holder of its guard, or a tail killed
-// while it waits on an empty ring.
+// The tools facing a mailbox that does not move: a stopped holder of its guard, a ring whose read
+// index another process scribbled on, or a tail killed while it waits on an empty ring.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -20,6 +21,8 @@
 #include "tests/tools/ToolTestSupport.h"
 #include "tests/tools/ToolsFixture.h"
 #include "transport/CMclMailbox.h"
+#include "transport/CMclSharedMemory.h"
+#include "transport/MailboxHeader.h"
 
 namespace {
 
@@ -43,6 +46,23 @@ char processState(pid_t pid) {
     // The command name may hold parentheses: the state follows the last one.
     const std::size_t close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
+}
+
+// The processor time a process has used, user and system, in clock ticks (100 a second as a
+// rule); -1 when unreadable.
+long cpuTicks(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    long user = -1;
+    long system = -1;
+    const std::size_t close = text.rfind(')');  // utime and stime, 12th and 13th after it
+    return close != std::string::npos &&
+                   std::sscanf(text.c_str() + close + 1,
+                               "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %ld %ld", &user,
+                               &system) == 2
+               ? user + system
+               : -1;
 }
 
 // The records waiting in a mailbox, read from its pending count without taking any.
@@ -114,6 +134,30 @@ TEST_F(ToolsTest, TailKilledWhileTheMailboxIsEmptyHasPassedOnEveryRecordItTook) 
     const Subprocess::Result killed = tail.finish();
     EXPECT_EQ(killed.status, 128 + SIGKILL);
     EXPECT_EQ(killed.out, formatAll(records));
+}
+
+// A record stays announced in a ring it cannot be read from: the tail must wait, not spin, and
+// print the record once the read index is mended.
+TEST_F(ToolsTest, TailFacingAScribbledReadIndexSleepsAndCarriesOnOnceItIsMended) {
+    const TraceRecord record = makeRecord("held", "by the scribble", "app", 0, 8, 0);
+    ASSERT_TRUE(m_mailbox.post(&record, 0));
+    CMclSharedMemory section(kMailSlots * kTraceRecordSize + kMailboxDataOffset, m_name.c_str());
+    auto* header = static_cast<MailboxHeader*>(section.getView());
+    header->readIndex = 0xFFFFFFFFu;
+
+    Subprocess tail(throughShell({QUORVANE_TAIL, "-n", "1"}), environment());
+    const pid_t pid = std::stoi(tail.readLine().value_or("0"));
+    // A count over a second, not a timing: a spinning tail uses about every tick of it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long before = cpuTicks(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_GE(before, 0);
+    EXPECT_LT(cpuTicks(pid) - before, 20) << "clock ticks used in a second";
+
+    header->readIndex = 0;
+    const Subprocess::Result ended = tail.finish();
+    EXPECT_EQ(ended.status, 0) << ended.out;
+    EXPECT_EQ(ended.out, formatAll({record}));
 }
 
 TEST_F(ToolsTest, ToolsFacingAStoppedGuardHolderNeitherHangNorWaitSilently) {
