@@ -30,8 +30,8 @@ class CMclMailbox {
     virtual ~CMclMailbox();
 
     // Copies the oldest record into `destination` (slotSize bytes). Returns false, leaving
-    // `destination` untouched, when no record could be taken within about `timeoutMs` or the
-    // ring is corrupt.
+    // `destination` untouched, when no record could be taken within about `timeoutMs`; a ring
+    // whose read index is out of range counts as empty, so a reader waits on it, not spins.
     bool receive(void* destination, DWORD timeoutMs);
     // Copies up to `maxRecords` of the oldest records, oldest first, into `destination`
     // (maxRecords * slotSize bytes) under one hold of the guard, waiting about `timeoutMs` at
