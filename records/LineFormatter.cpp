@@ -75,6 +75,7 @@ std::string_view LineFormatter::formatLine(const TraceRecord& record, std::uint3
     std::int32_t depth = 0;
     if (!m_depthTable.lookup(senderKey, depth)) depth = 0;
     if (delta < 0) depth = addDepth(depth, delta);
+    m_shownDepth = depth;
     const std::size_t indentTabs =
         depth > 0 ? static_cast<std::size_t>(std::min(depth, kMaxIndentTabs)) : 0;
     if (delta > 0) depth = addDepth(depth, delta);

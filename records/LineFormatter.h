@@ -35,6 +35,8 @@ class LineFormatter {
     std::string_view formatLine(const TraceRecord& record, std::uint32_t lineNumber);
     // The depth of the sender of the record last formatted, after its delta; 0 before the first.
     std::int32_t pendingDepth() const { return m_pendingDepth; }
+    // The depth the record last formatted is shown at (its indentation, before the cap).
+    std::int32_t shownDepth() const { return m_shownDepth; }
     // Stores the pending depth under the sender key of the record last formatted; does nothing
     // before the first record.
     void storeDepth();
@@ -56,6 +58,7 @@ class LineFormatter {
 
     DepthTable& m_depthTable;
     std::int32_t m_pendingDepth = 0;
+    std::int32_t m_shownDepth = 0;
     std::uint32_t m_senderKey = 0;
     bool m_hasFormatted = false;
 

@@ -236,7 +236,14 @@ TraceRecord makeRecord(const Settings& settings, const char* entryText) {
     setRecordField(record.entryName, settings.entryName.c_str());
     setRecordField(record.entryText, entryText);
     setRecordField(record.originName, settings.origin.c_str());
-    record.timestamp = std::time(nullptr);
+    // Precise time and this run's own numbering, as the client library stamps its records.
+    static std::uint32_t sequence = 0;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    record.timestamp = now.tv_sec;
+    record.nanoseconds = static_cast<std::uint32_t>(now.tv_nsec);
+    record.sequence = ++sequence;
+    record.marker = quorvane::kPreciseTimeMarker;
     record.depthDelta = settings.delta;
     record.senderKey = settings.senderKey;
     return record;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "records/RecordFields.h"
+#include "records/ScopeTimes.h"
 #include "tools/SyslogSyntax.h"
 
 namespace {
@@ -83,7 +84,8 @@ void appendNumber(std::string& out, Number value) {
     out.append(digits, result.ptr);
 }
 
-void appendTimestamp(std::string& out, std::int64_t seconds) {
+// With precise time, microseconds: RFC 5424 allows six digits of fraction.
+void appendTimestamp(std::string& out, std::int64_t seconds, const std::uint32_t* nanoseconds) {
     std::tm utc{};
     const auto time = static_cast<std::time_t>(seconds);
     if (seconds < kFirstTimestamp || seconds > kLastTimestamp || gmtime_r(&time, &utc) == nullptr) {
@@ -92,9 +94,11 @@ void appendTimestamp(std::string& out, std::int64_t seconds) {
     }
     char text[32];
     const int length =
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900,
                       utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     out.append(text, static_cast<std::size_t>(length));
+    if (nanoseconds != nullptr) out.append(formatFraction(*nanoseconds, 6, text));
+    out += 'Z';
 }
 
 }  // namespace
@@ -128,7 +132,9 @@ void appendTraceMessage(std::string& out, const TraceRecord& record, std::string
     out += '<';
     appendNumber(out, kTracePriority);
     out += ">1 ";
-    appendTimestamp(out, record.timestamp);
+    const bool precise = quorvane::carriesPreciseTime(record);
+    const std::uint32_t nanoseconds = record.nanoseconds;
+    appendTimestamp(out, record.timestamp, precise ? &nanoseconds : nullptr);
     out += ' ';
     appendHeaderField(out, hostName, kMaxHostNameLength);
     out += ' ';
@@ -149,6 +155,12 @@ void appendTraceMessage(std::string& out, const TraceRecord& record, std::string
     appendText(out, recordFieldText(record.entryName), true);
     out += "\" time=\"";
     appendNumber(out, record.timestamp);
+    if (precise) {
+        out += "\" ns=\"";
+        appendNumber(out, record.nanoseconds);
+        out += "\" seq=\"";
+        appendNumber(out, record.sequence);
+    }
     out += "\"]";
     const std::string_view text = recordFieldText(record.entryText);
     if (text.empty()) return;

@@ -73,9 +73,10 @@ std::size_t decodeText(std::string_view encoded, bool paramValue, char* out, std
 // keeps one indentation per thread and machine.
 std::uint32_t syslogSenderKey(std::string_view hostName, std::string_view procId);
 
-// Seconds since 1970 of an RFC 3339 time stamp ("2024-05-01T12:00:00.5+02:00"); false when it is
-// not one.
+// Seconds since 1970 of an RFC 3339 time stamp ("2024-05-01T12:00:00.5+02:00"), and the
+// nanoseconds its fraction gives (digits past the ninth are dropped); false when it is not one.
 bool parseRfc3339(std::string_view text, std::int64_t& seconds);
+bool parseRfc3339(std::string_view text, std::int64_t& seconds, std::uint32_t& nanoseconds);
 
 // Fills `record` from a parsed message. A Quorvane trace (MSGID "trace" with the quorvane@32473
 // element) gives back the forwarded record: name, depth change, time and text decoded. Any other

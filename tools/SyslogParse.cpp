@@ -183,6 +183,11 @@ std::uint32_t syslogSenderKey(std::string_view hostName, std::string_view procId
 }
 
 bool parseRfc3339(std::string_view text, std::int64_t& seconds) {
+    std::uint32_t nanoseconds = 0;
+    return parseRfc3339(text, seconds, nanoseconds);
+}
+
+bool parseRfc3339(std::string_view text, std::int64_t& seconds, std::uint32_t& nanoseconds) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!parseDigits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' ||
         !parseDigits(text, 5, 2, month) || text[7] != '-' || !parseDigits(text, 8, 2, day) ||
@@ -195,9 +200,15 @@ bool parseRfc3339(std::string_view text, std::int64_t& seconds) {
         return false;
     }
     std::size_t pos = 19;
+    nanoseconds = 0;
     if (text[pos] == '.') {
         const std::size_t start = ++pos;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+        std::uint32_t scale = 100'000'000;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            nanoseconds += static_cast<std::uint32_t>(text[pos] - '0') * scale;
+            scale /= 10;
+            ++pos;
+        }
         if (pos == start) return false;
     }
     std::int64_t offset = 0;
@@ -232,9 +243,14 @@ const char* recordFromMessage(const SyslogMessage& message, std::int64_t now, Tr
     }
 
     std::int64_t timestamp = now;
-    if (message.timestamp != kNilValue && !parseRfc3339(message.timestamp, timestamp)) {
+    std::uint32_t nanoseconds = 0;
+    if (message.timestamp != kNilValue &&
+        !parseRfc3339(message.timestamp, timestamp, nanoseconds)) {
         return "TIMESTAMP is not an RFC 3339 time";
     }
+    // A time stamp with a fraction says more than whole seconds.
+    const bool hasFraction =
+        message.timestamp != kNilValue && message.timestamp.find('.') != std::string_view::npos;
     std::int32_t depthDelta = 0;
     std::string_view value;
     if (isTrace &&
@@ -248,8 +264,29 @@ const char* recordFromMessage(const SyslogMessage& message, std::int64_t now, Tr
         return "time is not a 64-bit number";
     }
 
+    // The forwarder's own fields keep the nanoseconds and the sender's sequence number (a trace
+    // without them had whole seconds only); any other message keeps what its time stamp's
+    // fraction gives, numbered 0 so that no loss is read into it.
+    std::uint32_t sequence = 0;
+    std::uint32_t exactNanoseconds = nanoseconds;
+    const bool forwarded =
+        isTrace &&
+        findStructuredParam(message.structuredData, kTraceStructuredDataId, "seq", value) &&
+        parseWhole(value, sequence) &&
+        findStructuredParam(message.structuredData, kTraceStructuredDataId, "ns", value) &&
+        parseWhole(value, exactNanoseconds) && exactNanoseconds < 1'000'000'000u;
+    if (!forwarded) {
+        sequence = 0;
+        exactNanoseconds = nanoseconds;
+    }
+
     std::memset(&record, 0, sizeof record);
     record.timestamp = timestamp;
+    if (isTrace ? forwarded : hasFraction) {
+        record.nanoseconds = exactNanoseconds;
+        record.sequence = sequence;
+        record.marker = quorvane::kPreciseTimeMarker;
+    }
     record.depthDelta = depthDelta;
     record.senderKey = syslogSenderKey(message.hostName, message.procId);
 

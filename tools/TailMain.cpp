@@ -9,13 +9,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include "records/DepthTable.h"
-#include "records/LineFormatter.h"
 #include "tools/DrainLimits.h"
 #include "tools/NumberArgument.h"
 #include "tools/OpenMailbox.h"
 #include "tools/StandardOutput.h"
 #include "tools/StopRequest.h"
+#include "tools/TailOutput.h"
 #include "tools/ToolCommandLine.h"
 
 namespace {
@@ -25,7 +24,13 @@ constexpr int kExitFailure = 1;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
 constexpr DWORD kReceiveTimeoutMs = 125;
 
-enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
+enum LongOnlyOption {
+    kOptionIdle = 256,
+    kOptionTime,
+    kOptionDurations,
+    kOptionFormat,
+    kOptionVersion
+};
 
 void printHelp() {
     std::printf(
@@ -34,10 +39,17 @@ void printHelp() {
         "viewer shows them: line number, sender key, time, origin, the indented entry name\n"
         "and the entry text in parentheses, separated by tabs.\n"
         "\n"
-        "  -n, --count=N     exit after N records\n"
-        "      --idle=MS     exit after MS milliseconds without a record\n"
-        "  -h, --help        display this help and exit\n"
-        "      --version     output version information and exit\n"
+        "  -n, --count=N         exit after N records\n"
+        "      --idle=MS         exit after MS milliseconds without a record\n"
+        "      --time=WHICH      'seconds' (the viewer's line) or 'precise': the time\n"
+        "                          with microseconds, for records that carry them\n"
+        "      --durations       add a column: how long the scope a leave line closes\n"
+        "                          took, and records of its sender lost just before\n"
+        "      --format=FORMAT   'lines' (the default), 'jsonl' (one JSON object a\n"
+        "                          record, for jq) or 'trace-event' (Trace Event JSON,\n"
+        "                          for Perfetto, chrome://tracing or speedscope)\n"
+        "  -h, --help            display this help and exit\n"
+        "      --version         output version information and exit\n"
         "\n"
         "Without --count or --idle, runs until interrupted (SIGINT or SIGTERM). While\n"
         "another process holds the mailbox's guard (stopped in a debugger, say), waits for\n"
@@ -56,12 +68,16 @@ void printHelp() {
 
 struct Settings {
     DrainLimits limits;
+    TailFormat format;
 };
 
 Settings parseArguments(int argc, char** argv) {
     static const option kOptions[] = {
         {"count", required_argument, nullptr, 'n'},
         {"idle", required_argument, nullptr, kOptionIdle},
+        {"time", required_argument, nullptr, kOptionTime},
+        {"durations", no_argument, nullptr, kOptionDurations},
+        {"format", required_argument, nullptr, kOptionFormat},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kOptionVersion},
         {nullptr, 0, nullptr, 0},
@@ -76,6 +92,18 @@ Settings parseArguments(int argc, char** argv) {
                 break;
             case kOptionIdle:
                 settings.limits.setIdle(kProgram, optarg);
+                break;
+            case kOptionTime:
+                if (!settings.format.setTime(optarg))
+                    usageError(kProgram, "invalid time '%s' (seconds or precise)", optarg);
+                break;
+            case kOptionDurations:
+                settings.format.durations = true;
+                break;
+            case kOptionFormat:
+                if (!settings.format.setKind(optarg))
+                    usageError(kProgram, "invalid format '%s' (lines, jsonl or trace-event)",
+                               optarg);
                 break;
             case 'h':
                 exitWithHelp(kProgram, printHelp);
@@ -99,8 +127,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
-    DepthTable depthTable;
-    LineFormatter formatter(depthTable);
+    TailOutput output(settings.format, stdout);
     TraceRecord record{};
     std::uint32_t lineCount = 0;
     const auto idleLimit = std::chrono::milliseconds(settings.limits.idleMs);
@@ -112,11 +139,8 @@ int main(int argc, char** argv) {
 
     while (!stopRequested() && !(settings.limits.hasCount && lineCount >= settings.limits.count)) {
         if (mailbox->receive(&record, unflushed ? 0 : kReceiveTimeoutMs)) {
-            const std::string_view line = formatter.formatLine(record, lineCount + 1);
-            std::fwrite(line.data(), 1, line.size(), stdout);
-            std::fputc('\n', stdout);
+            output.write(record, lineCount + 1);
             ++lineCount;
-            formatter.storeDepth();
             lastRecord = std::chrono::steady_clock::now();
             unflushed = true;
             continue;
@@ -132,5 +156,6 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
+    output.finish();
     return finishStandardOutput(kProgram);
 }

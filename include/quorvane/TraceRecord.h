@@ -26,8 +26,8 @@ struct TraceRecord {
     char entryName[kEntryNameSize];
     char entryText[kEntryTextSize];
     char originName[kOriginNameSize];
-    std::int64_t timestamp;    // seconds since 1970-01-01 UTC
-    std::int32_t depthDelta;   // < 0 applied before indenting, > 0 after
+    std::int64_t timestamp;     // seconds since 1970-01-01 UTC
+    std::int32_t depthDelta;    // < 0 applied before indenting, > 0 after
     std::uint32_t nanoseconds;  // see above: meaningful only with the marker
     std::uint32_t sequence;
     std::uint32_t senderKey;

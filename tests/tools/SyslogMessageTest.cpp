@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "records/RecordFields.h"
@@ -44,7 +45,7 @@ std::string everyByte() {
 
 TEST(SyslogMessageTest, HostileRecordsComeBackByteForByteFromMessagesWithoutControlBytes) {
     const std::string all = everyByte();
-    const std::vector<TraceRecord> records = {
+    std::vector<TraceRecord> records = {
         makeRecord("main", "argc=2", "app", 1, 4242, 1700000000),
         makeRecord(all.substr(0, 127), all, "app", -1, 0, 0),
         makeRecord(all.substr(128), all.substr(100), "o r%i\tg\xC3\xA9n", INT32_MIN, UINT32_MAX,
@@ -57,6 +58,13 @@ TEST(SyslogMessageTest, HostileRecordsComeBackByteForByteFromMessagesWithoutCont
         makeRecord(std::string(127, '%'), std::string(511, ']'), std::string(63, 'x'), 0, 5,
                    -62135596801),
     };
+    // The first two carry precise time: the nanoseconds and sequence number travel with them.
+    for (const auto& [index, nanoseconds, sequence] :
+         {std::tuple{0, 999'999'999u, 1u}, std::tuple{1, 5'000u, 0xFFFFFFFFu}}) {
+        records[index].nanoseconds = nanoseconds;
+        records[index].sequence = sequence;
+        records[index].marker = quorvane::kPreciseTimeMarker;
+    }
     std::uint64_t line = 0;
     for (const TraceRecord& sent : records) {
         const std::string message = encode(sent, ++line);
@@ -86,6 +94,11 @@ TEST(SyslogMessageTest, HostileRecordsComeBackByteForByteFromMessagesWithoutCont
         EXPECT_EQ(received.depthDelta, sent.depthDelta);
         EXPECT_EQ(received.timestamp, sent.timestamp);
         EXPECT_EQ(received.senderKey, syslogSenderKey("machine-a", std::to_string(sent.senderKey)));
+        ASSERT_EQ(quorvane::carriesPreciseTime(received), quorvane::carriesPreciseTime(sent));
+        if (quorvane::carriesPreciseTime(sent)) {
+            EXPECT_EQ(received.nanoseconds, sent.nanoseconds) << line;
+            EXPECT_EQ(received.sequence, sent.sequence) << line;
+        }
     }
 }
 
@@ -262,8 +275,12 @@ TEST(SyslogMessageTest, Rfc3339TimesConvertWithTheirOffsetAndBadOnesAreRefused) 
     EXPECT_EQ(seconds, 0);
     ASSERT_TRUE(parseRfc3339("2023-11-14T22:13:20Z", seconds));
     EXPECT_EQ(seconds, 1700000000);
-    ASSERT_TRUE(parseRfc3339("2023-11-15T03:43:20.999+05:30", seconds));
+    std::uint32_t nanoseconds = 0;
+    ASSERT_TRUE(parseRfc3339("2023-11-15T03:43:20.999+05:30", seconds, nanoseconds));
     EXPECT_EQ(seconds, 1700000000);
+    EXPECT_EQ(nanoseconds, 999'000'000u);
+    ASSERT_TRUE(parseRfc3339("2023-11-14T22:13:20.1234567891Z", seconds, nanoseconds));
+    EXPECT_EQ(nanoseconds, 123'456'789u) << "digits past the ninth are dropped";
     ASSERT_TRUE(parseRfc3339("0001-01-01t00:00:00z", seconds));
     EXPECT_EQ(seconds, -62135596800);
     for (const char* bad :

@@ -1,0 +1,220 @@
+#include "records/TraceExport.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "records/RecordFields.h"
+
+namespace {
+
+// Length of the UTF-8 sequence starting at `text[0]`, or 0 when the bytes are not one.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead >= 0xF5 || length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
+    const auto second = static_cast<unsigned char>(text[1]);
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+void appendNumber(long long value, std::string& out) {
+    char digits[24];
+    const int length = std::snprintf(digits, sizeof digits, "%lld", value);
+    out.append(digits, static_cast<std::size_t>(length));
+}
+
+void appendField(const char* key, std::string_view text, std::string& out) {
+    out += ",\"";
+    out += key;
+    out += "\":\"";
+    appendJsonText(text, out);
+    out += '"';
+}
+
+void appendNumberField(const char* key, long long value, std::string& out) {
+    out += ",\"";
+    out += key;
+    out += "\":";
+    appendNumber(value, out);
+}
+
+// Microseconds with three decimals: Trace Event times keep nanoseconds that way.
+void appendMicroseconds(std::int64_t nanoseconds, std::string& out) {
+    char text[32];
+    const int length =
+        std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(nanoseconds / 1000),
+                      static_cast<long long>(nanoseconds % 1000));
+    out.append(text, static_cast<std::size_t>(length));
+}
+
+// "2026-12-08T16:51:48.123456789Z", or without the fraction for a record of whole seconds.
+void appendUtcTime(const TraceRecord& record, bool precise, std::string& out) {
+    const auto seconds = static_cast<std::time_t>(record.timestamp);
+    std::tm utc{};
+    char text[64];
+    std::size_t length = 0;
+    if (gmtime_r(&seconds, &utc) != nullptr)
+        length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    out.append(text, length);
+    if (precise) {
+        char fraction[16];
+        out += formatFraction(record.nanoseconds, 9, fraction);
+    }
+    out += 'Z';
+}
+
+std::int64_t recordTime(const TraceRecord& record, const ScopeTimes::Timing& timing) {
+    return timing.precise ? timing.time : record.timestamp * 1'000'000'000;
+}
+
+}  // namespace
+
+void appendJsonText(std::string_view text, std::string& out) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) {
+            if (const std::size_t length = utf8SequenceLength(text.substr(i)); length > 0) {
+                out.append(text.substr(i, length));
+                i += length;
+                continue;
+            }
+            // Latin-1: U+0080 .. U+00FF as two UTF-8 bytes.
+            out += static_cast<char>(0xC0 | (byte >> 6));
+            out += static_cast<char>(0x80 | (byte & 0x3F));
+        } else if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += static_cast<char>(byte);
+        }
+        ++i;
+    }
+}
+
+void appendJsonLine(const ExportedRecord& exported, std::string& out) {
+    const TraceRecord& record = exported.record;
+    const ScopeTimes::Timing& timing = exported.timing;
+    out += "{\"line\":";
+    appendNumber(exported.lineNumber, out);
+    appendNumberField("sender", record.senderKey, out);
+    out += ",\"time\":\"";
+    appendUtcTime(record, timing.precise, out);
+    out += '"';
+    appendNumberField("timestamp", record.timestamp, out);
+    if (timing.precise) {
+        appendNumberField("nanoseconds", record.nanoseconds, out);
+        appendNumberField("sequence", record.sequence, out);
+    }
+    appendField("origin", recordFieldText(record.originName), out);
+    appendField("name", recordFieldText(record.entryName), out);
+    appendField("text", recordFieldText(record.entryText), out);
+    appendNumberField("delta", record.depthDelta, out);
+    appendNumberField("depth", exported.depth, out);
+    if (timing.lostBefore > 0) appendNumberField("lost_before", timing.lostBefore, out);
+    if (timing.closesScope) {
+        appendNumberField("entry_line", timing.entryLine, out);
+        appendNumberField("duration_ns", timing.duration, out);
+    } else if (exported.entryDuration >= 0) {
+        appendNumberField("duration_ns", exported.entryDuration, out);
+    }
+    out += "}\n";
+}
+
+void TraceEventWriter::begin(std::string& out) {
+    out += "{\"displayTimeUnit\":\"ns\",\"traceEvents\":[\n";
+}
+
+std::uint32_t TraceEventWriter::pidOf(const TraceRecord& record, std::string& out) {
+    const std::string origin(recordFieldText(record.originName));
+    const auto [found, added] =
+        m_pids.emplace(origin, static_cast<std::uint32_t>(m_pids.size() + 1));
+    if (added) {
+        // The process's name, so that a viewer shows the origin rather than a number.
+        out += m_first ? "" : ",\n";
+        m_first = false;
+        out += "{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":";
+        appendNumber(found->second, out);
+        out += ",\"args\":{\"name\":\"";
+        appendJsonText(origin, out);
+        out += "\"}}";
+    }
+    return found->second;
+}
+
+void TraceEventWriter::appendEnd(const Open& open, std::int64_t time, bool unfinished,
+                                 std::string& out) {
+    out += ",\n{\"name\":\"";
+    appendJsonText(open.name, out);
+    out += "\",\"ph\":\"E\",\"pid\":";
+    appendNumber(open.pid, out);
+    appendNumberField("tid", open.tid, out);
+    out += ",\"ts\":";
+    appendMicroseconds(time, out);
+    if (unfinished) out += ",\"args\":{\"unfinished\":true}";
+    out += '}';
+}
+
+void TraceEventWriter::append(const ExportedRecord& exported, std::string& out) {
+    const TraceRecord& record = exported.record;
+    const std::uint32_t pid = pidOf(record, out);
+    const std::uint32_t tid = record.senderKey;
+    const std::int64_t time = recordTime(record, exported.timing);
+    m_lastTime = std::max(m_lastTime, time);
+    const std::string_view name = recordFieldText(record.entryName);
+    std::vector<Open>& open = m_open[static_cast<std::uint64_t>(pid) << 32 | tid];
+
+    const char* phase = "i";
+    if (exported.timing.precise && record.depthDelta > 0 &&
+        open.size() < ScopeTimes::kMaxOpenScopes) {
+        phase = "B";
+        open.push_back({pid, tid, std::string(name)});
+    } else if (exported.timing.precise && record.depthDelta < 0) {
+        for (std::size_t i = open.size(); i-- > 0;) {
+            if (open[i].name != name) continue;
+            // Scopes opened inside it lost their leave: they end here, marked so.
+            while (open.size() > i + 1) {
+                appendEnd(open.back(), time, true, out);
+                open.pop_back();
+            }
+            appendEnd(open.back(), time, false, out);
+            open.pop_back();
+            return;
+        }
+    }
+    out += m_first ? "" : ",\n";
+    m_first = false;
+    out += "{\"name\":\"";
+    appendJsonText(name, out);
+    out += "\",\"ph\":\"";
+    out += phase;
+    out += '"';
+    if (*phase == 'i') out += ",\"s\":\"t\"";
+    appendNumberField("pid", pid, out);
+    appendNumberField("tid", tid, out);
+    out += ",\"ts\":";
+    appendMicroseconds(time, out);
+    out += ",\"args\":{\"line\":";
+    appendNumber(exported.lineNumber, out);
+    appendField("text", recordFieldText(record.entryText), out);
+    out += "}}";
+}
+
+void TraceEventWriter::finish(std::string& out) {
+    for (auto& [thread, open] : m_open) {
+        while (!open.empty()) {
+            appendEnd(open.back(), m_lastTime, true, out);
+            open.pop_back();
+        }
+    }
+    out += "\n]}\n";
+}
