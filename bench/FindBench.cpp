@@ -26,13 +26,13 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/FindBar.h"
-#include "viewer/LineFilter.h"
-#include "viewer/LineSearch.h"
-#include "viewer/RowIndex.h"
-#include "viewer/ShownRows.h"
+#include "viewer/find/LineFilter.h"
+#include "viewer/find/LineSearch.h"
+#include "viewer/find/RowIndex.h"
+#include "viewer/find/ShownRows.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/list/FindBar.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

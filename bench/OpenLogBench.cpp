@@ -18,10 +18,10 @@
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CSavedLogDlg.h"
-#include "viewer/LogFileWriter.h"
-#include "viewer/MemoryRelease.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/MemoryRelease.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "platform/Win32.h"
 #include "quorvane/Names.h"
 #include "tests/support/RsyslogRig.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 

@@ -15,8 +15,8 @@
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LogFileWriter.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 

@@ -33,8 +33,8 @@
 #include "records/LineFormatter.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "viewer/RecordDrain.h"
+#include "viewer/live/RecordDrain.h"
 
 namespace {
 

@@ -1,0 +1,111 @@
+#pragma once
+#include <QAbstractScrollArea>
+#include <cstddef>
+#include <string>
+
+#include "viewer/find/LineSearch.h"
+#include "viewer/find/ShownRows.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/list/NumberColumn.h"
+#include "viewer/list/RowSelection.h"
+#include "viewer/list/TabbedText.h"
+
+// The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
+// and of each only what reaches the right edge, so that adding lines costs the same however many
+// are shown. Rows have the font's height; tabs advance to stops a fixed distance apart, the
+// first past the widest line number (NumberColumn); long lines scroll horizontally.
+//
+// Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
+// one line (or, with the arrow keys, moves without selecting). Ctrl+End and Ctrl+Home select the
+// newest and the oldest line. Ctrl+C copies the selected lines, oldest first, as a saved file
+// holds them.
+//
+// Under a filter (ShownRows) the list shows only the lines that pass it: rows, selection, keys
+// and copying are all in shown rows, while the model keeps every line for Save. A new filter
+// clears the selection and, once applied, makes current the first shown line at or below the
+// line that was current.
+class CLogListView : public QAbstractScrollArea {
+    Q_OBJECT
+  public:
+    explicit CLogListView(QWidget* parent = nullptr);
+    ~CLogListView() override;
+
+    CLogListModel& model() { return m_model; }
+    const CLogListModel& model() const { return m_model; }
+    // The rows in sight come from here: every line of the model, or those a filter lets through.
+    ShownRows& shownRows() { return m_shown; }
+    const ShownRows& shownRows() const { return m_shown; }
+
+    void setTabStopDistance(qreal pixels);
+    qreal tabStopDistance() const { return m_tabStopDistance; }
+    int rowHeight() const;
+    // Left edge of the text, in pixels from the viewport's edge, when not scrolled.
+    int textMargin() const;
+
+    // First row in sight.
+    std::size_t topRow() const;
+    void scrollToRow(std::size_t row);
+    // Width of the widest line measured so far, the horizontal scrolling range derives from it.
+    int contentWidth() const { return m_contentWidth; }
+    // Width of `text` drawn with this view's font and tab stops.
+    int lineWidth(const QString& text) const;
+
+    // Row under viewport position `y`, or -1 below the last row. Rows are shown rows.
+    std::ptrdiff_t rowAt(int y) const;
+    bool isSelected(std::size_t row) const;
+    std::size_t selectedCount() const;
+    // Current row (the one with the focus mark), or -1.
+    std::ptrdiff_t currentRow() const;
+    void selectAll();
+    void clearSelection();
+    // Selects exactly `row` and makes it current.
+    void selectRow(std::size_t row);
+
+    // The selected lines, oldest first, tab runs collapsed, each ended by CR LF.
+    std::string selectedText() const;
+    // Puts selectedText() on the clipboard.
+    void copySelection() const;
+    // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
+    void setSearch(const LineSearch* search);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+  private slots:
+    void onRowsInserted(const QModelIndex& parent, int first, int last);
+    void onModelReset();
+    void onFilterAboutToChange();
+    void onShownRowsChanged();
+
+  private:
+    using Key = RowSelection::Key;
+
+    Key keyOfRow(std::size_t row) const;
+    std::ptrdiff_t rowOfKey(Key key) const;
+    int rowsInSight() const;
+    void updateScrollBars();
+    void ensureRowVisible(std::size_t row);
+    void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
+    void noteLineWidth(int width);
+
+    CLogListModel m_model;
+    ShownRows m_shown;
+    RowSelection m_selection;
+    // Rows are keyed by row - topCount(): a key stays with its line when lines go on top.
+    // The current line when the filter changed, as model row - topCount(), until it is applied.
+    Key m_currentBeforeFilter = 0;
+    bool m_currentToRestore = false;
+    std::size_t m_lastTopCount = 0;
+    qreal m_tabStopDistance = 0;
+    TabbedText m_text;
+    NumberColumn m_numbers;
+    const LineSearch* m_search = nullptr;
+    int m_contentWidth = 0;
+};
