@@ -1,7 +1,7 @@
 #pragma once
 #include <QLabel>
 
-#include "viewer/live/FrameRules.h"
+#include "viewer/list/ListPlacement.h"
 
 class CLogListView;
 

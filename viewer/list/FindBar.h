@@ -9,7 +9,8 @@
 
 #include "viewer/find/LineSearch.h"
 #include "viewer/find/RowIndex.h"
-#include "viewer/live/FrameRules.h"
+#include "viewer/list/ContextMenuItem.h"
+#include "viewer/list/ListPlacement.h"
 
 class CLogListView;
 
@@ -23,7 +24,7 @@ class CLogListView;
 // Matching rows are indexed a slice at a time (RowIndex), among the rows the list shows; next and
 // previous are binary searches in that index. Asked before the index is complete, the bar goes
 // to the match once it is.
-class FindBar : public QWidget {
+class FindBar : public QWidget, public ContextMenuItem {
     Q_OBJECT
   public:
     // Lines looked at per counting step: a few milliseconds of work between turns of the loop.
@@ -47,7 +48,7 @@ class FindBar : public QWidget {
     // `window`.
     void addShortcuts(QWidget& window);
     // Adds "Find..." to a context menu.
-    void addMenuAction(QMenu& menu);
+    void addMenuAction(QMenu& menu) override;
     // While shown, the bar takes its height from the bottom of the list's place.
     void takeRoomFrom(ListPlacement& list);
 

@@ -2,25 +2,21 @@
 
 #include <QContextMenuEvent>
 #include <string>
+#include <utility>
 
 #include "viewer/list/CLogListView.h"
-#include "viewer/list/FindBar.h"
-#include "viewer/live/ListPause.h"
-#include "viewer/windows/SavedLogOpener.h"
+#include "viewer/list/ContextMenuItem.h"
 
-ListContextMenu::ListContextMenu(CLogListView& list, FindBar& findBar, ListPause* pause,
-                                 SavedLogOpener& opener)
-    : m_list(list), m_findBar(findBar), m_pause(pause), m_opener(opener) {}
+ListContextMenu::ListContextMenu(CLogListView& list, std::vector<ContextMenuItem*> items)
+    : m_list(list), m_items(std::move(items)) {}
 
 bool ListContextMenu::exec(QWidget& window, const QContextMenuEvent& event,
                            const QString& aboutText) {
     QMenu menu(&window);
     QAction* about = aboutText.isEmpty() ? nullptr : menu.addAction(aboutText);
-    m_findBar.addMenuAction(menu);
-    if (m_pause != nullptr) {
-        m_pause->addMenuAction(menu);
+    for (ContextMenuItem* item : m_items) {
+        item->addMenuAction(menu);
     }
-    m_opener.addMenuAction(menu);
     addFilterActions(menu, rowOf(window, event));
     QAction* chosen = menu.exec(event.globalPos());
     return chosen != nullptr && chosen == about;

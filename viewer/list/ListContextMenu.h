@@ -1,22 +1,21 @@
 #pragma once
 #include <QMenu>
 #include <cstddef>
+#include <vector>
 
 class CLogListView;
-class FindBar;
-class ListPause;
+class ContextMenuItem;
 class QContextMenuEvent;
 class QWidget;
-class SavedLogOpener;
 
-// The context menu of a window and of its list: About (live window), Find..., Pause or Resume
-// (live window), Open Saved Log..., and for the line it was opened on (or the current line, when
-// opened by key) "Show only sender", "Hide sender" and "Show only program", then "Show
-// everything" while a filter is on.
+// The context menu of a window and of its list: About (live window), the window's own items
+// (Find..., Pause or Resume in the live window, Open Saved Log...), and for the line it was
+// opened on (or the current line, when opened by key) "Show only sender", "Hide sender" and
+// "Show only program", then "Show everything" while a filter is on.
 class ListContextMenu {
   public:
-    // `pause` is null in a window without one (a saved log's).
-    ListContextMenu(CLogListView& list, FindBar& findBar, ListPause* pause, SavedLogOpener& opener);
+    // `items` come after About, in their order; they must outlive the menu.
+    ListContextMenu(CLogListView& list, std::vector<ContextMenuItem*> items);
 
     // Shows the menu for `event` over `window`, with "About" first unless `aboutText` is empty;
     // true when About was chosen.
@@ -28,7 +27,5 @@ class ListContextMenu {
 
   private:
     CLogListView& m_list;
-    FindBar& m_findBar;
-    ListPause* m_pause;
-    SavedLogOpener& m_opener;
+    std::vector<ContextMenuItem*> m_items;
 };

@@ -5,7 +5,6 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -21,6 +20,7 @@
 #include "viewer/windows/CSaveAsDialog.h"
 #include "viewer/windows/DialogTemplates.h"
 #include "viewer/windows/DialogUnits.h"
+#include "viewer/windows/WarningBox.h"
 
 namespace {
 constexpr Qt::WindowFlags kMainWindowFlags =
@@ -51,9 +51,9 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_pause(m_logList, m_drain, *this),
-      m_menu(m_logList, m_findBar, &m_pause, m_savedLogOpener),
+      m_menu(m_logList, {&m_findBar, &m_pause, &m_savedLogOpener}),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
-      m_showMessage(&CQuorvaneDlg::showMessageBox) {
+      m_showMessage(&showWarningBox) {
     const DWORD opened = m_mailbox.open(MailboxConnection::kFirstOpenTimeoutMs);
     if (opened != ERROR_SUCCESS && opened != ERROR_TIMEOUT) {
         throw opened;
@@ -254,11 +254,7 @@ QString CQuorvaneDlg::chooseSavePathWithDialog(QWidget* parent, const QString& d
 }
 
 void CQuorvaneDlg::setMessageBox(MessageBox show) {
-    m_showMessage = show ? std::move(show) : &CQuorvaneDlg::showMessageBox;
-}
-
-void CQuorvaneDlg::showMessageBox(QWidget* parent, const QString& text) {
-    QMessageBox::warning(parent, QString::fromLatin1(QuorvaneStrings::kMainCaption), text);
+    m_showMessage = show ? std::move(show) : &showWarningBox;
 }
 
 void CQuorvaneDlg::OnSysCommand(std::uintptr_t id) {

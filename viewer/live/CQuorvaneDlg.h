@@ -65,10 +65,9 @@ class CQuorvaneDlg : public QDialog {
     void setSavePathChooser(SavePathChooser chooser);
     // The default chooser: Qt's own save dialog, modal over `parent`.
     static QString chooseSavePathWithDialog(QWidget* parent, const QString& defaultName);
-    // Shows why a save failed; the only message box of the main window.
+    // Shows why a save failed; the only message box of the main window. The default is
+    // showWarningBox().
     void setMessageBox(MessageBox show);
-    // The default: a modal warning box over `parent`.
-    static void showMessageBox(QWidget* parent, const QString& text);
 
     // True while a drain continues across turns of the event loop.
     bool isDraining() const { return m_draining; }

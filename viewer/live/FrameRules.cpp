@@ -44,8 +44,3 @@ ListPlacement logListPlacement(int clientWidth, int clientHeight, int checkBoxHe
             std::max(0, clientWidth - 2 * kListMargin),
             std::max(0, clientHeight - checkBoxHeight - kListGapBelowCheckBox - kListMargin)};
 }
-
-ListPlacement takeFromBottom(ListPlacement& list, int height, int gap) {
-    list.height = std::max(0, list.height - height - gap);
-    return {list.x, list.y + list.height + gap, list.width, height};
-}

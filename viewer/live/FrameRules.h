@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "viewer/list/ListPlacement.h"
+
 // The rules by which the main window reacts to frame messages, kept apart from Qt so that the
 // message numbers the desktop events are mapped to can be checked directly.
 
@@ -44,17 +46,6 @@ struct IconPosition {
 IconPosition minimizedIconPosition(int clientWidth, int clientHeight, int iconWidth,
                                    int iconHeight);
 
-struct ListPlacement {
-    int x;
-    int y;
-    int width;
-    int height;
-};
-
 // Where the log list goes in a client area: 5 pixels from the left, right and bottom edges, its
 // top 10 pixels below the check box's height. Sizes never go below zero.
 ListPlacement logListPlacement(int clientWidth, int clientHeight, int checkBoxHeight);
-
-// Takes `height` pixels and a gap of `gap` above them from the bottom of `list`, for a bar under
-// the list; returns the place of the bar. The list's height never goes below zero.
-ListPlacement takeFromBottom(ListPlacement& list, int height, int gap);

@@ -5,6 +5,8 @@
 #include <QRect>
 #include <cstddef>
 
+#include "viewer/list/ContextMenuItem.h"
+
 class CLogListView;
 class RecordDrain;
 
@@ -12,7 +14,7 @@ class RecordDrain;
 // pace, so no client waits on a paused viewer, but their lines stay staged in the model: the
 // list shows what it showed, and a note along the bottom of the list counts the lines held back.
 // Resume shows them all in one insertion. Clear while paused empties the held lines too.
-class ListPause : public QObject {
+class ListPause : public QObject, public ContextMenuItem {
     Q_OBJECT
   public:
     ListPause(CLogListView& list, RecordDrain& drain, QWidget& window);
@@ -29,7 +31,7 @@ class ListPause : public QObject {
     // Ctrl+P and the Pause key pause and resume anywhere in the window.
     void addShortcuts(QWidget& window);
     // Adds "Pause" or "Resume" to a context menu.
-    void addMenuAction(QMenu& menu);
+    void addMenuAction(QMenu& menu) override;
     // Puts the note along the bottom edge of `list`.
     void placeOver(const QRect& list);
     const QLabel& note() const { return m_note; }

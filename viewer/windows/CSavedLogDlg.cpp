@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "viewer/files/SavedLog.h"
+#include "viewer/list/ListPlacement.h"
 #include "viewer/windows/ApplicationIcon.h"
 #include "viewer/windows/DialogTemplates.h"
 #include "viewer/windows/DialogUnits.h"
@@ -38,7 +39,7 @@ CSavedLogDlg::CSavedLogDlg(const QString& path, LineStore lines, QWidget* parent
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_opener(*this),
-      m_menu(m_logList, m_findBar, nullptr, m_opener) {
+      m_menu(m_logList, {&m_findBar, &m_opener}) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("SavedLogWindow"));
     setWindowTitle(QFileInfo(path).fileName());

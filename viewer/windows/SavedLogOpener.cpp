@@ -6,14 +6,14 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "viewer/live/CQuorvaneDlg.h"
 #include "viewer/windows/CSavedLogDlg.h"
+#include "viewer/windows/WarningBox.h"
 
 SavedLogOpener::SavedLogOpener(QWidget& window)
     : QObject(&window),
       m_window(window),
       m_choose(&SavedLogOpener::chooseWithDialog),
-      m_show(&CQuorvaneDlg::showMessageBox) {
+      m_show(&showWarningBox) {
     m_window.setAcceptDrops(true);
     m_window.installEventFilter(this);
 }
@@ -53,7 +53,7 @@ void SavedLogOpener::setFileChooser(FileChooser choose) {
 }
 
 void SavedLogOpener::setMessageBox(MessageBox show) {
-    m_show = show ? std::move(show) : &CQuorvaneDlg::showMessageBox;
+    m_show = show ? std::move(show) : &showWarningBox;
 }
 
 QStringList SavedLogOpener::chooseWithDialog(QWidget* parent) {

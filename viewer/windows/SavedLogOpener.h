@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "viewer/list/ContextMenuItem.h"
+
 class QMimeData;
 
 // Opens saved logs in read-only windows (CSavedLogDlg) from a window: "Open Saved Log..." in its
@@ -13,7 +15,7 @@ class QMimeData;
 //
 // A window opened while a modal dialog runs (the live window) belongs to that dialog, so that
 // its modality does not shut the new window off from input; otherwise it is a window of its own.
-class SavedLogOpener : public QObject {
+class SavedLogOpener : public QObject, public ContextMenuItem {
     Q_OBJECT
   public:
     // Asks for the files to open; an empty list means cancelled.
@@ -24,7 +26,7 @@ class SavedLogOpener : public QObject {
     explicit SavedLogOpener(QWidget& window);
 
     // Adds "Open Saved Log..." to a context menu.
-    void addMenuAction(QMenu& menu);
+    void addMenuAction(QMenu& menu) override;
     // Asks for files with the chooser and opens them.
     void chooseAndOpen();
     // Opens each of `paths` in a window of its own; returns how many opened.

@@ -1,0 +1,14 @@
+#pragma once
+
+// Where the log list goes in its window, in pixels. What is shown under the list (the find bar,
+// the filter note) takes its room from the bottom of this place.
+struct ListPlacement {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Takes `height` pixels and a gap of `gap` above them from the bottom of `list`, for a bar under
+// the list; returns the place of the bar. The list's height never goes below zero.
+ListPlacement takeFromBottom(ListPlacement& list, int height, int gap);
