@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "tests/support/ProcessSupport.h"
 #include "tests/transport/MailboxTestSupport.h"
@@ -18,6 +23,7 @@ using mailboxtest::freeCountName;
 using mailboxtest::guardName;
 using mailboxtest::HeaderView;
 using mailboxtest::kSlotSize;
+using mailboxtest::pendingCountName;
 using mailboxtest::raisedBy;
 using mailboxtest::record;
 using mailboxtest::Slot;
@@ -157,29 +163,43 @@ TEST(MailboxRecovery, HostileHeaderScribblesCauseNoStrayAccess) {
     EXPECT_EQ(got, record(6, 1));
 }
 
-TEST(MailboxRecovery, ARecordCompletedByASenderKilledHoldingTheGuardIsCountedWithoutWaiting) {
-    // The sender died after moving the write index past its record and before announcing it:
-    // the ring holds one record more than its pending count says, and one slot less is free.
-    // The next receiver finds the guard abandoned on its first look, which does not wait, and
-    // must set the counts right there.
-    std::string name = uniqueName("quickrepair");
-    CMclMailbox mailbox(4, kSlotSize, name.c_str());
-    ASSERT_TRUE(mailbox.post(record(9, 1).data(), 0));
-    ChildProcess sender([&](ChildProcess& self) {
+// A sender of a four-slot ring that dies after moving the write index past `second` and
+// before announcing it: the ring then holds one record more than its pending count says, and
+// one slot less is free. The child holds the guard once it has signalled.
+std::unique_ptr<ChildProcess> senderDyingBeforeItAnnounces(const std::string& name,
+                                                           const Slot& second) {
+    return std::make_unique<ChildProcess>([&name, second](ChildProcess& self) {
         CMclMutex guard(FALSE, guardName(name).c_str());
         CMclSemaphore freeCount(4, 4, freeCountName(name).c_str());
         HeaderView header(4, name);
         if (guard.waitFor(INFINITE) != WAIT_OBJECT_0 || !freeCount.tryAcquire()) return 1;
-        const Slot second = record(9, 2);
         std::memcpy(header.slot(header->writeIndex), second.data(), kSlotSize);
         header->writeIndex = (header->writeIndex + 1) % 4;
         self.signal();
         ::pause();
         return 0;
     });
-    ASSERT_EQ(sender.awaitSignal(), 'x');
-    sender.kill();
-    sender.wait();
+}
+
+// The state letter of one of this process's threads ('S' while it sleeps), 0 when unknown.
+char threadState(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)),
+                           std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = text.rfind(')');
+    return nameEnd == std::string::npos || nameEnd + 2 >= text.size() ? 0 : text[nameEnd + 2];
+}
+
+TEST(MailboxRecovery, ARecordCompletedByASenderKilledHoldingTheGuardIsCountedWithoutWaiting) {
+    // The first look of a receive, which does not wait, finds the guard abandoned and must set
+    // the counts right there.
+    std::string name = uniqueName("quickrepair");
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    ASSERT_TRUE(mailbox.post(record(9, 1).data(), 0));
+    auto sender = senderDyingBeforeItAnnounces(name, record(9, 2));
+    ASSERT_EQ(sender->awaitSignal(), 'x');
+    sender->kill();
+    sender->wait();
 
     Slot got{};
     ASSERT_TRUE(mailbox.receive(got.data(), 0));
@@ -190,6 +210,64 @@ TEST(MailboxRecovery, ARecordCompletedByASenderKilledHoldingTheGuardIsCountedWit
     // And every slot is free again.
     for (std::uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(mailbox.post(record(9, 3 + i).data(), 0));
     EXPECT_FALSE(mailbox.post(record(9, 7).data(), 0));
+}
+
+TEST(MailboxRecovery, AReceiverWaitingForTheGuardSetsTheCountsRightWhenItsHolderDies) {
+    std::string name = uniqueName("slowrepair");
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    ASSERT_TRUE(mailbox.post(record(9, 1).data(), 0));
+    auto sender = senderDyingBeforeItAnnounces(name, record(9, 2));
+    ASSERT_EQ(sender->awaitSignal(), 'x');
+
+    std::atomic<pid_t> waiterId{0};
+    Slot first{};
+    bool received = false;
+    std::thread waiter([&] {
+        waiterId = ::gettid();
+        received = mailbox.receive(first.data(), 20000);
+    });
+    // Once the waiter sleeps, its first look (which found the guard held) is behind it.
+    const auto start = std::chrono::steady_clock::now();
+    while ((waiterId == 0 || threadState(waiterId) != 'S') &&
+           quorvane::test::secondsSince(start) < 10.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    sender->kill();
+    sender->wait();
+    waiter.join();
+
+    ASSERT_TRUE(received);
+    EXPECT_EQ(first, record(9, 1));
+    Slot got{};
+    ASSERT_TRUE(mailbox.receive(got.data(), 0)) << "the dead sender's record was not counted";
+    EXPECT_EQ(got, record(9, 2));
+    for (std::uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(mailbox.post(record(9, 3 + i).data(), 0));
+}
+
+TEST(MailboxRecovery, AFullRingWhoseReceiverDiedHoldingTheGuardIsStillFull) {
+    // The receiver died after taking a record's count and before moving the read index: the
+    // indices are equal, as in an empty ring, but the counts still lean towards full.
+    std::string name = uniqueName("fullrepair");
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(mailbox.post(record(8, i).data(), 0));
+    ChildProcess receiver([&](ChildProcess& self) {
+        CMclMutex guard(FALSE, guardName(name).c_str());
+        CMclSemaphore pendingCount(0, 4, pendingCountName(name).c_str());
+        if (guard.waitFor(INFINITE) != WAIT_OBJECT_0 || !pendingCount.tryAcquire()) return 1;
+        self.signal();
+        ::pause();
+        return 0;
+    });
+    ASSERT_EQ(receiver.awaitSignal(), 'x');
+    receiver.kill();
+    receiver.wait();
+
+    Slot got{};
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        ASSERT_TRUE(mailbox.receive(got.data(), 0)) << "record " << i << " was lost";
+        EXPECT_EQ(got, record(8, i));
+    }
+    EXPECT_FALSE(mailbox.receive(got.data(), 0));
 }
 
 }  // namespace

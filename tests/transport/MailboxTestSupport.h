@@ -55,4 +55,8 @@ inline std::string freeCountName(const std::string& mailbox) {
     return std::string(CMclMailbox::kFreeCountPrefix) + "::" + mailbox;
 }
 
+inline std::string pendingCountName(const std::string& mailbox) {
+    return std::string(CMclMailbox::kPendingCountPrefix) + "::" + mailbox;
+}
+
 }  // namespace mailboxtest
