@@ -70,7 +70,8 @@ mutation "the last field of a line is never found" viewer/LineFilter.cpp \
 mutation "a caseless byte search keeps the case" viewer/LineSearch.cpp \
     's/m_matchCase ? 0 : kCaseBit/m_matchCase ? 0 : 0/' viewer_unit_test 'LineSearch*'
 mutation "a caseless search never falls back to text" viewer/LineSearch.cpp \
-    's/return !ascii && matches(textOf(line));/return false;/' viewer_unit_test 'LineSearch*'
+    's/return !ascii && matches(textOf(line));/return !ascii \&\& false;/' viewer_unit_test \
+    'LineSearch*'
 mutation "next past the last match does not say it wrapped" viewer/RowIndex.cpp \
     's/            wrapped = true;/            wrapped = false;/' viewer_unit_test 'RowIndex*:ShownRows*'
 mutation "a line tested as staged is taken as passing" viewer/RowIndex.cpp \
@@ -114,6 +115,7 @@ binary() { find build -type f -perm -u+x -name "$1" -print -quit; }
 
 work=$(mktemp -d)
 mutated=""
+finished=""
 restore() {
     if [ -n "$mutated" ]; then
         cp "$work/original" "$mutated"
@@ -124,8 +126,8 @@ finish() {
     local status=$?
     restore
     rm -rf "$work"
-    if [ "$status" -ne 0 ]; then
-        echo "mutate.sh: stopped; every source is restored. Rebuild before running tests:" >&2
+    if [ -z "$finished" ]; then
+        echo "mutate.sh: stopped ($status); every source is restored. Rebuild before testing:" >&2
         echo "  cmake --build build --target ${used_targets:-<the targets above>}" >&2
     fi
 }
@@ -187,6 +189,7 @@ echo "rebuilding $used_targets from the restored sources"
 # shellcheck disable=SC2086
 cmake --build build -j2 --target $used_targets >"$work/build.log" 2>&1 ||
     { tail -30 "$work/build.log"; exit 1; }
+finished=1
 
 echo
 echo "| # | mutation | file | test binary and filter | result |"
