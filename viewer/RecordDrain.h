@@ -63,11 +63,13 @@ class RecordDrain {
     // The next line is number 1 again and the current depth 0; each sender's depth is kept.
     void restartNumbering();
 
-  private:
-    // Up to `room` records into `records`; waits for the first only when `flowing`.
+    // One hold's worth of a slice: up to `room` records, and never more than kRecordsPerHold,
+    // taken oldest first into `records` under one hold of the guard. Waits up to kRefillWaitMs
+    // for the first only when `flowing`. Returns how many were taken.
     static std::size_t takeRecords(CMclMailbox& mailbox, bool flowing, TraceRecord* records,
                                    std::size_t room);
 
+  private:
     std::unique_ptr<TraceRecord[]> m_run;
     DepthTable m_depthTable;
     LineFormatter m_formatter;
