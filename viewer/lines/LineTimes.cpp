@@ -9,6 +9,7 @@ void LineTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
     const ScopeTimes::Timing timing = m_scopes.follow(
         record, lineNumber,
         [&](const ScopeTimes::OpenScope& scope) { unfinished.push_back(scope.entryLine); });
+    if (m_nanoseconds.empty()) m_firstTimestamp = record.timestamp;
     m_nanoseconds.push_back(timing.precise ? record.nanoseconds : kNoTime);
     if (!timing.precise) return;
     if (record.depthDelta > 0 &&
@@ -35,6 +36,7 @@ void LineTimes::clear() {
     m_scopes.clear();
     m_remoteSenders.clear();
     m_firstLine = 1;
+    m_firstTimestamp = -1;
     m_nanoseconds.clear();
     m_notes.clear();
 }

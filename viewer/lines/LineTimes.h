@@ -46,10 +46,14 @@ class LineTimes {
     // The nanoseconds of line `lineNumber`'s second, or kNoTime.
     std::uint32_t nanoseconds(std::uint32_t lineNumber) const;
     const Note* note(std::uint32_t lineNumber) const;
+    // The whole seconds of line 1's record (since 1970), or -1 before any: the date the lines'
+    // times of day belong to.
+    std::int64_t firstTimestamp() const { return m_firstTimestamp; }
 
   private:
     ScopeTimes m_scopes;
     std::uint32_t m_firstLine = 1;
+    std::int64_t m_firstTimestamp = -1;
     std::deque<std::uint32_t> m_nanoseconds;  // of lines m_firstLine, m_firstLine + 1, ...
     std::unordered_map<std::uint32_t, Note> m_notes;
     std::unordered_set<std::uint32_t> m_remoteSenders;
