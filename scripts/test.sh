@@ -1,10 +1,29 @@
 #!/usr/bin/env bash
-# Builds Quorvane and runs every test: installs what is missing, configures, builds with both
-# cores, runs the whole suite, then the platform, transport and record tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and last clang-tidy over every source file of
-# the project (.clang-tidy says which checks; any finding fails).
+# Refuses QtTest's QTRY_ macros in GoogleTest files, then builds Quorvane and runs every test:
+# installs what is missing, configures, builds with both cores, runs the whole suite, then the
+# platform, transport and record tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and last clang-tidy over every source file of the project
+# (.clang-tidy says which checks; any finding fails).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# QtTest's QTRY_ macros record a time-out with QtTest, which GoogleTest never hears of, and
+# return early: inside a GoogleTest test they cannot fail. Refuse them in every file that
+# includes gtest, directly or through a header of ours that does; the viewer's tests wait with
+# viewertest::waitUntil instead.
+sources() { grep -rl --include='*.cpp' --include='*.h' "$@" tests bench examples || true; }
+gtest_files=$(sources -E '#include[[:space:]]*[<"]gtest/' | sort -u)
+while :; do
+    headers=$(grep '\.h$' <<<"$gtest_files" | sed 's|.*/||')
+    grown=$( (echo "$gtest_files"; [ -z "$headers" ] || sources -F "$headers") | sort -u)
+    [ "$grown" != "$gtest_files" ] || break
+    gtest_files=$grown
+done
+if xargs -r grep -nF 'QTRY_' <<<"$gtest_files"; then
+    echo "QTRY_ cannot fail inside a GoogleTest test: wait with viewertest::waitUntil instead"
+    exit 1
+fi
+
 source scripts/deps.sh
 quorvane_install_missing clang-tidy
 

@@ -143,22 +143,24 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     const bool fits =
         viewSize(base) >= static_cast<std::uint64_t>(slotCount) * slotSize + kMailboxDataOffset;
 
-    // A header never written means its creator died before writing it: finish the ring.
+    // A header never written means its creator died before writing it: finish the ring. Only a
+    // section that holds the whole ring gets a header, even when this process made the guard: a
+    // section of that name may be older than the guard and of another size.
     const bool unwritten =
         m_header->slotCount == 0 && m_header->slotSize == 0 && m_header->dataOffset == 0;
-    if (!m_isCreator && unwritten && fits) m_isCreator = true;
-    if (m_isCreator) {
+    if (unwritten) m_isCreator = true;
+    if (m_isCreator && fits) {
         *m_header = MailboxHeader{slotCount, slotSize, kMailboxDataOffset, 0, 0};
         setCount(*m_pendingCountSemaphore, 0);
         setCount(*m_freeCountSemaphore, static_cast<LONG>(slotCount));
-    } else if (abandoned) {
+    } else if (abandoned && fits) {
         repairCounts();
     }
 
     m_guardMutex->release();
 
-    if (!m_isCreator &&
-        (m_header->slotCount != slotCount || m_header->slotSize != slotSize || !fits)) {
+    if (!fits ||
+        (!m_isCreator && (m_header->slotCount != slotCount || m_header->slotSize != slotSize))) {
         m_status = ERROR_INVALID_PARAMETER;
         raiseMclError(ERROR_INVALID_PARAMETER, kSourceName, __LINE__);
     }

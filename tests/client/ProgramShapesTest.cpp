@@ -4,11 +4,13 @@
 // during the first trace call, a signal handler that traces, threads cancelled mid-trace.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -90,6 +92,21 @@ class ProgramShapes : public ::testing::Test {
     static bool contains(const std::vector<std::string>& entries, const std::string& entry) {
         return std::find(entries.begin(), entries.end(), entry) != entries.end();
     }
+
+    // Whether /proc/locks shows an exclusive flock on `path`.
+    static bool lockHeld(const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) return false;
+        std::ifstream locks("/proc/locks");
+        const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("FLOCK") != std::string::npos &&
+                line.find("WRITE") != std::string::npos && line.find(inode) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    static void pause() { ::usleep(20'000); }
 
     std::string m_runtime;
     Environment m_environment;
@@ -213,6 +230,18 @@ TEST_F(ProgramShapes, TheReasonTracingIsOffNamesTheDirectoryOrTheLimit) {
     }
     program = shape({"reason", "5"});
     EXPECT_NE(program.out.find("at most 5 (ulimit -n)"), std::string::npos) << program.out;
+
+    // A process stopped while it holds the name space's lock is named, not the mailbox's guard.
+    std::filesystem::create_directories(directory);
+    Subprocess holder({"/usr/bin/flock", "--exclusive", directory + "/.lock", "sleep", "5"});
+    for (int attempt = 0; attempt < 100 && !lockHeld(directory + "/.lock"); ++attempt) pause();
+    program = shape({"reason"});
+    EXPECT_NE(program.out.find("the lock " + directory +
+                               "/.lock of the shared objects is held by "
+                               "process"),
+              std::string::npos)
+        << program.out;
+    holder.signal(SIGKILL);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,15 @@ using quorvane::test::Handle;
 using quorvane::test::uniqueName;
 
 namespace {
+
+// The state letter of a process in /proc ('S' while it sleeps in a futex wait), 0 once gone.
+char processState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)),
+                           std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = text.rfind(')');
+    return nameEnd == std::string::npos || nameEnd + 2 >= text.size() ? 0 : text[nameEnd + 2];
+}
 
 TEST(Semaphore, CountsUpToItsMaximumAndRefusesMore) {
     Handle semaphore(CreateSemaphoreA(nullptr, 1, 3, nullptr));
@@ -89,6 +100,42 @@ TEST(Semaphore, EverySleeperWakesWhenCountsArriveOneAtATime) {
     EXPECT_EQ(woken.load(), kSleepers);
     EXPECT_LT(quorvane::test::secondsSince(start), 2.5);
     EXPECT_EQ(drain(semaphore), 0);
+}
+
+TEST(Semaphore, EachReleaseWakesASleeperInAnotherProcessAtOnce) {
+    // Every round the child is seen asleep before the count comes, so each round needs the
+    // release to find the "someone sleeps" bit and wake it. A sleeper also looks again by itself
+    // after a slice of its wait (100 ms), so a lost wake costs a slice rather than the wait:
+    // a hundred of them take ten seconds, where waking costs a few milliseconds in all.
+    constexpr int kRounds = 100;
+    constexpr auto kLimit = std::chrono::seconds(5);
+    const std::string ping = uniqueName("ping");
+    const std::string pong = uniqueName("pong");
+    Handle toChild(CreateSemaphoreA(nullptr, 0, 1, ping.c_str()));
+    Handle toParent(CreateSemaphoreA(nullptr, 0, 1, pong.c_str()));
+    ChildProcess sleeper([&](ChildProcess&) {
+        HANDLE woken = CreateSemaphoreA(nullptr, 0, 1, ping.c_str());
+        HANDLE answer = CreateSemaphoreA(nullptr, 0, 1, pong.c_str());
+        for (int round = 0; round < kRounds; ++round) {
+            if (WaitForSingleObject(woken, 20000) != WAIT_OBJECT_0) return 1;
+            if (!ReleaseSemaphore(answer, 1, nullptr)) return 2;
+        }
+        return 0;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    int rounds = 0;
+    while (rounds < kRounds && std::chrono::steady_clock::now() - start < kLimit) {
+        while (processState(sleeper.pid()) != 'S' &&
+               std::chrono::steady_clock::now() - start < kLimit)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        ASSERT_TRUE(ReleaseSemaphore(toChild, 1, nullptr));
+        ASSERT_EQ(WaitForSingleObject(toParent, 20000), WAIT_OBJECT_0) << "round " << rounds;
+        ++rounds;
+    }
+    EXPECT_EQ(rounds, kRounds) << "sleepers are not woken by releases; rounds done in "
+                               << quorvane::test::secondsSince(start) << " s";
+    sleeper.kill();
+    sleeper.wait();
 }
 
 TEST(Semaphore, StaysUsableWhenWaitersAreKilled) {

@@ -1,3 +1,5 @@
+// The mailbox: construction, the ring in order, full and empty, a stopped guard holder, and
+// several sender processes at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,48 +12,20 @@
 #include <vector>
 
 #include "tests/support/ProcessSupport.h"
+#include "tests/transport/MailboxTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMclMutex.h"
-#include "transport/CMclSharedMemory.h"
 
+using mailboxtest::guardName;
+using mailboxtest::HeaderView;
+using mailboxtest::kSlotSize;
+using mailboxtest::raisedBy;
+using mailboxtest::record;
+using mailboxtest::Slot;
 using quorvane::test::ChildProcess;
 using quorvane::test::uniqueName;
 
 namespace {
-
-constexpr DWORD kSlotSize = 32;
-using Slot = std::array<unsigned char, kSlotSize>;
-
-Slot record(std::uint32_t sender, std::uint32_t sequence) {
-    Slot slot{};
-    std::memcpy(slot.data(), &sender, 4);
-    std::memcpy(slot.data() + 4, &sequence, 4);
-    slot[kSlotSize - 1] = static_cast<unsigned char>(sequence * 7 + sender);
-    return slot;
-}
-
-// Raises the code a construction throws, or 0 when it succeeds.
-template <typename Make>
-DWORD raisedBy(Make make) {
-    try {
-        make();
-    } catch (DWORD code) {
-        return code;
-    }
-    return 0;
-}
-
-// A second view of a mailbox's section, for looking at or scribbling on the header.
-struct HeaderView {
-    CMclSharedMemory memory;
-    HeaderView(DWORD slotCount, const std::string& name)
-        : memory(slotCount * kSlotSize + kMailboxDataOffset, name.c_str()) {}
-    MailboxHeader* operator->() { return static_cast<MailboxHeader*>(memory.getView()); }
-};
-
-std::string guardName(const std::string& mailbox) {
-    return std::string("MailboxGuardMutex::") + mailbox;
-}
 
 TEST(MailboxConstruction, CreatorWritesHeaderAndOpenerInAnotherProcessLeavesIt) {
     std::string name = uniqueName("mbx");
@@ -96,35 +70,6 @@ TEST(MailboxConstruction, GeometryMismatchRaises87AndLeavesNothingOpen) {
     EXPECT_TRUE(fresh.isCreator());
 }
 
-TEST(MailboxConstruction, CreatorKilledBeforeWritingTheHeaderLeavesTheRingToTheNextOpener) {
-    // The creator's guard and section survive it while another process still holds them.
-    std::string name = uniqueName("zero");
-    CMclSharedMemory section(4 * kSlotSize + kMailboxDataOffset, name.c_str());
-    CMclMutex bystanderGuard(FALSE, guardName(name).c_str());
-    ChildProcess creator([&](ChildProcess& self) {
-        CMclMutex guard(TRUE, guardName(name).c_str());
-        self.signal();
-        ::pause();
-        return 0;
-    });
-    ASSERT_EQ(creator.awaitSignal(), 'x');
-    creator.kill();
-    creator.wait();
-
-    CMclMailbox opener(4, kSlotSize, name.c_str());
-    EXPECT_TRUE(opener.isCreator());
-    auto* header = static_cast<MailboxHeader*>(section.getView());
-    EXPECT_EQ(header->slotCount, 4u);
-    EXPECT_EQ(header->slotSize, kSlotSize);
-    for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(opener.post(record(1, i).data(), 0));
-    EXPECT_FALSE(opener.post(record(1, 9).data(), 0));
-    Slot got{};
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        ASSERT_TRUE(opener.receive(got.data(), 0));
-        EXPECT_EQ(got, record(1, i));
-    }
-}
-
 TEST(MailboxConstruction, StoppedGuardHolderMakesOpenersGiveUpInTimeNamingIt) {
     std::string name = uniqueName("stopped");
     CMclMailbox mailbox(4, kSlotSize, name.c_str());
@@ -151,15 +96,6 @@ TEST(MailboxConstruction, StoppedGuardHolderMakesOpenersGiveUpInTimeNamingIt) {
     CMclMailbox reopened(4, kSlotSize, name.c_str(), nullptr, 1000);
     for (std::uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(reopened.post(record(3, i).data(), 0));
     EXPECT_FALSE(reopened.post(record(3, 9).data(), 0));
-}
-
-TEST(MailboxConstruction, SectionSmallerThanItsHeaderClaimsIsRefused) {
-    std::string name = uniqueName("small");
-    CMclSharedMemory section(kMailboxDataOffset + kSlotSize, name.c_str());
-    CMclMutex guard(FALSE, guardName(name).c_str());
-    *static_cast<MailboxHeader*>(section.getView()) = MailboxHeader{1000, kSlotSize, 20, 0, 0};
-    EXPECT_EQ(raisedBy([&] { CMclMailbox(1000, kSlotSize, name.c_str()); }),
-              ERROR_INVALID_PARAMETER);
 }
 
 TEST(MailboxConstruction, BadArgumentsRaiseBeforeAnythingIsCreated) {
@@ -262,72 +198,6 @@ TEST(MailboxRing, GuardTimeOutKeepsTheRecordAnnounced) {
     ASSERT_TRUE(mailbox.receive(got.data(), 0));
     EXPECT_EQ(got, record(3, 3));
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(mailbox.post(record(5, i).data(), 0));
-}
-
-TEST(MailboxRecovery, GuardHolderKilledLeavesCompleteRecordToTheNextReceive) {
-    std::string name = uniqueName("killguard");
-    CMclMailbox mailbox(4, kSlotSize, name.c_str());
-    ChildProcess sender([&](ChildProcess& self) {
-        CMclMailbox own(4, kSlotSize, name.c_str());
-        own.post(record(9, 1).data(), 0);
-        CMclMutex guard(FALSE, guardName(name).c_str());
-        guard.waitFor(INFINITE);
-        self.signal();
-        ::pause();
-        return 0;
-    });
-    ASSERT_EQ(sender.awaitSignal(), 'x');
-    sender.kill();
-    sender.wait();
-    Slot got{};
-    ASSERT_TRUE(mailbox.receive(got.data(), 1000));
-    EXPECT_EQ(got, record(9, 1));
-    for (std::uint32_t i = 0; i < 10; ++i) {
-        ASSERT_TRUE(mailbox.post(record(9, 2 + i).data(), 0));
-        ASSERT_TRUE(mailbox.receive(got.data(), 0));
-        EXPECT_EQ(got, record(9, 2 + i));
-    }
-}
-
-TEST(MailboxRecovery, AllHoldersKilledMakesTheNextConstructorAFreshCreator) {
-    std::string name = uniqueName("killall");
-    ChildProcess holder([&](ChildProcess& self) {
-        CMclMailbox mailbox(4, kSlotSize, name.c_str());
-        mailbox.post(record(1, 1).data(), 0);
-        self.signal();
-        ::pause();
-        return 0;
-    });
-    ASSERT_EQ(holder.awaitSignal(), 'x');
-    holder.kill();
-    holder.wait();
-    CMclMailbox mailbox(8, kSlotSize, name.c_str());  // another geometry is fine now
-    EXPECT_TRUE(mailbox.isCreator());
-    Slot got{};
-    EXPECT_FALSE(mailbox.receive(got.data(), 0));
-}
-
-TEST(MailboxRecovery, HostileHeaderScribblesCauseNoStrayAccess) {
-    std::string name = uniqueName("hostile");
-    CMclMailbox mailbox(4, kSlotSize, name.c_str());
-    HeaderView header(4, name);
-    ASSERT_TRUE(mailbox.post(record(6, 1).data(), 0));
-
-    header->readIndex = 0xFFFFFFF0u;
-    header->writeIndex = 4;
-    header->slotSize = 0x7FFFFFFF;
-    header->slotCount = 1;
-    Slot got;
-    got.fill(0xCD);
-    EXPECT_FALSE(mailbox.receive(got.data(), 0));
-    EXPECT_FALSE(mailbox.post(record(6, 2).data(), 0));
-    for (unsigned char byte : got) ASSERT_EQ(byte, 0xCD);
-
-    // Repaired indices: the announced record is still there, nothing was lost to the refusals.
-    header->readIndex = 0;
-    header->writeIndex = 1;
-    ASSERT_TRUE(mailbox.receive(got.data(), 0));
-    EXPECT_EQ(got, record(6, 1));
 }
 
 TEST(MailboxStress, FourSenderProcessesEveryRecordOnceInPerSenderOrder) {

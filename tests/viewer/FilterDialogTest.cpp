@@ -22,6 +22,8 @@ using viewertest::drainNow;
 using viewertest::makeRecord;
 using viewertest::postFromChild;
 using viewertest::readFile;
+using viewertest::waitForValue;
+using viewertest::waitUntil;
 using viewertest::writeFile;
 
 // Opens the context menu of `window` over shown row `row` of `list` (by key on the current line
@@ -107,8 +109,8 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     QTest::keyClicks(QApplication::focusWidget(), "DISK");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
     // A mnemonic clicks its button after a short animation.
-    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isFiltering(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    ASSERT_TRUE(waitUntil("a filter is on", [&] { return list.shownRows().isFiltering(); }));
+    ASSERT_TRUE(waitUntil("the filter is applied", [&] { return list.shownRows().isComplete(); }));
     EXPECT_EQ(shownTexts(), (std::vector<std::string>{"disk slow", "disk ok", "disk full"}));
     ASSERT_TRUE(note.isVisible());
     EXPECT_TRUE(note.text().contains(QStringLiteral("3 of 6 lines shown")))
@@ -120,7 +122,7 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     // Find works among the shown lines; Ctrl+C copies the shown line found.
     bar.patternEdit().selectAll();
     QTest::keyClicks(&bar.patternEdit(), "ok");
-    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
     EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
     EXPECT_EQ(list.currentRow(), 1);
     QTest::keyClick(&bar.patternEdit(), Qt::Key_Return);
@@ -135,7 +137,7 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     QStringList items = chooseFromMenu(0, Qt::Key_H);
     EXPECT_TRUE(items.contains(QStringLiteral("&Hide sender 2"))) << items.join('|').toStdString();
     EXPECT_TRUE(items.contains(QStringLiteral("Show only pr&ogram diskd")));
-    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    ASSERT_TRUE(waitUntil("the filter is applied", [&] { return list.shownRows().isComplete(); }));
     EXPECT_EQ(shownTexts(), (std::vector<std::string>{"disk ok", "disk full"}));
     EXPECT_TRUE(note.text().contains(QStringLiteral("2 of 6 lines shown")));
 
@@ -212,7 +214,9 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     EXPECT_TRUE(bar.isCounting());
     EXPECT_TRUE(bar.status().text().contains(QStringLiteral("searching")))
         << bar.status().text().toStdString();
-    QTRY_COMPARE_WITH_TIMEOUT(list.currentRow(), static_cast<std::ptrdiff_t>(kLines - 1), 5000);
+    ASSERT_TRUE(waitForValue(
+        "the current row", [&] { return list.currentRow(); },
+        static_cast<std::ptrdiff_t>(kLines - 1)));
     EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
 
     // A filter over the long list is applied on later turns too, the note counting "so far".
@@ -221,7 +225,7 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     EXPECT_FALSE(list.shownRows().isComplete());
     const FilterNote& note = dialog->filterNote();
     EXPECT_TRUE(note.text().contains(QStringLiteral("so far"))) << note.text().toStdString();
-    QTRY_VERIFY_WITH_TIMEOUT(list.shownRows().isComplete(), 5000);
+    ASSERT_TRUE(waitUntil("the filter is applied", [&] { return list.shownRows().isComplete(); }));
     EXPECT_EQ(list.shownRows().size(), kLines - 1);
     EXPECT_TRUE(
         note.text().contains(QStringLiteral("%1 of %2 lines shown.").arg(kLines - 1).arg(kLines)))
@@ -230,7 +234,7 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     // there is none, so the last shown line is.
     EXPECT_EQ(list.currentRow(), static_cast<std::ptrdiff_t>(kLines - 2));
     QTest::keyClick(&bar.patternEdit(), Qt::Key_F3);
-    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
     EXPECT_EQ(bar.matchCount(), 0u);
     EXPECT_TRUE(bar.status().text().contains(QStringLiteral("not found")));
 }
@@ -262,7 +266,7 @@ TEST(SavedLogFilter, ASavedLogWindowShowsOnlyTheSenderOfALineAndEverythingAgain)
     EXPECT_EQ(list.shownRows().size(), 3u);
     EXPECT_TRUE(window->filterNote().isHidden());
     window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
+    EXPECT_TRUE(waitUntil("the closed window is deleted", [&] { return window.isNull(); }));
 }
 
 }  // namespace

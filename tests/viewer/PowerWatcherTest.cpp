@@ -20,6 +20,9 @@
 
 namespace {
 
+using viewertest::waitForValue;
+using viewertest::waitUntil;
+
 constexpr const char* kOwnerConnection = "power-notices";
 
 QDBusConnection owner() {
@@ -48,17 +51,20 @@ TEST(PowerWatcherTest, SuspendAndLowBatteryBecomePowerBroadcasts) {
     PowerWatcher watcher;
     ASSERT_TRUE(watcher.isWatching());
     QSignalSpy broadcasts(&watcher, &PowerWatcher::powerBroadcast);
+    const auto count = [&] { return broadcasts.count(); };
     sendPrepareForSleep(true);
-    QTRY_COMPARE(broadcasts.count(), 1);
+    ASSERT_TRUE(waitForValue("broadcasts after a suspend", count, 1));
     EXPECT_EQ(broadcasts.at(0).at(0).value<std::uintptr_t>(), PowerEvent::kSuspend);
     sendPrepareForSleep(false);
-    QTRY_COMPARE(broadcasts.count(), 2);
+    ASSERT_TRUE(waitForValue("broadcasts after a resume", count, 2));
     EXPECT_EQ(broadcasts.at(1).at(0).value<std::uintptr_t>(), PowerEvent::kResumeSuspend);
     const std::uint32_t levels[] = {1, 2, 3, 4, 5, 6};
     const std::uintptr_t expected[] = {10, 10, 9, 9, 9, 10};
     for (std::size_t i = 0; i < std::size(levels); ++i) {
         sendWarningLevel(levels[i]);
-        QTRY_COMPARE(broadcasts.count(), static_cast<int>(3 + i));
+        ASSERT_TRUE(
+            waitForValue("broadcasts after a warning level", count, static_cast<int>(3 + i)))
+            << levels[i];
         EXPECT_EQ(broadcasts.last().at(0).value<std::uintptr_t>(), expected[i]) << levels[i];
     }
 }
@@ -72,14 +78,14 @@ TEST(PowerWatcherTest, SuspendEndsTheViewerAndAResumeNoticeDoesNot) {
     QTest::qWait(300);
     EXPECT_FALSE(dialog.hasEnded());
     sendPrepareForSleep(true);
-    QTRY_VERIFY(dialog.hasEnded());
+    EXPECT_TRUE(waitUntil("the viewer ends on a suspend", [&] { return dialog.hasEnded(); }));
 }
 
 TEST(PowerWatcherTest, LowBatteryEndsTheViewer) {
     CQuorvaneDlg dialog;
     dialog.show();
     sendWarningLevel(PowerWatcher::kWarningCritical);
-    QTRY_VERIFY(dialog.hasEnded());
+    EXPECT_TRUE(waitUntil("the viewer ends on a low battery", [&] { return dialog.hasEnded(); }));
 }
 
 // Starts a bus daemon of our own and answers with its address; the daemon dies with the test.

@@ -19,6 +19,7 @@ using viewertest::drainNow;
 using viewertest::Lines;
 using viewertest::makeRecord;
 using viewertest::QuorvaneDlgTest;
+using viewertest::waitUntil;
 
 int highlightedPixels(CLogListView& list) {
     list.viewport()->repaint();
@@ -55,7 +56,7 @@ TEST_F(QuorvaneDlgTest, CtrlFTypingAndEnterFindTheLineThatCtrlCThenCopies) {
     // Newest on top: rows are "cherry banana", "banana", "apple". Typing finds the first.
     QTest::keyClicks(QApplication::focusWidget(), "BANANA");
     EXPECT_EQ(list.currentRow(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
     EXPECT_EQ(bar.matchCount(), 2u);
     EXPECT_EQ(bar.status().text(), QStringLiteral("2 lines match"));
     EXPECT_GT(highlightedPixels(list), 0);
@@ -81,7 +82,7 @@ TEST_F(QuorvaneDlgTest, CtrlFTypingAndEnterFindTheLineThatCtrlCThenCopies) {
 
     // Match case finds nothing in capitals; a broken expression says so.
     bar.matchCaseBox().click();
-    QTRY_VERIFY_WITH_TIMEOUT(!bar.isCounting(), 5000);
+    ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
     EXPECT_EQ(bar.matchCount(), 0u);
     EXPECT_EQ(highlightedPixels(list), 0);
     bar.regexBox().click();

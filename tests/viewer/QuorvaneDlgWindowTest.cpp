@@ -134,7 +134,8 @@ TEST_F(QuorvaneDlgTest, ExactCloseCommandAndSuspendAndLowBatteryEndTheDialog) {
 TEST_F(QuorvaneDlgTest, TerminationSignalEndsTheDialogLikeTheCloseButton) {
     QSignalSpy finished(dialog.get(), &QDialog::finished);
     ::raise(SIGTERM);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 2000);
+    ASSERT_TRUE(viewertest::waitForValue(
+        "dialogs finished", [&] { return finished.count(); }, 1, 2000));
     EXPECT_TRUE(dialog->hasEnded());
 }
 

@@ -238,6 +238,8 @@ TEST(LineFilter, SenderProgramAndTextRulesMustAllLetALineThrough) {
     EXPECT_EQ(LineFilter::fieldOf(disk, LineFilter::Field::Sender), "42");
     EXPECT_EQ(LineFilter::fieldOf(disk, LineFilter::Field::Program), "diskd");
     EXPECT_EQ(LineFilter::fieldOf("00001\t42", LineFilter::Field::Program), "");
+    // A line that ends with the field (a saved log of fewer columns) still has it.
+    EXPECT_EQ(LineFilter::fieldOf("00001\t42", LineFilter::Field::Sender), "42");
 
     LineFilter filter;
     EXPECT_TRUE(filter.passes(disk) && filter.passes(net) && filter.passes(other));

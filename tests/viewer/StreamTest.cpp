@@ -86,8 +86,10 @@ TEST(Stream, TheEventLoopKeepsTurningAndEveryRecordIsShownOnceInOrder) {
     }
     ASSERT_EQ(poster.wait(), 0);
     ASSERT_GT(posted, 1000u);
-    QTRY_COMPARE_WITH_TIMEOUT(dialog.lineCount(), posted, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isDraining(), 2000);
+    ASSERT_TRUE(viewertest::waitForValue(
+        "lines shown", [&] { return dialog.lineCount(); }, posted, 10000));
+    ASSERT_TRUE(viewertest::waitUntil(
+        "the drain ends", [&] { return !dialog.isDraining(); }, 2000));
     probe.stop();
 
     EXPECT_LT(longestStall, kLongestAllowedStallMs);

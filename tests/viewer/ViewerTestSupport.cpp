@@ -26,6 +26,8 @@ namespace viewertest {
 namespace {
 constexpr DWORD kPostTimeoutMs = 2000;
 constexpr int kDrainWaitMs = 10000;
+// Short enough that a wait ends soon after its condition holds.
+constexpr int kWaitStepMs = 5;
 
 void copyText(char* field, std::size_t width, const char* text) {
     std::memset(field, 0, width);
@@ -97,6 +99,20 @@ void drainNow(CQuorvaneDlg& dialog) {
     while (dialog.isDraining() && waited.elapsed() < kDrainWaitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+}
+
+::testing::AssertionResult waitUntil(const char* what, const std::function<bool()>& condition,
+                                     int timeoutMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() >= timeoutMs) {
+            return ::testing::AssertionFailure() << what << ": not within " << timeoutMs << " ms";
+        }
+        // Also delivers deferred deletions, which a plain turn of the event loop leaves alone.
+        QTest::qWait(kWaitStepMs);
+    }
+    return ::testing::AssertionSuccess();
 }
 
 std::vector<std::string> rows(const CLogListModel& model) {

@@ -68,8 +68,10 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
 CQuorvaneDlg::~CQuorvaneDlg() {
     m_pollTimer.stop();
     m_nextLook.stop();
-    m_presence.withdraw();
+    // The mailbox is let go before the registry flag says that no viewer runs, so that whoever
+    // reads the flag finds no viewer still holding it.
     m_mailbox.close();
+    m_presence.withdraw();
 }
 
 void CQuorvaneDlg::buildControls() {

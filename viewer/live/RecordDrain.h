@@ -2,11 +2,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 
 #include "platform/Win32.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "records/TraceRecord.h"
+#include "viewer/lines/LineTimes.h"
 
 class CLogListModel;
 class CMclMailbox;
@@ -60,17 +62,29 @@ class RecordDrain {
 
     // Lines made since construction or the last restartNumbering().
     std::uint32_t lineCount() const { return m_lineCount; }
-    // The next line is number 1 again and the current depth 0; each sender's depth is kept.
+    // The next line is number 1 again and the current depth 0; each sender's depth is kept. What
+    // the lines said of time is forgotten with them.
     void restartNumbering();
 
-  private:
-    // Up to `room` records into `records`; waits for the first only when `flowing`.
+    // What the records said of time beyond their lines, by line number.
+    const LineTimes& lineTimes() const { return m_times; }
+    // Marks unfinished the open scopes of senders that are gone: threads of this machine (their
+    // origin names no other host) once seen alive and now ended. Called now and then (each poll
+    // tick); returns how many senders ended.
+    std::size_t abandonEndedSenders();
+
+    // One hold's worth of a slice: up to `room` records, and never more than kRecordsPerHold,
+    // taken oldest first into `records` under one hold of the guard. Waits up to kRefillWaitMs
+    // for the first only when `flowing`. Returns how many were taken.
     static std::size_t takeRecords(CMclMailbox& mailbox, bool flowing, TraceRecord* records,
                                    std::size_t room);
 
+  private:
     std::unique_ptr<TraceRecord[]> m_run;
     DepthTable m_depthTable;
     LineFormatter m_formatter;
     std::uint32_t m_lineCount = 0;
     bool m_holding = false;
+    LineTimes m_times;
+    std::unordered_set<std::uint32_t> m_threadsSeen;
 };
