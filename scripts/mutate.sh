@@ -99,11 +99,11 @@ mutation "a suspend is not broadcast" viewer/live/PowerWatcher.cpp \
 mutation "a low battery is not broadcast" viewer/live/PowerWatcher.cpp \
     's/emit powerBroadcast(low ? PowerEvent::kBatteryLow : PowerEvent::kPowerStatusChange);/if (!low) emit powerBroadcast(PowerEvent::kPowerStatusChange);/' \
     viewer_power_test '*'
-mutation "both drain timers are disconnected" viewer/live/CQuorvaneDlg.cpp \
+mutation "both drain timers are disconnected" viewer/live/MailboxFeed.cpp \
     '/connect(&m_pollTimer, &QTimer::timeout/d;/connect(&m_nextLook, &QTimer::timeout/d' \
     viewer_dialog_test 'QuorvaneDlgTest.TheDialogDrainsTheMailboxOnItsOwn'
 mutation "the flag is written before the mailbox is closed" viewer/live/CQuorvaneDlg.cpp \
-    '/^    m_mailbox.close();$/d' viewer_dialog_test 'QuorvaneDlgLifetimeTest.*'
+    '/^    m_feed.closeMailbox();$/d' viewer_dialog_test 'QuorvaneDlgLifetimeTest.*'
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${names[@]}"

@@ -1,9 +1,6 @@
 #pragma once
 #include <QCheckBox>
-#include <QDialog>
-#include <QIcon>
 #include <QPushButton>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,11 +11,11 @@
 #include "viewer/list/FilterNote.h"
 #include "viewer/list/FindBar.h"
 #include "viewer/list/ListContextMenu.h"
+#include "viewer/live/FrameDialog.h"
 #include "viewer/live/ListPause.h"
-#include "viewer/live/MailboxConnection.h"
+#include "viewer/live/MailboxFeed.h"
 #include "viewer/live/MailboxWaitNote.h"
 #include "viewer/live/PresenceKeeper.h"
-#include "viewer/live/RecordDrain.h"
 #include "viewer/windows/SavedLogOpener.h"
 
 class PowerWatcher;
@@ -26,20 +23,17 @@ class TerminationSignalWatcher;
 
 // The viewer's one window. Construction opens the trace mailbox (a failure there throws the
 // Win32 code, before any window exists), then announces the viewer (presence mutex, registry
-// flag) and starts polling; destruction withdraws all of it. Between poll ticks an open mailbox
-// is looked at every 10 to 40 ms without waiting, so a drain starts soon after records arrive
-// and the window never blocks on an empty ring. A mailbox whose guard a stopped
-// process holds is waited for instead: a note over the list says so, each poll tick tries again,
-// and a different failure then ends the dialog with mailboxFailure() set. The dialog ends on its
-// Close button, the window manager's close, a suspend or a low battery, and SIGINT, SIGTERM or
-// SIGHUP; Enter, Escape and a close requested by code leave it running.
-class CQuorvaneDlg : public QDialog {
+// flag) and starts the feed of lines from the mailbox (MailboxFeed); destruction withdraws all
+// of it. A failure while the mailbox is waited for ends the dialog with mailboxFailure() set.
+// The dialog ends on its Close button, the window manager's close, a suspend or a low battery,
+// and SIGINT, SIGTERM or SIGHUP; Enter, Escape and a close requested by code leave it running
+// (FrameDialog).
+class CQuorvaneDlg : public FrameDialog {
     Q_OBJECT
   public:
     static constexpr int POLL_TIMER_ID = 1313;
-    static constexpr int kPollPeriodMs = 500;
-    // Longest run of receiving before the event loop gets its turn during a long drain.
-    static constexpr int kDrainSliceMs = 40;
+    static constexpr int kPollPeriodMs = MailboxFeed::kPollPeriodMs;
+    static constexpr int kDrainSliceMs = MailboxFeed::kDrainSliceMs;
 
     // Asks for the file to save to, proposing `defaultName`; an empty result means cancelled.
     using SavePathChooser = std::function<QString(QWidget* parent, const QString& defaultName)>;
@@ -53,13 +47,11 @@ class CQuorvaneDlg : public QDialog {
     // `saveAndValidate`, into the control otherwise.
     void DoDataExchange(bool saveAndValidate);
 
+    // The poll tick is POLL_TIMER_ID; any other timer goes to QDialog.
     void OnTimer(int timerId);
     void OnReverseClicked();
     void OnClearClicked();
     void OnSaveClicked();
-    void OnSysCommand(std::uintptr_t id);
-    // Applies the frame rules to `message`; returns whether it was handled here.
-    bool WindowProc(std::uint32_t message, std::uintptr_t wParam);
     void layoutLogList();
 
     void setSavePathChooser(SavePathChooser chooser);
@@ -70,13 +62,12 @@ class CQuorvaneDlg : public QDialog {
     void setMessageBox(MessageBox show);
 
     // True while a drain continues across turns of the event loop.
-    bool isDraining() const { return m_draining; }
-    bool hasEnded() const { return m_ended; }
-    bool isWaitingForMailbox() const { return !m_mailbox.isOpen(); }
+    bool isDraining() const { return m_feed.isDraining(); }
+    bool isWaitingForMailbox() const { return m_feed.isWaiting(); }
     // The code that ended the dialog while waiting for the mailbox; ERROR_SUCCESS otherwise.
-    DWORD mailboxFailure() const { return m_mailboxFailure; }
+    DWORD mailboxFailure() const { return m_feed.failure(); }
     const MailboxWaitNote& waitNote() const { return m_waitNote; }
-    std::uint32_t lineCount() const { return m_drain.lineCount(); }
+    std::uint32_t lineCount() const { return m_feed.drain().lineCount(); }
     bool reverseLocked() const { return m_bReverseLocked != FALSE; }
     bool reverse() const { return m_bReverse != FALSE; }
     CLogListView& logList() { return m_logList; }
@@ -88,20 +79,12 @@ class CQuorvaneDlg : public QDialog {
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
     QPushButton& closeButton() { return m_closeButton; }
-    const QIcon& icon() const { return m_hIcon; }
     const PresenceKeeper& presence() const { return m_presence; }
     bool isWatchingPower() const;
 
-    // Escape and Enter do nothing here (Enter presses a focused push button); the dialog ends
-    // only through endDialog().
-    void accept() override;
-    void reject() override;
-
   protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    void ending() override;
     void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
@@ -109,19 +92,13 @@ class CQuorvaneDlg : public QDialog {
     void buildControls();
     void connectSignals();
     void OnInitDialog();
-    bool openWaitingMailbox();
-    void drainSlice();
-    void endDialog();
 
     QCheckBox m_reverseCheck;
     CLogListView m_logList;
     BOOL m_bReverse = TRUE;
-    QIcon m_hIcon;
-    MailboxConnection m_mailbox;
-    DWORD m_mailboxFailure = ERROR_SUCCESS;
     BOOL m_bReverseLocked = TRUE;
     PresenceKeeper m_presence;
-    RecordDrain m_drain;
+    MailboxFeed m_feed;
 
     QPushButton m_clearButton;
     QPushButton m_closeButton;
@@ -131,12 +108,6 @@ class CQuorvaneDlg : public QDialog {
     FilterNote m_filterNote;
     ListPause m_pause;
     ListContextMenu m_menu;
-    QTimer m_pollTimer;
-    // The next slice of a drain, or the next look at an open mailbox between drains.
-    QTimer m_nextLook;
-    int m_idleLookMs = kFirstIdleLookMs;
-    bool m_draining = false;
-    bool m_ended = false;
     SavePathChooser m_chooseSavePath;
     MessageBox m_showMessage;
     LogFileWriter m_writer;
