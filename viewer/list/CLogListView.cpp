@@ -6,27 +6,22 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
-#include <QTextOption>
 #include <algorithm>
-#include <cmath>
-#include <utility>
+#include <optional>
 
-#include "viewer/files/LogFileWriter.h"
 #include "viewer/list/ListKeys.h"
-#include "viewer/list/MatchHighlight.h"
+#include "viewer/list/RowPainter.h"
 
 namespace {
 constexpr int kTextMargin = 2;
-constexpr qreal kDefaultTabStopDistance = 64;
 }  // namespace
 
 CLogListView::CLogListView(QWidget* parent)
     : QAbstractScrollArea(parent),
       m_model(this),
       m_shown(m_model, this),
-      m_text(font(), kDefaultTabStopDistance) {
+      m_selection(m_model, m_shown),
+      m_layout(font()) {
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
@@ -34,7 +29,6 @@ CLogListView::CLogListView(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
-    m_tabStopDistance = kDefaultTabStopDistance;
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CLogListView::onRowsInserted);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &CLogListView::onModelReset);
     connect(&m_shown, &ShownRows::filterAboutToChange, this, &CLogListView::onFilterAboutToChange);
@@ -45,9 +39,7 @@ CLogListView::CLogListView(QWidget* parent)
 CLogListView::~CLogListView() = default;
 
 void CLogListView::setTabStopDistance(qreal pixels) {
-    m_tabStopDistance = pixels > 0 ? pixels : kDefaultTabStopDistance;
-    m_text = TabbedText(font(), m_tabStopDistance);
-    m_numbers.remeasure(m_model, m_text);
+    m_layout.setTabStopDistance(pixels, font(), m_model);
     viewport()->update();
 }
 
@@ -67,10 +59,6 @@ void CLogListView::scrollToRow(std::size_t row) {
     verticalScrollBar()->setValue(static_cast<int>(row));
 }
 
-int CLogListView::lineWidth(const QString& text) const {
-    return static_cast<int>(std::ceil(m_text.measure(text, 0).width));
-}
-
 std::ptrdiff_t CLogListView::rowAt(int y) const {
     if (y < 0) {
         return -1;
@@ -79,23 +67,8 @@ std::ptrdiff_t CLogListView::rowAt(int y) const {
     return row < m_shown.size() ? static_cast<std::ptrdiff_t>(row) : -1;
 }
 
-bool CLogListView::isSelected(std::size_t row) const {
-    return m_selection.contains(keyOfRow(row));
-}
-
-std::size_t CLogListView::selectedCount() const {
-    return m_selection.count();
-}
-
-std::ptrdiff_t CLogListView::currentRow() const {
-    return m_selection.hasCurrent() ? rowOfKey(m_selection.current()) : -1;
-}
-
 void CLogListView::selectAll() {
-    m_selection.clear();
-    if (m_shown.size() > 0) {
-        m_selection.select(keyOfRow(0), keyOfRow(m_shown.size() - 1));
-    }
+    m_selection.selectAll();
     viewport()->update();
 }
 
@@ -109,14 +82,6 @@ void CLogListView::selectRow(std::size_t row) {
         return;
     }
     moveCurrentTo(row, Qt::NoModifier);
-}
-
-std::string CLogListView::selectedText() const {
-    std::string text;
-    m_selection.forEachOldestFirst([&](Key key) {
-        LogFileWriter::appendSavedLine(text, m_shown.line(static_cast<std::size_t>(rowOfKey(key))));
-    });
-    return text;
 }
 
 void CLogListView::copySelection() const {
@@ -135,46 +100,22 @@ void CLogListView::setSearch(const LineSearch* search) {
 
 void CLogListView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
+    const RowPainter rowPainter(painter, *this, m_layout, m_search);
     const int height = rowHeight();
-    const int viewportWidth = viewport()->width();
     const int x = kTextMargin - horizontalScrollBar()->value();
-    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
-    option.setWrapMode(QTextOption::NoWrap);
-    option.setTabStopDistance(m_tabStopDistance);
-    m_numbers.applyTo(option);
-
-    int widest = 0;
     const std::size_t rows = m_shown.size();
     const std::ptrdiff_t current = hasFocus() ? currentRow() : -1;
+    int widest = 0;
     int y = 0;
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
-        const QRect rowRect(0, y, viewportWidth, height);
-        const bool selected = isSelected(row);
-        if (selected) {
-            painter.fillRect(rowRect, palette().brush(group, QPalette::Highlight));
-        }
-        painter.setPen(
-            palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        const std::string_view bytes = m_shown.line(row);
-        QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        // Only what reaches the viewport's right edge is laid out and drawn.
-        const TabbedText::Extent extent = m_text.measure(text, viewportWidth - x);
-        const int width = static_cast<int>(std::ceil(extent.width));
+        const int width =
+            rowPainter.paint(m_shown.line(row), QRect(0, y, viewport()->width(), height), x,
+                             isSelected(row), static_cast<std::ptrdiff_t>(row) == current);
         widest = std::max(widest, width);
-        drawRowText(painter, m_search, m_text, std::move(text), extent.needed,
-                    QRectF(x, y, width + viewportWidth, height), option, selected,
-                    palette().color(group, QPalette::Text));
-        if (static_cast<std::ptrdiff_t>(row) == current) {
-            QStyleOptionFocusRect focus;
-            focus.initFrom(this);
-            focus.rect = rowRect;
-            focus.backgroundColor =
-                palette().color(group, selected ? QPalette::Highlight : QPalette::Base);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-        }
     }
-    noteLineWidth(widest);
+    if (m_layout.noteWidth(widest)) {
+        updateScrollBars();
+    }
 }
 
 void CLogListView::resizeEvent(QResizeEvent* event) {
@@ -192,7 +133,7 @@ void CLogListView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
-    m_selection.click(keyOfRow(static_cast<std::size_t>(row)), modifiers & Qt::ShiftModifier,
+    m_selection.click(static_cast<std::size_t>(row), modifiers & Qt::ShiftModifier,
                       modifiers & Qt::ControlModifier);
     viewport()->update();
 }
@@ -206,7 +147,7 @@ void CLogListView::mouseMoveEvent(QMouseEvent* event) {
     if (row < 0) {
         return;
     }
-    if (!m_selection.dragTo(keyOfRow(static_cast<std::size_t>(row)),
+    if (!m_selection.dragTo(static_cast<std::size_t>(row),
                             event->modifiers() & Qt::ControlModifier)) {
         return;
     }
@@ -240,7 +181,7 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
     }
     const std::size_t current = currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
     if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
-        m_selection.toggleAt(keyOfRow(current));
+        m_selection.toggleAt(current);
         viewport()->update();
         return;
     }
@@ -256,9 +197,7 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
 void CLogListView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        m_text = TabbedText(font(), m_tabStopDistance);
-        m_numbers.remeasure(m_model, m_text);
-        m_contentWidth = 0;
+        m_layout.setFont(font(), m_model);
         updateScrollBars();
         viewport()->update();
     }
@@ -272,22 +211,10 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
     const std::size_t topCount = m_shown.topCount();
     const std::size_t addedOnTop = topCount - m_lastTopCount;
     m_lastTopCount = topCount;
-    // Numbers grow by one per line: the newest lines are the first and the last inserted.
-    m_numbers.note(m_model.line(static_cast<std::size_t>(first)), m_text);
-    m_numbers.note(m_model.line(static_cast<std::size_t>(last)), m_text);
-    // Measure only the longest new line by bytes: cheap, and close to the true widest.
-    std::size_t longestRow = static_cast<std::size_t>(first);
-    std::size_t longestBytes = 0;
-    for (int row = first; row <= last; ++row) {
-        const std::size_t bytes = m_model.line(static_cast<std::size_t>(row)).size();
-        if (bytes > longestBytes) {
-            longestBytes = bytes;
-            longestRow = static_cast<std::size_t>(row);
-        }
+    if (m_layout.noteInserted(m_model, static_cast<std::size_t>(first),
+                              static_cast<std::size_t>(last))) {
+        updateScrollBars();
     }
-    const std::string_view longest = m_model.line(longestRow);
-    noteLineWidth(
-        lineWidth(QString::fromLocal8Bit(longest.data(), static_cast<qsizetype>(longest.size()))));
 
     const int oldTop = verticalScrollBar()->value();
     updateScrollBars();
@@ -300,10 +227,8 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
 
 void CLogListView::onModelReset() {
     m_selection.reset();
-    m_currentToRestore = false;
     m_lastTopCount = m_shown.topCount();
-    m_contentWidth = 0;
-    m_numbers.reset(m_text);
+    m_layout.reset();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
@@ -311,38 +236,17 @@ void CLogListView::onModelReset() {
 }
 
 void CLogListView::onFilterAboutToChange() {
-    const std::ptrdiff_t current = currentRow();
-    m_currentToRestore = current >= 0;
-    if (m_currentToRestore) {
-        m_currentBeforeFilter =
-            static_cast<Key>(m_shown.modelRow(static_cast<std::size_t>(current))) -
-            static_cast<Key>(m_model.topCount());
-    }
-    m_selection.reset();
+    m_selection.filterAboutToChange();
     verticalScrollBar()->setValue(0);
 }
 
 void CLogListView::onShownRowsChanged() {
     m_lastTopCount = m_shown.topCount();
     updateScrollBars();
-    if (m_currentToRestore && m_shown.isComplete()) {
-        m_currentToRestore = false;
-        const Key modelRow = m_currentBeforeFilter + static_cast<Key>(m_model.topCount());
-        const std::size_t row =
-            m_shown.rowAtOrAfter(static_cast<std::size_t>(std::max<Key>(0, modelRow)));
-        selectRow(row < m_shown.size() ? row : m_shown.size() - 1);
+    if (const std::optional<std::size_t> row = m_selection.rowToRestore()) {
+        selectRow(*row);
     }
     viewport()->update();
-}
-
-CLogListView::Key CLogListView::keyOfRow(std::size_t row) const {
-    return static_cast<Key>(row) - static_cast<Key>(m_shown.topCount());
-}
-
-std::ptrdiff_t CLogListView::rowOfKey(Key key) const {
-    const Key row = key + static_cast<Key>(m_shown.topCount());
-    return row >= 0 && row < static_cast<Key>(m_shown.size()) ? static_cast<std::ptrdiff_t>(row)
-                                                              : -1;
 }
 
 int CLogListView::rowsInSight() const {
@@ -356,7 +260,8 @@ void CLogListView::updateScrollBars() {
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setPageStep(inSight);
     const int width = viewport()->width();
-    horizontalScrollBar()->setRange(0, std::max(0, m_contentWidth + 2 * kTextMargin - width));
+    horizontalScrollBar()->setRange(0,
+                                    std::max(0, m_layout.contentWidth() + 2 * kTextMargin - width));
     horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
     horizontalScrollBar()->setPageStep(std::max(1, width));
 }
@@ -372,15 +277,7 @@ void CLogListView::ensureRowVisible(std::size_t row) {
 }
 
 void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers) {
-    m_selection.moveTo(keyOfRow(row), modifiers & Qt::ShiftModifier,
-                       modifiers & Qt::ControlModifier, keyOfRow(0));
+    m_selection.moveTo(row, modifiers & Qt::ShiftModifier, modifiers & Qt::ControlModifier);
     ensureRowVisible(row);
     viewport()->update();
-}
-
-void CLogListView::noteLineWidth(int width) {
-    if (width > m_contentWidth) {
-        m_contentWidth = width;
-        updateScrollBars();
-    }
 }

@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <string>
 
-#include "viewer/find/LineSearch.h"
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
-#include "viewer/list/NumberColumn.h"
-#include "viewer/list/RowSelection.h"
-#include "viewer/list/TabbedText.h"
+#include "viewer/list/ListTextLayout.h"
+#include "viewer/list/ShownSelection.h"
+
+class LineSearch;
 
 // The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
 // and of each only what reaches the right edge, so that adding lines costs the same however many
@@ -21,9 +21,9 @@
 // holds them.
 //
 // Under a filter (ShownRows) the list shows only the lines that pass it: rows, selection, keys
-// and copying are all in shown rows, while the model keeps every line for Save. A new filter
-// clears the selection and, once applied, makes current the first shown line at or below the
-// line that was current.
+// and copying are all in shown rows (ShownSelection), while the model keeps every line for Save.
+// A new filter clears the selection and, once applied, makes current the first shown line at or
+// below the line that was current. How the text is laid out is ListTextLayout's.
 class CLogListView : public QAbstractScrollArea {
     Q_OBJECT
   public:
@@ -37,7 +37,7 @@ class CLogListView : public QAbstractScrollArea {
     const ShownRows& shownRows() const { return m_shown; }
 
     void setTabStopDistance(qreal pixels);
-    qreal tabStopDistance() const { return m_tabStopDistance; }
+    qreal tabStopDistance() const { return m_layout.tabStopDistance(); }
     int rowHeight() const;
     // Left edge of the text, in pixels from the viewport's edge, when not scrolled.
     int textMargin() const;
@@ -46,23 +46,23 @@ class CLogListView : public QAbstractScrollArea {
     std::size_t topRow() const;
     void scrollToRow(std::size_t row);
     // Width of the widest line measured so far, the horizontal scrolling range derives from it.
-    int contentWidth() const { return m_contentWidth; }
+    int contentWidth() const { return m_layout.contentWidth(); }
     // Width of `text` drawn with this view's font and tab stops.
-    int lineWidth(const QString& text) const;
+    int lineWidth(const QString& text) const { return m_layout.lineWidth(text); }
 
     // Row under viewport position `y`, or -1 below the last row. Rows are shown rows.
     std::ptrdiff_t rowAt(int y) const;
-    bool isSelected(std::size_t row) const;
-    std::size_t selectedCount() const;
+    bool isSelected(std::size_t row) const { return m_selection.isSelected(row); }
+    std::size_t selectedCount() const { return m_selection.count(); }
     // Current row (the one with the focus mark), or -1.
-    std::ptrdiff_t currentRow() const;
+    std::ptrdiff_t currentRow() const { return m_selection.currentRow(); }
     void selectAll();
     void clearSelection();
     // Selects exactly `row` and makes it current.
     void selectRow(std::size_t row);
 
     // The selected lines, oldest first, tab runs collapsed, each ended by CR LF.
-    std::string selectedText() const;
+    std::string selectedText() const { return m_selection.text(); }
     // Puts selectedText() on the clipboard.
     void copySelection() const;
     // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
@@ -85,27 +85,16 @@ class CLogListView : public QAbstractScrollArea {
     void onShownRowsChanged();
 
   private:
-    using Key = RowSelection::Key;
-
-    Key keyOfRow(std::size_t row) const;
-    std::ptrdiff_t rowOfKey(Key key) const;
     int rowsInSight() const;
     void updateScrollBars();
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
-    void noteLineWidth(int width);
 
     CLogListModel m_model;
     ShownRows m_shown;
-    RowSelection m_selection;
-    // Rows are keyed by row - topCount(): a key stays with its line when lines go on top.
-    // The current line when the filter changed, as model row - topCount(), until it is applied.
-    Key m_currentBeforeFilter = 0;
-    bool m_currentToRestore = false;
+    ShownSelection m_selection;
+    // Shown rows on top when the list last heard of them, to keep the user's lines in sight.
     std::size_t m_lastTopCount = 0;
-    qreal m_tabStopDistance = 0;
-    TabbedText m_text;
-    NumberColumn m_numbers;
+    ListTextLayout m_layout;
     const LineSearch* m_search = nullptr;
-    int m_contentWidth = 0;
 };
