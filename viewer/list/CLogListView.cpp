@@ -98,6 +98,26 @@ void CLogListView::setSearch(const LineSearch* search) {
     viewport()->update();
 }
 
+void CLogListView::setLineTimes(const LineTimes* times) {
+    m_times = times;
+    viewport()->update();
+}
+
+void CLogListView::setTimeColumns(const TimeColumns& columns) {
+    m_timeColumns = columns;
+    viewport()->update();
+}
+
+std::string CLogListView::shownText(std::size_t row) const {
+    std::string text;
+    if (m_times != nullptr && m_timeColumns.any()) {
+        decorateLine(m_shown.line(row), *m_times, m_timeColumns, text);
+    } else {
+        text.assign(m_shown.line(row));
+    }
+    return text;
+}
+
 void CLogListView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const RowPainter rowPainter(painter, *this, m_layout, m_search);
@@ -108,9 +128,14 @@ void CLogListView::paintEvent(QPaintEvent*) {
     int widest = 0;
     int y = 0;
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
+        std::string_view line = m_shown.line(row);
+        if (m_times != nullptr && m_timeColumns.any()) {
+            decorateLine(line, *m_times, m_timeColumns, m_decorated);
+            line = m_decorated;
+        }
         const int width =
-            rowPainter.paint(m_shown.line(row), QRect(0, y, viewport()->width(), height), x,
-                             isSelected(row), static_cast<std::ptrdiff_t>(row) == current);
+            rowPainter.paint(line, QRect(0, y, viewport()->width(), height), x, isSelected(row),
+                             static_cast<std::ptrdiff_t>(row) == current);
         widest = std::max(widest, width);
     }
     if (m_layout.noteWidth(widest)) {

@@ -5,6 +5,7 @@
 
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineTimes.h"
 #include "viewer/list/ListTextLayout.h"
 #include "viewer/list/ShownSelection.h"
 
@@ -68,6 +69,14 @@ class CLogListView : public QAbstractScrollArea {
     // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
     void setSearch(const LineSearch* search);
 
+    // What the records said of time beyond the lines (the live window's; nullptr: nothing), and
+    // which of it the rows show. Lines, copies and saves never change with either.
+    void setLineTimes(const LineTimes* times);
+    void setTimeColumns(const TimeColumns& columns);
+    const TimeColumns& timeColumns() const { return m_timeColumns; }
+    // Shown row `row` as it is drawn: its line with the time columns chosen.
+    std::string shownText(std::size_t row) const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -97,4 +106,7 @@ class CLogListView : public QAbstractScrollArea {
     std::size_t m_lastTopCount = 0;
     ListTextLayout m_layout;
     const LineSearch* m_search = nullptr;
+    const LineTimes* m_times = nullptr;
+    TimeColumns m_timeColumns;
+    std::string m_decorated;  // reused for each row drawn
 };

@@ -40,13 +40,15 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_pause(m_logList, m_feed.drain(), *this),
-      m_menu(m_logList, {&m_findBar, &m_pause, &m_savedLogOpener}),
+      m_timeColumns(m_logList),
+      m_menu(m_logList, {&m_findBar, &m_pause, &m_savedLogOpener, &m_timeColumns}),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&showWarningBox) {
     const DWORD opened = m_feed.open();
     if (opened != ERROR_SUCCESS && opened != ERROR_TIMEOUT) {
         throw opened;
     }
+    m_logList.setLineTimes(&m_feed.drain().lineTimes());
     buildControls();
     m_powerWatcher = std::make_unique<PowerWatcher>();
     m_signalWatcher = std::make_unique<TerminationSignalWatcher>();
@@ -137,6 +139,10 @@ void CQuorvaneDlg::OnTimer(int timerId) {
         return;
     }
     m_feed.pollTick();
+    // Scopes whose thread has ended meanwhile now show that they never finished.
+    if (m_feed.drain().abandonEndedSenders() > 0) {
+        m_logList.viewport()->update();
+    }
 }
 
 void CQuorvaneDlg::OnReverseClicked() {

@@ -11,6 +11,7 @@
 #include "viewer/list/FilterNote.h"
 #include "viewer/list/FindBar.h"
 #include "viewer/list/ListContextMenu.h"
+#include "viewer/list/TimeColumnsItem.h"
 #include "viewer/live/FrameDialog.h"
 #include "viewer/live/ListPause.h"
 #include "viewer/live/MailboxFeed.h"
@@ -107,6 +108,7 @@ class CQuorvaneDlg : public FrameDialog {
     FindBar m_findBar;
     FilterNote m_filterNote;
     ListPause m_pause;
+    TimeColumnsItem m_timeColumns;
     ListContextMenu m_menu;
     SavePathChooser m_chooseSavePath;
     MessageBox m_showMessage;
