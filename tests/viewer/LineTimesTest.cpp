@@ -13,8 +13,8 @@
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "viewer/lines/CLogListModel.h"
-#include "viewer/live/RecordDrain.h"
 #include "viewer/lines/LineTimes.h"
+#include "viewer/live/RecordDrain.h"
 
 namespace {
 

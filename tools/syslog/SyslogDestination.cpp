@@ -1,13 +1,10 @@
 #include "tools/syslog/SyslogDestination.h"
 
-#include <fcntl.h>
 #include <linux/sockios.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -48,40 +45,7 @@ bool allAcknowledged(int socket) {
 
 SyslogDestination::SyslogDestination(Transport transport, std::string address,
                                      const volatile std::sig_atomic_t* stopRequested)
-    : m_transport(transport), m_address(std::move(address)), m_stopRequested(stopRequested) {}
-
-bool SyslogDestination::splitHostPort(std::string_view address, std::string& host,
-                                      std::string& port) {
-    std::size_t colon = 0;
-    if (address.starts_with('[')) {
-        const std::size_t close = address.find(']');
-        if (close == std::string_view::npos || close + 1 >= address.size() ||
-            address[close + 1] != ':') {
-            return false;
-        }
-        host = address.substr(1, close - 1);
-        colon = close + 1;
-    } else {
-        colon = address.rfind(':');
-        if (colon == std::string_view::npos) return false;
-        host = address.substr(0, colon);
-        if (host.find(':') != std::string::npos) return false;
-    }
-    port = address.substr(colon + 1);
-    return !host.empty() && !port.empty();
-}
-
-std::string SyslogDestination::description() const {
-    switch (m_transport) {
-        case Transport::LocalSocket:
-            return m_address;
-        case Transport::Tcp:
-            return m_address + " (TCP)";
-        case Transport::Udp:
-            return m_address + " (UDP)";
-    }
-    return m_address;
-}
+    : m_connector(transport, std::move(address), stopRequested) {}
 
 SyslogDestination::Outcome SyslogDestination::fail(const char* what, int error, std::string& text) {
     text = std::string(what) + ": " + std::strerror(error);
@@ -103,92 +67,8 @@ std::size_t SyslogDestination::takeResent() {
     return std::exchange(m_resent, 0);
 }
 
-bool SyslogDestination::connectWithin(int socket, const void* address, unsigned addressLength) {
-    const int flags = ::fcntl(socket, F_GETFL);
-    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-    if (::connect(socket, static_cast<const sockaddr*>(address), addressLength) != 0) {
-        if (errno != EINPROGRESS) return false;
-        const Clock::time_point deadline =
-            Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-        for (;;) {
-            pollfd entry{socket, POLLOUT, 0};
-            const int ready = ::poll(&entry, 1, remainingMs(deadline));
-            if (ready > 0) break;
-            if (ready == 0) {
-                errno = ETIMEDOUT;
-                return false;
-            }
-            if (errno != EINTR || stopping()) return false;
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-        if (error != 0) {
-            errno = error;
-            return false;
-        }
-    }
-    return ::fcntl(socket, F_SETFL, flags) == 0;
-}
-
 bool SyslogDestination::connect(std::string& error) {
-    if (m_transport == Transport::LocalSocket) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (m_address.size() >= sizeof address.sun_path) {
-            error = "socket path too long";
-            return false;
-        }
-        std::memcpy(address.sun_path, m_address.c_str(), m_address.size() + 1);
-        quorvane::platform::FileDescriptor socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        if (socket.get() < 0 || ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address),
-                                          sizeof address) != 0) {
-            error = std::string("cannot connect: ") + std::strerror(errno);
-            return false;
-        }
-        m_socket.emplace(socket.release());
-        return true;
-    }
-
-    std::string host;
-    std::string port;
-    if (!splitHostPort(m_address, host, port)) {
-        error = "not HOST:PORT";
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = m_transport == Transport::Tcp ? SOCK_STREAM : SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found)) {
-        error = std::string("cannot resolve: ") + ::gai_strerror(status);
-        return false;
-    }
-    int lastError = 0;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        quorvane::platform::FileDescriptor socket(
-            ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol));
-        if (socket.get() < 0) {
-            lastError = errno;
-            continue;
-        }
-        const bool connected =
-            m_transport == Transport::Tcp
-                ? connectWithin(socket.get(), entry->ai_addr, entry->ai_addrlen)
-                : ::connect(socket.get(), entry->ai_addr, entry->ai_addrlen) == 0;
-        if (connected) {
-            m_socket.emplace(socket.release());
-            break;
-        }
-        lastError = errno;
-    }
-    ::freeaddrinfo(found);
-    if (!m_socket) {
-        error = lastError == ETIMEDOUT ? "cannot connect: not accepted within " +
-                                             std::to_string(kConnectTimeoutMs / 1000) + " s"
-                                       : std::string("cannot connect: ") + std::strerror(lastError);
-    }
-    return m_socket.has_value();
+    return m_connector.connect(m_socket, error);
 }
 
 SyslogDestination::Connection SyslogDestination::look() {
@@ -256,7 +136,7 @@ bool SyslogDestination::finish(int timeoutMs, std::string& error) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     m_finishing = true;  // the stop has been seen; the deadline bounds what follows
     for (;;) {
-        if (m_transport != Transport::Tcp || m_kept.empty()) {
+        if (m_connector.transport() != Transport::Tcp || m_kept.empty()) {
             m_socket.reset();
             return true;
         }
@@ -319,7 +199,7 @@ SyslogDestination::Outcome SyslogDestination::send(std::string_view messages,
                                                    const std::vector<std::size_t>& ends,
                                                    std::size_t& done, std::string& error) {
     if (done >= ends.size()) return Outcome::Sent;
-    if (m_transport == Transport::Tcp) {
+    if (m_connector.transport() == Transport::Tcp) {
         if (m_socket) {
             const Connection state = look();
             if (state != Connection::Open) drop(state);
@@ -329,7 +209,7 @@ SyslogDestination::Outcome SyslogDestination::send(std::string_view messages,
         return Outcome::Failed;
     }
 
-    if (m_transport != Transport::Tcp) {
+    if (m_connector.transport() != Transport::Tcp) {
         while (done < ends.size()) {
             const std::size_t start = done == 0 ? 0 : ends[done - 1];
             const std::string_view message = messages.substr(start, ends[done] - start);

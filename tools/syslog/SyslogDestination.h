@@ -9,9 +9,11 @@
 
 #include "platform/posix/FileDescriptor.h"
 #include "tools/syslog/RepeatFilter.h"
+#include "tools/syslog/SyslogConnector.h"
 
 // Where quorvane-forward sends its messages: a local syslog socket (a datagram per message), or a
-// host and port over TCP (octet-counted frames, RFC 6587) or UDP (a datagram per message).
+// host and port over TCP (octet-counted frames, RFC 6587) or UDP (a datagram per message); the
+// socket is made by SyslogConnector.
 //
 // Messages go in batches: one buffer holding them one after another and the end of each. What
 // could not be sent stays the caller's to send again: the connection is closed and the next
@@ -26,16 +28,14 @@
 // batch the connection is looked at for such an end; finish() shuts it down and waits for it.
 class SyslogDestination {
   public:
-    enum class Transport { LocalSocket, Tcp, Udp };
+    using Transport = SyslogConnector::Transport;
     enum class Outcome {
         Sent,
         Failed,     // try again later
         Unsendable  // this message can never go (larger than a datagram may be)
     };
 
-    // The longest wait for a TCP connection to be accepted: time for the kernel to send a lost
-    // SYN twice more (after 1 and 3 seconds), not its own two minutes.
-    static constexpr int kConnectTimeoutMs = 5000;
+    static constexpr int kConnectTimeoutMs = SyslogConnector::kConnectTimeoutMs;
     // The most kept for sending again: within the window in which quorvane-send --syslog tells
     // repeats, and more than a collector's kernel holds unread (Linux's largest default TCP
     // receive buffer is 6 MiB). Older batches count as read.
@@ -48,7 +48,9 @@ class SyslogDestination {
                       const volatile std::sig_atomic_t* stopRequested);
 
     // Splits "host:port" or "[host]:port"; false when `address` is not of that shape.
-    static bool splitHostPort(std::string_view address, std::string& host, std::string& port);
+    static bool splitHostPort(std::string_view address, std::string& host, std::string& port) {
+        return SyslogConnector::splitHostPort(address, host, port);
+    }
 
     // Sends the messages of `messages` that end at ends[done] onwards, connecting first when not
     // connected, and advances `done` past those sent. Sent: all are. Unsendable: the message at
@@ -66,7 +68,7 @@ class SyslogDestination {
     // collector was seen to read them.
     std::size_t takeResent();
     // What the messages go to, for the tool's reports ("127.0.0.1:514 (TCP)").
-    std::string description() const;
+    std::string description() const { return m_connector.description(); }
 
   private:
     enum class Connection { Open, ClosedInOrder, Lost };
@@ -76,8 +78,6 @@ class SyslogDestination {
     };
 
     bool connect(std::string& error);
-    // Connects `socket` to `address` within kConnectTimeoutMs; false with errno set otherwise.
-    bool connectWithin(int socket, const void* address, unsigned addressLength);
     // How the collector has left the connection, reading away whatever it sent.
     Connection look();
     // Ends the connection; what was kept goes again unless the collector closed it in order.
@@ -87,11 +87,9 @@ class SyslogDestination {
     bool writeAll(std::string_view bytes, std::string& error);
     void keep(std::string frames, std::size_t messages);
     Outcome fail(const char* what, int error, std::string& text);
-    bool stopping() const { return m_stopRequested != nullptr && *m_stopRequested != 0; }
+    bool stopping() const { return m_connector.stopping(); }
 
-    Transport m_transport;
-    std::string m_address;
-    const volatile std::sig_atomic_t* m_stopRequested;
+    SyslogConnector m_connector;
     std::optional<quorvane::platform::FileDescriptor> m_socket;
     std::string m_frame;
     std::deque<SentBatch> m_kept;  // oldest first

@@ -261,7 +261,7 @@ void CLogListView::onModelReset() {
 }
 
 void CLogListView::onFilterAboutToChange() {
-    m_selection.filterAboutToChange();
+    m_selection.clearForNewFilter();
     verticalScrollBar()->setValue(0);
 }
 

@@ -54,7 +54,7 @@ class CLogListView : public QAbstractScrollArea {
     // Row under viewport position `y`, or -1 below the last row. Rows are shown rows.
     std::ptrdiff_t rowAt(int y) const;
     bool isSelected(std::size_t row) const { return m_selection.isSelected(row); }
-    std::size_t selectedCount() const { return m_selection.count(); }
+    std::size_t selectedCount() const { return m_selection.selectedCount(); }
     // Current row (the one with the focus mark), or -1.
     std::ptrdiff_t currentRow() const { return m_selection.currentRow(); }
     void selectAll();

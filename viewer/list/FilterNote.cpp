@@ -23,11 +23,7 @@ FilterNote::FilterNote(CLogListView& list, QWidget* parent) : QLabel(parent), m_
 }
 
 void FilterNote::takeRoomFrom(ListPlacement& list) {
-    if (isHidden()) {
-        return;
-    }
-    const ListPlacement place = takeFromBottom(list, sizeHint().height(), kGapAboveNote);
-    setGeometry(place.x, place.y, place.width, place.height);
+    placeUnderList(*this, list, kGapAboveNote);
 }
 
 void FilterNote::refresh() {

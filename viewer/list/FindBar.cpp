@@ -120,11 +120,7 @@ void FindBar::addMenuAction(QMenu& menu) {
 }
 
 void FindBar::takeRoomFrom(ListPlacement& list) {
-    if (isHidden()) {
-        return;
-    }
-    const ListPlacement place = takeFromBottom(list, sizeHint().height(), kGapAboveBar);
-    setGeometry(place.x, place.y, place.width, place.height);
+    placeUnderList(*this, list, kGapAboveBar);
 }
 
 void FindBar::findNext() {

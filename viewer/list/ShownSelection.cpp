@@ -53,7 +53,7 @@ std::string ShownSelection::text() const {
     return text;
 }
 
-void ShownSelection::filterAboutToChange() {
+void ShownSelection::clearForNewFilter() {
     const std::ptrdiff_t current = currentRow();
     m_currentToRestore = current >= 0;
     if (m_currentToRestore) {

@@ -18,7 +18,7 @@ class ShownSelection {
     ShownSelection(const CLogListModel& model, const ShownRows& shown);
 
     bool isSelected(std::size_t row) const;
-    std::size_t count() const { return m_keys.count(); }
+    std::size_t selectedCount() const { return m_keys.count(); }
     bool empty() const { return m_keys.empty(); }
     bool hasCurrent() const { return m_keys.hasCurrent(); }
     // The current row (the one with the focus mark), or -1.
@@ -41,7 +41,7 @@ class ShownSelection {
     std::string text() const;
 
     // A new filter is about to apply: remembers the current line and clears the selection.
-    void filterAboutToChange();
+    void clearForNewFilter();
     // Once the filter is applied, the row to make current for the line remembered before it
     // (only once); nothing before then, or when no line was current.
     std::optional<std::size_t> rowToRestore();

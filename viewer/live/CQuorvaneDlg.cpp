@@ -98,7 +98,7 @@ void CQuorvaneDlg::connectSignals() {
         if (m_reverseCheck.isEnabled()) {
             m_reverseCheck.setEnabled(false);
         }
-        m_pause.update();
+        m_pause.refreshNote();
     });
     connect(&m_feed, &MailboxFeed::failed, this, [this] { endDialog(); });
     connect(m_powerWatcher.get(), &PowerWatcher::powerBroadcast, this,
@@ -161,7 +161,7 @@ void CQuorvaneDlg::OnClearClicked() {
     m_logList.model().clear();
     m_feed.drain().restartNumbering();
     m_reverseCheck.setEnabled(true);
-    m_pause.update();
+    m_pause.refreshNote();
 }
 
 void CQuorvaneDlg::OnSaveClicked() {

@@ -26,13 +26,13 @@ bool ListPause::isPaused() const {
 
 void ListPause::pause() {
     m_drain.setHolding(true);
-    update();
+    refreshNote();
 }
 
 void ListPause::resume() {
     m_drain.setHolding(false);
     m_list.model().commitStaged();
-    update();
+    refreshNote();
 }
 
 void ListPause::toggle() {
@@ -43,7 +43,7 @@ std::size_t ListPause::heldBack() const {
     return m_list.model().stagedCount();
 }
 
-void ListPause::update() {
+void ListPause::refreshNote() {
     if (!isPaused()) {
         m_note.hide();
         return;

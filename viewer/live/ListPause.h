@@ -26,7 +26,7 @@ class ListPause : public QObject, public ContextMenuItem {
     // Lines taken since the pause that the list does not show yet.
     std::size_t heldBack() const;
     // Brings the note up to date after a drain slice or a Clear.
-    void update();
+    void refreshNote();
 
     // Ctrl+P and the Pause key pause and resume anywhere in the window.
     void addShortcuts(QWidget& window);
