@@ -1,6 +1,5 @@
 #include "viewer/LineColumns.h"
 
-#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -12,6 +11,8 @@ constexpr std::int32_t kSecondsPerHour = 3600;
 constexpr std::int32_t kSecondsPerMinute = 60;
 constexpr std::int32_t kHalfDay = 12 * kSecondsPerHour;
 constexpr std::string_view kTimeShape = "00:00:00";
+// How far a line's time may lie after its file was written: the clocks of traced machines differ.
+constexpr std::int64_t kClockAhead = kSecondsPerHour;
 
 bool readNumber(std::string_view field, std::uint32_t& value) {
     if (field.empty() || field.size() > kMaxDigits) return false;
@@ -114,15 +115,10 @@ LineDates LineDates::endingNear(std::int64_t seconds, int days, std::int32_t las
     LineDates dates(seconds);
     int lastDay = 0;
     if (lastSecondOfDay >= 0) {
-        // The day before, the day of, or the day after `seconds` (a clock slightly ahead).
-        std::int64_t nearest = std::numeric_limits<std::int64_t>::max();
-        for (const int day : {-1, 0, 1}) {
-            const std::int64_t distance = std::llabs(dates.secondsAt(day, lastSecondOfDay) - seconds);
-            if (distance < nearest) {
-                nearest = distance;
-                lastDay = day;
-            }
-        }
+        // The latest of the day after, the day of and the day before `seconds` that does not put
+        // the line after it, give or take a clock running ahead.
+        for (lastDay = 1; lastDay > -1; --lastDay)
+            if (dates.secondsAt(lastDay, lastSecondOfDay) <= seconds + kClockAhead) break;
     }
     dates.m_firstDate.tm_mday += lastDay - days;
     return dates;

@@ -42,8 +42,9 @@ class LineDates {
   public:
     // The first line falls on the local date of `seconds` (the first record's time).
     static LineDates startingOn(std::int64_t seconds);
-    // The last line, `days` days after the first and at `lastSecondOfDay`, falls on the date that
-    // puts it nearest to `seconds` (when the file was written).
+    // The last line, `days` days after the first and at `lastSecondOfDay`, falls on the latest
+    // date that does not put it after `seconds` (when its file was written; an hour is allowed
+    // for a clock ahead): right for a file written within a day of its last line.
     static LineDates endingNear(std::int64_t seconds, int days, std::int32_t lastSecondOfDay);
 
     // The time of the next line, oldest first, at `secondOfDay`; a line without one takes the

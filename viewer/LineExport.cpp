@@ -121,7 +121,7 @@ void LineExport::write(std::size_t index) {
     const std::string_view line = lineAt(index);
     const LineColumns columns = splitLine(line);
     const std::int64_t seconds = m_dates->next(columns.secondOfDay);
-    const auto number = columns.hasColumns ? columns.number : static_cast<std::uint32_t>(index + 1);
+    const std::uint32_t number = columns.number;  // 0 for a line of another shape
     std::uint32_t nanoseconds = LineTimes::kNoTime;
     const LineTimes::Note* note = nullptr;
     if (m_times != nullptr && columns.hasColumns) {
@@ -129,10 +129,8 @@ void LineExport::write(std::size_t index) {
         note = m_times->note(number);
     }
     const bool precise = nanoseconds != LineTimes::kNoTime;
-    const bool noteSaysScope = note != nullptr && note->scope != LineTimes::Scope::None;
     std::uint32_t entryLine = 0;
-    const std::int32_t delta =
-        columns.hasColumns ? scopeDelta(index, columns, noteSaysScope, entryLine) : 0;
+    const std::int32_t delta = columns.hasColumns ? scopeDelta(index, columns, note, entryLine) : 0;
 
     fillRecord(columns, line);
     m_record.timestamp = seconds;
@@ -166,21 +164,32 @@ void LineExport::write(std::size_t index) {
 }
 
 std::int32_t LineExport::scopeDelta(std::size_t index, const LineColumns& columns,
-                                    bool noteSaysScope, std::uint32_t& entryLine) {
+                                    const LineTimes::Note* note, std::uint32_t& entryLine) {
     std::vector<OpenEntry>& open = m_open[columns.senderKey];
+    const bool closed = note != nullptr && note->scope == LineTimes::Scope::Closed;
+    const auto closeAt = [&](std::size_t at) {
+        entryLine = open[at].line;
+        open.resize(at);  // entries opened inside it lost their leaves
+        return -1;
+    };
     // Entries deeper than this line are over: their leaves never came.
     while (!open.empty() && open.back().depth > columns.depth) open.pop_back();
     if (!open.empty() && open.back().depth == columns.depth) {
-        if (columns.text.empty() && open.back().name == columns.name) {
-            entryLine = open.back().line;
-            open.pop_back();
-            return -1;
-        }
+        if (columns.text.empty() && open.back().name == columns.name) return closeAt(open.size() - 1);
         open.pop_back();
     }
+    // A lost leave leaves its sender indented one tab too deep from then on; LineTimes still
+    // pairs the outer leave with its entry, and both ends carry the same duration.
+    if (closed && columns.text.empty()) {
+        for (std::size_t at = open.size(); at-- > 0;)
+            if (open[at].duration == note->duration && open[at].name == columns.name)
+                return closeAt(at);
+    }
     // LineTimes knows the entries of scopes that closed before anything was traced inside them.
+    const bool noteSaysScope = note != nullptr && note->scope != LineTimes::Scope::None;
     if ((m_entries[index] || noteSaysScope) && open.size() < ScopeTimes::kMaxOpenScopes) {
-        open.push_back({std::string(columns.name), columns.depth, columns.number});
+        open.push_back(
+            {std::string(columns.name), columns.depth, columns.number, closed ? note->duration : -1});
         return 1;
     }
     return 0;

@@ -11,9 +11,9 @@
 #include "records/TraceExport.h"
 #include "viewer/LineColumns.h"
 #include "viewer/LogFileWriter.h"
+#include "viewer/lines/LineTimes.h"
 
 class CLogListModel;
-class LineTimes;
 class SavedFile;
 
 // Exports a window's lines, oldest first, to a file for the tools people analyse timing with:
@@ -76,16 +76,17 @@ class LineExport {
         std::string name;
         std::int32_t depth;
         std::uint32_t line;
+        std::int64_t duration;  // LineTimes' for a closed scope, otherwise -1
     };
 
     std::string_view lineAt(std::size_t index) const;
     void survey(std::size_t index);
     void startWriting();
     void write(std::size_t index);
-    // The depth delta of line `index` of `columns`, from the entries its sender has open; sets
-    // `entryLine` for a leave.
-    std::int32_t scopeDelta(std::size_t index, const LineColumns& columns, bool noteSaysScope,
-                            std::uint32_t& entryLine);
+    // The depth delta of line `index` of `columns`, from the entries its sender has open and
+    // LineTimes' `note` (may be null); sets `entryLine` for a leave.
+    std::int32_t scopeDelta(std::size_t index, const LineColumns& columns,
+                            const LineTimes::Note* note, std::uint32_t& entryLine);
     void fillRecord(const LineColumns& columns, std::string_view line);
     void flushIfFull();
     void end();
