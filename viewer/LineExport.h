@@ -46,6 +46,8 @@ class LineExport {
         std::int64_t seconds;
     };
 
+    // Lines gone through in one step between turns of the event loop: a few milliseconds.
+    static constexpr std::size_t kStepLines = 20'000;
     // Lines written to the buffer before it goes to the file.
     static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
