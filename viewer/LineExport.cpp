@@ -75,6 +75,10 @@ SaveResult LineExport::result() const {
     return SaveResult{m_file->error(), m_file->damagedTarget()};
 }
 
+bool LineExport::rewritesInPlace() const {
+    return m_file->writesInPlace();
+}
+
 std::size_t LineExport::progress() const {
     switch (m_phase) {
         case Phase::Survey:

@@ -47,7 +47,7 @@ class LineExport {
     };
 
     // Lines gone through in one step between turns of the event loop: a few milliseconds.
-    static constexpr std::size_t kStepLines = 20'000;
+    static constexpr std::size_t kStepLines = 10'000;
     // Lines written to the buffer before it goes to the file.
     static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
@@ -69,6 +69,9 @@ class LineExport {
     // How the export ended; meaningful once ended().
     SaveResult result() const;
     std::size_t lineCount() const { return m_lineCount; }
+    // True when the file is being rewritten where it is (see SavedFile): an export stopped before
+    // its end leaves it incomplete.
+    bool rewritesInPlace() const;
     // Lines gone through so far, counting both passes (0 .. 2 * lineCount()).
     std::size_t progress() const;
 
