@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "resources/Strings.h"
 #include "viewer/CLogListModel.h"
@@ -34,12 +35,12 @@ LineExporter::LineExporter(QWidget& window, const CLogListModel& model, const QS
     : LineExporter(window, model, nullptr, logPath) {}
 
 LineExporter::LineExporter(QWidget& window, const CLogListModel& model, const LineTimes* times,
-                           const QString& logPath)
+                           QString logPath)
     : QObject(&window),
       m_window(window),
       m_model(model),
       m_times(times),
-      m_logPath(logPath),
+      m_logPath(std::move(logPath)),
       m_choose(&LineExporter::chooseWithDialog),
       m_show(&showWarning) {
     m_nextStep.setSingleShot(true);

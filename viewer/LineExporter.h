@@ -59,7 +59,7 @@ class LineExporter : public QObject {
 
   private:
     LineExporter(QWidget& window, const CLogListModel& model, const LineTimes* times,
-                 const QString& logPath);
+                 QString logPath);
     void nextStep();
     // Drops the running export; its file is not put in place.
     void stop();

@@ -169,7 +169,7 @@ TEST(SavedLogExport, ALeaveBackAtItsEntrysDepthClosesTheScopesInsideItThatLostTh
 TEST(LineDates, LinesAreDatedBackFromTheirFileAndAcrossMidnightBothWays) {
     const TimeZone tokyo("Asia/Tokyo");
     const std::int32_t lateEvening = 23 * 3600 + 59 * 60 + 50;
-    const std::int64_t halfPastMidnight = kBeforeMidnight + 32 * 60 + 2;
+    const std::int64_t halfPastMidnight = kBeforeMidnight + std::int64_t{32} * 60 + 2;
     LineDates sameNight = LineDates::endingNear(halfPastMidnight, 0, lateEvening);
     EXPECT_EQ(sameNight.next(lateEvening), kBeforeMidnight - 8);
     LineDates nextEvening = LineDates::endingNear(kNextEvening, 1, 3);
