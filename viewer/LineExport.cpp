@@ -130,7 +130,8 @@ void LineExport::write(std::size_t index) {
     const LineTimes::Note* note = nullptr;
     if (m_times != nullptr && columns.hasColumns) {
         nanoseconds = m_times->nanoseconds(number);
-        note = m_times->note(number);
+        // Only records with precise time have notes.
+        if (nanoseconds != LineTimes::kNoTime) note = m_times->note(number);
     }
     const bool precise = nanoseconds != LineTimes::kNoTime;
     std::uint32_t entryLine = 0;
