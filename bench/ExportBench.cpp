@@ -20,9 +20,9 @@
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LineExport.h"
-#include "viewer/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/files/LineExport.h"
+#include "viewer/files/LogFileWriter.h"
 #include "viewer/lines/LineTimes.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/LineExport.h"
+#include "viewer/files/LineExport.h"
 
 namespace exporttest {
 

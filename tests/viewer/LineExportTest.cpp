@@ -12,8 +12,8 @@
 
 #include "tests/viewer/ExportTestSupport.h"
 #include "transport/CMclMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/RecordDrain.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/live/RecordDrain.h"
 #include "viewer/lines/LineTimes.h"
 
 namespace {

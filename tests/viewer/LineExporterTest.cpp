@@ -7,8 +7,8 @@
 #include <string>
 
 #include "tests/viewer/ExportTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LineExporter.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/windows/LineExporter.h"
 #include "viewer/lines/LineTimes.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "tests/viewer/ExportTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LineColumns.h"
-#include "viewer/LogFileWriter.h"
-#include "viewer/SavedLog.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/files/LineColumns.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/files/SavedLog.h"
 
 namespace {
 
