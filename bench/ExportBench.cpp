@@ -64,15 +64,11 @@ void fillModel(CLogListModel& model, LineTimes& times, std::uint32_t lines) {
 int main(int argc, char** argv) {
     const auto lines =
         static_cast<std::uint32_t>(environmentNumber("QUORVANE_BENCH_EXPORT_LINES", kDefaultLines));
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     TempDirectory directory;
-    if (!directory.valid()) {
-        std::fprintf(stderr, "cannot make a temporary directory\n");
-        return 1;
-    }
+    if (!directory.valid()) return 1;
     const QString exportPath = QString::fromStdString(directory.file("export.json"));
     const QString savedPath = QString::fromStdString(directory.file("saved.txt"));
 
