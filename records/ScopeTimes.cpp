@@ -11,11 +11,7 @@ ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t l
     if (!quorvane::carriesPreciseTime(record)) return timing;
     timing.precise = true;
     timing.time = timeOf(record);
-    if (m_lastSender == nullptr || record.senderKey != m_lastKey) {
-        m_lastKey = record.senderKey;
-        m_lastSender = &m_senders[m_lastKey];
-    }
-    Sender& sender = *m_lastSender;
+    Sender& sender = senderOf(record.senderKey);
     const std::uint32_t sequence = record.sequence;
     if (sender.hasSequence && sequence != sender.lastSequence + 1) {
         // Unsigned difference: a sequence that wrapped still counts forward. One that went back
@@ -54,6 +50,16 @@ ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t l
     return timing;
 }
 
+ScopeTimes::Sender& ScopeTimes::senderOf(std::uint32_t key) {
+    // Fibonacci hashing: thread ids that differ in their low bits still spread.
+    Recent& recent = m_recent[(key * 0x9E3779B9u) >> 28];
+    if (recent.sender == nullptr || recent.key != key) {
+        recent.key = key;
+        recent.sender = &m_senders[key];
+    }
+    return *recent.sender;
+}
+
 void ScopeTimes::forEachOpenScope(
     const std::function<void(std::uint32_t, const OpenScope&)>& visit) const {
     for (const auto& [key, sender] : m_senders)
@@ -64,7 +70,7 @@ std::vector<ScopeTimes::OpenScope> ScopeTimes::abandonSender(std::uint32_t sende
     std::vector<OpenScope> abandoned;
     if (auto found = m_senders.find(senderKey); found != m_senders.end()) {
         abandoned.swap(found->second.scopes);
-        if (m_lastSender == &found->second) m_lastSender = nullptr;
+        forgetRecent();
         m_senders.erase(found);
     }
     return abandoned;

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -58,7 +59,7 @@ class ScopeTimes {
     std::size_t senderCount() const { return m_senders.size(); }
     void clear() {
         m_senders.clear();
-        m_lastSender = nullptr;
+        forgetRecent();
     }
 
     static Nanoseconds timeOf(const TraceRecord& record) {
@@ -73,10 +74,17 @@ class ScopeTimes {
     };
 
     std::unordered_map<std::uint32_t, Sender> m_senders;
-    // The sender of the record before: records of one sender come in runs, so most look-ups
-    // stop here. Pointers into the map stay valid until its sender is erased.
-    std::uint32_t m_lastKey = 0;
-    Sender* m_lastSender = nullptr;
+    // The senders seen last, by a few bits of their key: a busy trace comes from a handful of
+    // threads, so most look-ups stop here. Pointers into the map stay valid until its sender
+    // is erased.
+    struct Recent {
+        std::uint32_t key = 0;
+        Sender* sender = nullptr;
+    };
+    static constexpr std::size_t kRecentSenders = 16;
+    Sender& senderOf(std::uint32_t key);
+    void forgetRecent() { m_recent = {}; }
+    std::array<Recent, kRecentSenders> m_recent{};
     std::vector<OpenScope> m_unfinished;
 };
 
