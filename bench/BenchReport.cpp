@@ -121,6 +121,10 @@ std::string resultLine(std::string_view name, double ours, double peer, double t
            " target=" + plainNumber(target) + (met ? " met" : " short");
 }
 
+BenchReport::BenchReport(int argc, char** argv) : m_out(stdout) {
+    if (!quietMachine(argc, argv)) machine();
+}
+
 void BenchReport::machine() {
     std::fprintf(m_out, "machine: %u cpus, %s\n", processorCount(), cpuModel().c_str());
 }
@@ -183,6 +187,10 @@ std::uint64_t environmentNumber(const char* name, std::uint64_t fallback) {
     if (text == nullptr || *text == '\0') return fallback;
     const unsigned long long value = std::strtoull(text, nullptr, 10);
     return value > 0 ? value : fallback;
+}
+
+int benchRounds(int fallback) {
+    return static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", fallback));
 }
 
 bool quietMachine(int argc, char** argv) {

@@ -47,6 +47,9 @@ std::string resultLine(std::string_view name, double ours, double peer, double t
 class BenchReport {
   public:
     explicit BenchReport(std::FILE* out = stdout) : m_out(out) {}
+    // The report of the program run with `argc` and `argv`, on standard output: the machine line
+    // first, unless the command line asks to leave it out (quietMachine).
+    BenchReport(int argc, char** argv);
 
     // "machine: <nproc> cpus, <model>" from the running system.
     void machine();
@@ -76,3 +79,5 @@ bool quietMachine(int argc, char** argv);
 // The positive whole number in environment variable `name`, or `fallback` when it is unset,
 // empty or not positive (how a run is shortened while working on a piece).
 std::uint64_t environmentNumber(const char* name, std::uint64_t fallback);
+// The rounds a benchmark runs: QUORVANE_BENCH_ROUNDS, or `fallback`.
+int benchRounds(int fallback);

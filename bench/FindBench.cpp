@@ -7,8 +7,6 @@
 // a filter on beside none: from the mailbox, posted by a forked sender and drained by
 // RecordDrain in slices as the window does, and into the model alone (formatting, staging and
 // committing, no mailbox), which shows the filter's whole cost per line.
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QString>
 #include <algorithm>
@@ -21,18 +19,18 @@
 
 #include "bench/BenchReport.h"
 #include "bench/MailboxSender.h"
+#include "bench/PrivateNameSpace.h"
 #include "bench/RecordMix.h"
-#include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/FindBar.h"
-#include "viewer/LineFilter.h"
-#include "viewer/LineSearch.h"
-#include "viewer/RowIndex.h"
-#include "viewer/ShownRows.h"
+#include "viewer/find/LineFilter.h"
+#include "viewer/find/LineSearch.h"
+#include "viewer/find/RowIndex.h"
+#include "viewer/find/ShownRows.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/list/FindBar.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 
@@ -49,7 +47,6 @@ constexpr const char* kMarkerLine = "00000\t1\t00:00:00\tbench\tmarker(needle42 
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr double kNanosecondsPerMillisecond = 1e6;
 constexpr double kGiveUpMs = 120'000;
-constexpr const char* kShmBase = "/dev/shm";
 
 constexpr double kTargetFinishMs = 500;
 constexpr double kTargetStepMs = 100;
@@ -166,14 +163,8 @@ struct FilterCase {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A private name space for the mailbox, kept in memory, apart from any viewer the user runs.
-    TempDirectory runtime(kShmBase);
-    if (!runtime.valid()) {
-        std::fprintf(stderr, "cannot make a temporary directory\n");
-        return 1;
-    }
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-    setenv("QUORVANE_MAILBOX", ("QuorvaneBenchFind." + std::to_string(getpid())).c_str(), 1);
+    const PrivateNameSpace names("QuorvaneBenchFind", false);
+    if (!names.valid()) return 1;
     TraceMailboxOpening opening = openTraceMailbox();
     if (!opening) {
         std::fprintf(stderr, "cannot open the mailbox: %s\n", opening.reason.c_str());
@@ -182,9 +173,8 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const auto lines =
         static_cast<std::uint32_t>(environmentNumber("QUORVANE_BENCH_FIND_LINES", kDefaultLines));
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    const int rounds = benchRounds(kDefaultRounds);
+    BenchReport report(argc, argv);
 
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
     const LineSearch caseless = makeSearch("needle-not-there", false, false);

@@ -66,7 +66,7 @@ double baselineLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t
 int main(int argc, char** argv) {
     const auto lines =
         static_cast<std::uint32_t>(environmentNumber("QUORVANE_BENCH_LINES", kDefaultLines));
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
 
     Samples ours;
@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
         baseline.add(baselineLinesPerSecond(mix, lines));
     }
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     report.section("line formatting: " + std::to_string(lines) + " lines over a mix of " +
                    std::to_string(kMixSenders) + " senders, nesting, texts of " +
                    std::to_string(kMinTextLength) + "-" + std::to_string(kMaxTextLength) +

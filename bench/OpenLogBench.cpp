@@ -18,10 +18,10 @@
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CSavedLogDlg.h"
-#include "viewer/LogFileWriter.h"
-#include "viewer/MemoryRelease.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/MemoryRelease.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 
@@ -127,16 +127,12 @@ Opened readLines(const QString& path) {
 int main(int argc, char** argv) {
     const auto lines = static_cast<std::uint32_t>(
         environmentNumber("QUORVANE_BENCH_OPENLOG_LINES", kDefaultLines));
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     TempDirectory directory;
-    if (!directory.valid()) {
-        std::fprintf(stderr, "cannot make a temporary directory\n");
-        return 1;
-    }
+    if (!directory.valid()) return 1;
     const std::string logPath = directory.file("saved.log");
     if (!writeLog(logPath, lines)) {
         std::fprintf(stderr, "cannot write the log\n");

@@ -12,32 +12,29 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "bench/BenchReport.h"
 #include "bench/RecordMix.h"
+#include "bench/RsyslogDaemons.h"
 #include "bench/TempDirectory.h"
 #include "platform/Win32.h"
 #include "quorvane/Names.h"
 #include "tests/support/RsyslogRig.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 
 namespace {
 
-using quorvane::test::collectorConfig;
 using quorvane::test::connectTo;
 using quorvane::test::Environment;
-using quorvane::test::freePort;
 using quorvane::test::LoggedProcess;
 using quorvane::test::readFile;
-using quorvane::test::relayConfig;
 using quorvane::test::rsyslogd;
-using quorvane::test::RsyslogDaemon;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kDefaultRecordCount = 50'000;
@@ -51,70 +48,6 @@ constexpr DWORD kPostWaitMs = 10000;
 // How long the collector stays stopped while machine A goes on tracing.
 constexpr auto kCollectorAway = std::chrono::seconds(3);
 constexpr int kSequenceDigits = 9;
-
-// One run's daemons, configured from deploy/rsyslog/: the relay on the traced machine and the
-// collector on the viewer's, either passing to quorvane-send or, for the peer, writing a file.
-class Daemons {
-  public:
-    Daemons(const TempDirectory& directory, std::string run, std::string mailboxB, bool peer)
-        : m_directory(directory.path()),
-          m_run(std::move(run)),
-          m_mailboxB(std::move(mailboxB)),
-          m_peer(peer),
-          m_relayPort(freePort()),
-          m_collectorPort(freePort()) {
-        for (const char* folder : {"relay", "collector"}) {
-            ::mkdir(path(folder).c_str(), 0700);
-        }
-    }
-
-    bool startCollector() {
-        std::string config;
-        if (m_peer) {
-            config = "global(workDirectory=\"" + path("collector") +
-                     "\" net.enableDNS=\"off\")\n"
-                     "module(load=\"imtcp\")\ninput(type=\"imtcp\" port=\"" +
-                     std::to_string(m_collectorPort) +
-                     "\" address=\"127.0.0.1\" ruleset=\"file\")\n"
-                     "ruleset(name=\"file\") { action(type=\"omfile\" file=\"" +
-                     outputFile() + "\" template=\"RSYSLOG_SyslogProtocol23Format\") }\n";
-        } else {
-            config = collectorConfig(path("collector"), m_collectorPort, sendLog());
-        }
-        m_collector =
-            std::make_unique<RsyslogDaemon>(m_directory, m_run + "collector", config,
-                                            Environment{{"QUORVANE_MAILBOX", m_mailboxB}});
-        return m_collector->listening(m_collectorPort);
-    }
-
-    bool startRelay() {
-        m_relay = std::make_unique<RsyslogDaemon>(
-            m_directory, m_run + "relay",
-            relayConfig(path("relay"), m_relayPort, m_collectorPort, path("relay.sock")));
-        return m_relay->listening(m_relayPort);
-    }
-
-    int stopCollector() { return m_collector ? m_collector->stop() : -1; }
-    void stopAll() {
-        m_relay.reset();
-        m_collector.reset();
-    }
-
-    std::uint16_t relayPort() const { return m_relayPort; }
-    std::string outputFile() const { return path("collected.log"); }
-    std::string sendLog() const { return path("send.log"); }
-    std::string path(const std::string& name) const { return m_directory + "/" + m_run + name; }
-
-  private:
-    std::string m_directory;
-    std::string m_run;
-    std::string m_mailboxB;
-    bool m_peer;
-    std::uint16_t m_relayPort;
-    std::uint16_t m_collectorPort;
-    std::unique_ptr<RsyslogDaemon> m_relay;
-    std::unique_ptr<RsyslogDaemon> m_collector;
-};
 
 // The mix with its sequence number written over the start of each entry text.
 std::vector<TraceRecord> numberedRecords(std::uint64_t count) {
@@ -189,8 +122,8 @@ struct Run {
     int index = 0;
 };
 
-std::unique_ptr<LoggedProcess> startForwarder(const Daemons& daemons, const std::string& mailboxA,
-                                              std::size_t count) {
+std::unique_ptr<LoggedProcess> startForwarder(const RsyslogDaemons& daemons,
+                                              const std::string& mailboxA, std::size_t count) {
     return std::make_unique<LoggedProcess>(
         std::vector<std::string>{QUORVANE_FORWARD, "--tcp",
                                  "127.0.0.1:" + std::to_string(daemons.relayPort()), "--hostname",
@@ -205,7 +138,7 @@ double oursRate(const Run& run, std::string& failure) {
     const std::string nameB = "bench-b-" + std::to_string(::getpid()) + "-" + tag;
     CMclMailbox mailboxA(quorvane::kMailSlots, kTraceRecordSize, nameA.c_str());
     CMclMailbox mailboxB(quorvane::kMailSlots, kTraceRecordSize, nameB.c_str());
-    Daemons daemons(run.directory, tag, nameB, false);
+    RsyslogDaemons daemons(run.directory, tag, nameB, false);
     if (!daemons.startCollector() || !daemons.startRelay()) {
         failure = "rsyslogd did not start: " + readFile(daemons.path("collector.log")) +
                   readFile(daemons.path("relay.log"));
@@ -233,7 +166,7 @@ double oursRate(const Run& run, std::string& failure) {
 // The peer: the same messages sent straight into the relay, written to a file by the collector.
 double peerRate(const Run& run, const std::string& frames, std::string& failure) {
     const std::string tag = "peer" + std::to_string(run.index) + "-";
-    Daemons daemons(run.directory, tag, std::string(), true);
+    RsyslogDaemons daemons(run.directory, tag, std::string(), true);
     if (!daemons.startCollector() || !daemons.startRelay()) {
         failure = "rsyslogd did not start";
         return -1.0;
@@ -278,7 +211,7 @@ void collectorDown(BenchReport& report, TempDirectory& directory,
     const std::string nameB = "bench-b-" + std::to_string(::getpid()) + "-down";
     CMclMailbox mailboxA(quorvane::kMailSlots, kTraceRecordSize, nameA.c_str());
     CMclMailbox mailboxB(quorvane::kMailSlots, kTraceRecordSize, nameB.c_str());
-    Daemons daemons(directory, "down-", nameB, false);
+    RsyslogDaemons daemons(directory, "down-", nameB, false);
     if (!daemons.startCollector() || !daemons.startRelay()) {
         report.note("collector down: rsyslogd did not start");
         return;
@@ -343,15 +276,14 @@ void collectorDown(BenchReport& report, TempDirectory& directory,
 }  // namespace
 
 int main(int argc, char** argv) {
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     if (rsyslogd().empty()) {
         std::fprintf(stderr, "rsyslogd not found (Debian: rsyslog)\n");
         return 1;
     }
     const std::uint64_t count =
         environmentNumber("QUORVANE_BENCH_RSYSLOG_RECORDS", kDefaultRecordCount);
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
     TempDirectory directory;
     if (!directory.valid()) return 1;
     // A name space of its own, where this benchmark holds the viewer's presence mutex.

@@ -15,8 +15,8 @@
 #include "bench/TempDirectory.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LogFileWriter.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 
@@ -70,15 +70,11 @@ void copyRun(const std::string& copyPath, const std::string& savedPath, long lon
 int main(int argc, char** argv) {
     const auto lines =
         static_cast<std::uint32_t>(environmentNumber("QUORVANE_BENCH_SAVE_LINES", kDefaultLines));
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     TempDirectory directory;
-    if (!directory.valid()) {
-        std::fprintf(stderr, "cannot make a temporary directory\n");
-        return 1;
-    }
+    if (!directory.valid()) return 1;
     const std::string savedPath = directory.file("saved.txt");
     const std::string copyPath = directory.file("copy.txt");
 

@@ -1,5 +1,6 @@
 #include "bench/TempDirectory.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -11,7 +12,11 @@ TempDirectory::TempDirectory(const std::string& base) {
     std::string pattern = parent + "/quorvane-bench-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) m_path = buffer.data();
+    if (mkdtemp(buffer.data()) != nullptr) {
+        m_path = buffer.data();
+    } else {
+        std::fprintf(stderr, "cannot make a temporary directory in %s\n", parent.c_str());
+    }
 }
 
 TempDirectory::~TempDirectory() {

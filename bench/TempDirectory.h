@@ -2,7 +2,7 @@
 #include <string>
 
 // A fresh directory under `base` ($TMPDIR or /tmp when empty), removed with everything in it on
-// destruction.
+// destruction. One that cannot be made says so on standard error, and is not valid().
 class TempDirectory {
   public:
     explicit TempDirectory(const std::string& base = std::string());

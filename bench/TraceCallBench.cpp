@@ -106,7 +106,7 @@ std::shared_ptr<spdlog::logger> asyncNullLogger(const std::string& name) {
 
 int main(int argc, char** argv) {
     const std::uint64_t calls = environmentNumber("QUORVANE_BENCH_CALLS", kDefaultCalls);
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
     const std::string stem = "bench-trace-" + std::to_string(::getpid());
     spdlog::init_thread_pool(kSpdlogQueue, 1);
 
@@ -156,8 +156,7 @@ int main(int argc, char** argv) {
     }
     std::fclose(devNull);
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     report.section(R"(one trace call, "bench" "i=%ld value=%d": )" + std::to_string(calls) +
                    " calls per figure, " + std::to_string(rounds) +
                    " interleaved rounds, wall ns per call (all threads together)");

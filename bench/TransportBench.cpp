@@ -102,7 +102,7 @@ double copyRate(std::uint64_t recordCount) {
 int main(int argc, char** argv) {
     const std::uint64_t recordCount =
         environmentNumber("QUORVANE_BENCH_RECORDS", kDefaultRecordCount);
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
 
     std::vector<Contender> contenders;
     contenders.push_back({std::make_unique<MailboxChannel>(kSlotCount), "", {}, {}, {}});
@@ -151,8 +151,7 @@ int main(int argc, char** argv) {
         copies.add(copyRate(recordCount));
     }
 
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     const Contender& ours = contenders.front();
     for (std::size_t where = 0; where < kPlacementCount; ++where) {
         const Placement placement = kPlacements[where];

@@ -25,16 +25,16 @@
 #include "bench/BenchReport.h"
 #include "bench/FloodWatch.h"
 #include "bench/MailboxSender.h"
+#include "bench/PrivateNameSpace.h"
 #include "bench/RecordMix.h"
 #include "bench/RoundReport.h"
-#include "bench/TempDirectory.h"
 #include "quorvane/Names.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 
@@ -57,7 +57,6 @@ constexpr int kSettleSteps = 5;
 constexpr int kGiveUpMs = 120'000;
 constexpr const char* kRunFlag = "--run";
 constexpr const char* kRunTag = "VIEWERRUN";
-constexpr const char* kShmBase = "/dev/shm";
 
 constexpr double kTargetRate = 2'000'000;
 constexpr double kTargetShareOfMailbox = 0.5;
@@ -210,17 +209,11 @@ int runViewerRound(int argc, char** argv, int round, const std::vector<TraceReco
 int runOnce(int argc, char** argv, const std::string& kind, int round) {
     const auto recordCount = static_cast<std::uint32_t>(
         environmentNumber("QUORVANE_BENCH_VIEWER_RECORDS", kDefaultRecords));
-    // Private kernel-object and registry name spaces: a viewer the user runs is not disturbed,
-    // and the mailbox stays in memory.
-    TempDirectory runtime(kShmBase);
-    TempDirectory config;
-    if (!runtime.valid() || !config.valid()) {
+    const PrivateNameSpace names("QuorvaneBenchViewer", true);
+    if (!names.valid()) {
         std::printf("%s void cannot make temporary directories\n", kRunTag);
         return 1;
     }
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    setenv("QUORVANE_MAILBOX", ("QuorvaneBenchViewer." + std::to_string(getpid())).c_str(), 1);
 
     if (kind == kindName(Kind::ShortLines)) {
         const std::vector<TraceRecord> mix =
@@ -266,7 +259,7 @@ int main(int argc, char** argv) {
         return runOnce(argc, argv, argv[2], std::atoi(argv[3]));
     }
 
-    const int rounds = static_cast<int>(environmentNumber("QUORVANE_BENCH_ROUNDS", kDefaultRounds));
+    const int rounds = benchRounds(kDefaultRounds);
     const auto records = environmentNumber("QUORVANE_BENCH_VIEWER_RECORDS", kDefaultRecords);
     const std::string self = selfPath();
     std::map<std::string, Samples> figures;
@@ -282,8 +275,7 @@ int main(int argc, char** argv) {
     }
 
     const std::string s = kShortPrefix;
-    BenchReport report;
-    if (!quietMachine(argc, argv)) report.machine();
+    BenchReport report(argc, argv);
     report.section("viewer end to end: CQuorvaneDlg (offscreen) fed by a sender process posting " +
                    std::to_string(records) + " records, " + std::to_string(quorvane::kMailSlots) +
                    " slots; " + std::to_string(rounds) + " rounds, each in a fresh process");

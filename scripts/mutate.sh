@@ -61,49 +61,49 @@ mutation "an erased sender's run is not shifted back" records/DepthTable.cpp \
     records_test '*'
 
 # Find and filter.
-mutation "sender and program rules stop nothing" viewer/LineFilter.cpp \
+mutation "sender and program rules stop nothing" viewer/find/LineFilter.cpp \
     's/if (hit != rule.show) {/if (hit != rule.show \&\& rule.isSearch) {/' viewer_unit_test \
     'LineFilter*:ShownRows*'
-mutation "the last field of a line is never found" viewer/LineFilter.cpp \
+mutation "the last field of a line is never found" viewer/find/LineFilter.cpp \
     's/return tabsToSkip == 0 ? line.substr(begin)/return false ? line.substr(begin)/' \
     viewer_unit_test 'LineFilter*:ShownRows*'
-mutation "a caseless byte search keeps the case" viewer/LineSearch.cpp \
+mutation "a caseless byte search keeps the case" viewer/find/LineSearch.cpp \
     's/m_matchCase ? 0 : kCaseBit/m_matchCase ? 0 : 0/' viewer_unit_test 'LineSearch*'
-mutation "a caseless search never falls back to text" viewer/LineSearch.cpp \
+mutation "a caseless search never falls back to text" viewer/find/LineSearch.cpp \
     's/return !ascii && matches(textOf(line));/return !ascii \&\& false;/' viewer_unit_test \
     'LineSearch*'
-mutation "next past the last match does not say it wrapped" viewer/RowIndex.cpp \
+mutation "next past the last match does not say it wrapped" viewer/find/RowIndex.cpp \
     's/            wrapped = true;/            wrapped = false;/' viewer_unit_test 'RowIndex*:ShownRows*'
-mutation "a line tested as staged is taken as passing" viewer/RowIndex.cpp \
+mutation "a line tested as staged is taken as passing" viewer/find/RowIndex.cpp \
     's/passed = !side.notedFound.empty() && side.notedFound.front() == position;/passed = !side.notedFound.empty();/' \
     viewer_unit_test 'RowIndex*:ShownRows*'
-mutation "a filter ignores lines arriving later" viewer/ShownRows.cpp \
+mutation "a filter ignores lines arriving later" viewer/find/ShownRows.cpp \
     's/if (!isFiltering() || m_nextStep.isActive()) {/if (true) {/' viewer_unit_test 'ShownRows*'
 
 # The drain, power and shutdown of the viewer.
-mutation "a hold takes a whole run" viewer/RecordDrain.cpp \
+mutation "a hold takes a whole run" viewer/live/RecordDrain.cpp \
     's/std::min<std::size_t>(room, kRecordsPerHold)/std::min<std::size_t>(room, room)/' \
     viewer_unit_test 'RecordDrain*'
-mutation "lines are numbered from 2" viewer/RecordDrain.cpp \
+mutation "lines are numbered from 2" viewer/live/RecordDrain.cpp \
     's/formatLine(m_run\[i\], m_lineCount + 1)/formatLine(m_run[i], m_lineCount + 2)/' \
     viewer_unit_test 'RecordDrain*'
-mutation "a full run counts as running dry" viewer/RecordDrain.cpp \
+mutation "a full run counts as running dry" viewer/live/RecordDrain.cpp \
     's/slice.ranDry = count < kRunLength;/slice.ranDry = count <= kRunLength;/' \
     viewer_unit_test 'RecordDrain*'
-mutation "idle looks back off without a bound" viewer/RecordDrain.cpp \
+mutation "idle looks back off without a bound" viewer/live/RecordDrain.cpp \
     's/std::clamp(previousMs \* 2, kFirstIdleLookMs, kLongestIdleLookMs)/std::max(previousMs * 2, kFirstIdleLookMs)/' \
     viewer_unit_test 'RecordDrain*'
-mutation "a suspend is not broadcast" viewer/PowerWatcher.cpp \
+mutation "a suspend is not broadcast" viewer/live/PowerWatcher.cpp \
     's/emit powerBroadcast(start ? PowerEvent::kSuspend : PowerEvent::kResumeSuspend);/if (!start) emit powerBroadcast(PowerEvent::kResumeSuspend);/' \
     viewer_power_test '*'
-mutation "a low battery is not broadcast" viewer/PowerWatcher.cpp \
+mutation "a low battery is not broadcast" viewer/live/PowerWatcher.cpp \
     's/emit powerBroadcast(low ? PowerEvent::kBatteryLow : PowerEvent::kPowerStatusChange);/if (!low) emit powerBroadcast(PowerEvent::kPowerStatusChange);/' \
     viewer_power_test '*'
-mutation "both drain timers are disconnected" viewer/CQuorvaneDlg.cpp \
+mutation "both drain timers are disconnected" viewer/live/MailboxFeed.cpp \
     '/connect(&m_pollTimer, &QTimer::timeout/d;/connect(&m_nextLook, &QTimer::timeout/d' \
     viewer_dialog_test 'QuorvaneDlgTest.TheDialogDrainsTheMailboxOnItsOwn'
-mutation "the flag is written before the mailbox is closed" viewer/CQuorvaneDlg.cpp \
-    '/^    m_mailbox.close();$/d' viewer_dialog_test 'QuorvaneDlgLifetimeTest.*'
+mutation "the flag is written before the mailbox is closed" viewer/live/CQuorvaneDlg.cpp \
+    '/^    m_feed.closeMailbox();$/d' viewer_dialog_test 'QuorvaneDlgLifetimeTest.*'
 
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${names[@]}"

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "quorvane/Trace.h"
-#include "tools/NumberArgument.h"
-#include "tools/StandardOutput.h"
-#include "tools/StopRequest.h"
-#include "tools/ToolCommandLine.h"
+#include "tools/common/NumberArgument.h"
+#include "tools/common/StandardOutput.h"
+#include "tools/common/StopRequest.h"
+#include "tools/common/ToolCommandLine.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
-#include "tools/LineReader.h"
-#include "tools/NumberArgument.h"
-#include "tools/OpenMailbox.h"
-#include "tools/SendSyslog.h"
-#include "tools/ToolCommandLine.h"
+#include "tools/common/LineReader.h"
+#include "tools/common/NumberArgument.h"
+#include "tools/common/OpenMailbox.h"
+#include "tools/common/ToolCommandLine.h"
+#include "tools/syslog/SendSyslog.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <memory>
 
-#include "tools/DrainLimits.h"
-#include "tools/NumberArgument.h"
-#include "tools/OpenMailbox.h"
-#include "tools/StandardOutput.h"
-#include "tools/StopRequest.h"
 #include "tools/TailOutput.h"
-#include "tools/ToolCommandLine.h"
+#include "tools/common/DrainLimits.h"
+#include "tools/common/NumberArgument.h"
+#include "tools/common/OpenMailbox.h"
+#include "tools/common/StandardOutput.h"
+#include "tools/common/StopRequest.h"
+#include "tools/common/ToolCommandLine.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/FutexWait.h"
 #include "platform/posix/ObjectHandles.h"
+#include "platform/posix/ObjectWait.h"
 
 namespace quorvane::platform {
 

@@ -104,24 +104,6 @@ DWORD win32ErrorFromErrno(int error) {
     }
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    KernelObject* object = lookupHandle(handle);
-    if (object == nullptr) {
-        t_lastError = ERROR_INVALID_HANDLE;
-        return WAIT_FAILED;
-    }
-    switch (object->kind) {
-        case ObjectKind::Mutex:
-            return waitMutexState(object->state, milliseconds);
-        case ObjectKind::Semaphore:
-            return waitSemaphoreState(object->state, milliseconds);
-        case ObjectKind::Section:
-            break;
-    }
-    t_lastError = ERROR_INVALID_HANDLE;
-    return WAIT_FAILED;
-}
-
 BOOL CloseHandle(HANDLE handle) {
     KernelObject* object = unregisterHandle(handle);
     if (object == nullptr) return fail(ERROR_INVALID_HANDLE);

@@ -21,10 +21,6 @@ HANDLE createObject(ObjectKind kind, LPCSTR name, std::uint64_t sectionSize,
 // The object behind `handle` when it is of `kind`; otherwise null with ERROR_INVALID_HANDLE.
 KernelObject* objectOf(HANDLE handle, ObjectKind kind);
 
-// The waits of the two waitable kinds, for WaitForSingleObject.
-DWORD waitMutexState(void* state, DWORD milliseconds);
-DWORD waitSemaphoreState(void* state, DWORD milliseconds);
-
 // For the fork handlers: the table of mapped views is locked across fork().
 void lockViewsForFork();
 void unlockViewsAfterFork();

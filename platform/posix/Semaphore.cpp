@@ -9,6 +9,7 @@
 #include "platform/Win32.h"
 #include "platform/posix/FutexWait.h"
 #include "platform/posix/ObjectHandles.h"
+#include "platform/posix/ObjectWait.h"
 
 namespace quorvane::platform {
 

@@ -15,8 +15,8 @@
 #include "tests/support/RsyslogRig.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tests/tools/ToolsFixture.h"
-#include "tools/SyslogDestination.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/SyslogDestination.h"
+#include "tools/syslog/SyslogMessage.h"
 
 namespace {
 

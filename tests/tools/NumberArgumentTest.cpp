@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "tools/NumberArgument.h"
+#include "tools/common/NumberArgument.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/support/RsyslogRig.h"
 #include "tests/tools/ToolTestSupport.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 

@@ -14,7 +14,7 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tests/tools/ToolsFixture.h"
-#include "tools/RepeatFilter.h"
+#include "tools/syslog/RepeatFilter.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "records/RecordFields.h"
-#include "tools/RepeatFilter.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/RepeatFilter.h"
+#include "tools/syslog/SyslogMessage.h"
 
 namespace {
 

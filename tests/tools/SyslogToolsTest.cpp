@@ -24,7 +24,7 @@
 #include "records/TraceRecord.h"
 #include "tests/support/ProcessSupport.h"
 #include "tests/tools/ToolTestSupport.h"
-#include "tools/SyslogMessage.h"
+#include "tools/syslog/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 

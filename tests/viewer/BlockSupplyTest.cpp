@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "viewer/BlockSupply.h"
+#include "viewer/lines/BlockSupply.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/CSavedLogDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 

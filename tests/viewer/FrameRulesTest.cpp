@@ -3,8 +3,8 @@
 #include <QFont>
 #include <QFontMetrics>
 
-#include "viewer/DialogUnits.h"
-#include "viewer/FrameRules.h"
+#include "viewer/live/FrameRules.h"
+#include "viewer/windows/DialogUnits.h"
 
 namespace {
 

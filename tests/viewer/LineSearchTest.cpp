@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "viewer/CLogListModel.h"
-#include "viewer/LineSearch.h"
+#include "viewer/find/LineSearch.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "viewer/LineStore.h"
+#include "viewer/lines/LineStore.h"
 
 namespace {
 

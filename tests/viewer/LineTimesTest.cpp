@@ -12,9 +12,9 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/RecordDrain.h"
+#include "viewer/lines/CLogListModel.h"
 #include "viewer/lines/LineTimes.h"
+#include "viewer/live/RecordDrain.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LogFileWriter.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/MemoryRelease.h"
-#include "viewer/RowSelection.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/MemoryRelease.h"
+#include "viewer/list/RowSelection.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-#include "viewer/CLogListView.h"
+#include "viewer/list/CLogListView.h"
 
 namespace {
 

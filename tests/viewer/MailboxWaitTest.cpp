@@ -18,8 +18,8 @@
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CQuorvaneApp.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/app/CQuorvaneApp.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

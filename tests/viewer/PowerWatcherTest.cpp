@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/FrameRules.h"
-#include "viewer/PowerWatcher.h"
+#include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/live/FrameRules.h"
+#include "viewer/live/PowerWatcher.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "tests/viewer/QuorvaneDlgFixture.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <QTest>
 
 #include "tests/viewer/QuorvaneDlgFixture.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/MatchHighlight.h"
+#include "viewer/list/MatchHighlight.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace viewertest {
 

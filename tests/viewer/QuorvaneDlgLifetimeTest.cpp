@@ -16,7 +16,7 @@
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMutexSimple.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/QuorvaneDlgFixture.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 
 #include "resources/resource.h"
 #include "tests/viewer/QuorvaneDlgFixture.h"
-#include "viewer/CAboutDlg.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/DialogTemplates.h"
-#include "viewer/DialogUnits.h"
+#include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/windows/CAboutDlg.h"
+#include "viewer/windows/DialogTemplates.h"
+#include "viewer/windows/DialogUnits.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <functional>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/CSaveAsDialog.h"
+#include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/windows/CSaveAsDialog.h"
 
 namespace {
 

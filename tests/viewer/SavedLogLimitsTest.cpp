@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CSavedLogDlg.h"
-#include "viewer/FileMapping.h"
+#include "viewer/files/FileMapping.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 

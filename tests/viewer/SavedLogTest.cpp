@@ -10,11 +10,11 @@
 
 #include "tests/support/ProcessSupport.h"
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/FileMapping.h"
-#include "viewer/LineStore.h"
-#include "viewer/LogFileWriter.h"
-#include "viewer/SavedLog.h"
+#include "viewer/files/FileMapping.h"
+#include "viewer/files/LogFileWriter.h"
+#include "viewer/files/SavedLog.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineStore.h"
 
 using namespace std::string_literals;
 

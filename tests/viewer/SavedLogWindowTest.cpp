@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CQuorvaneApp.h"
-#include "viewer/CQuorvaneDlg.h"
-#include "viewer/CSavedLogDlg.h"
-#include "viewer/CommandLine.h"
-#include "viewer/SavedLog.h"
+#include "viewer/app/CQuorvaneApp.h"
+#include "viewer/app/CommandLine.h"
+#include "viewer/files/SavedLog.h"
+#include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/LineFilter.h"
-#include "viewer/LineSearch.h"
-#include "viewer/RowIndex.h"
-#include "viewer/ShownRows.h"
+#include "viewer/find/LineFilter.h"
+#include "viewer/find/LineSearch.h"
+#include "viewer/find/RowIndex.h"
+#include "viewer/find/ShownRows.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "tests/viewer/ViewerTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

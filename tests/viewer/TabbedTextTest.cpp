@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QTextOption>
 
-#include "viewer/TabbedText.h"
+#include "viewer/list/TabbedText.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "transport/CMclMailbox.h"
 #include "transport/CMutexSimple.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
 

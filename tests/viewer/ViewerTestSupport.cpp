@@ -18,8 +18,8 @@
 #include "tests/support/ProcessSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
-#include "viewer/CLogListModel.h"
-#include "viewer/CQuorvaneDlg.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/live/CQuorvaneDlg.h"
 
 namespace viewertest {
 

@@ -1,0 +1,26 @@
+// WaitForSingleObject: the wait of the object's kind.
+#include "platform/posix/ObjectWait.h"
+
+#include "platform/Win32.h"
+#include "platform/posix/HandleTable.h"
+#include "platform/posix/ObjectHandles.h"
+
+using namespace quorvane::platform;
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    KernelObject* object = lookupHandle(handle);
+    if (object == nullptr) {
+        fail(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    switch (object->kind) {
+        case ObjectKind::Mutex:
+            return waitMutexState(object->state, milliseconds);
+        case ObjectKind::Semaphore:
+            return waitSemaphoreState(object->state, milliseconds);
+        case ObjectKind::Section:
+            break;
+    }
+    fail(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}

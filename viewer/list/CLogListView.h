@@ -1,0 +1,112 @@
+#pragma once
+#include <QAbstractScrollArea>
+#include <cstddef>
+#include <string>
+
+#include "viewer/find/ShownRows.h"
+#include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineTimes.h"
+#include "viewer/list/ListTextLayout.h"
+#include "viewer/list/ShownSelection.h"
+
+class LineSearch;
+
+// The log list: a scrolling view over its own CLogListModel that draws only the rows in sight,
+// and of each only what reaches the right edge, so that adding lines costs the same however many
+// are shown. Rows have the font's height; tabs advance to stops a fixed distance apart, the
+// first past the widest line number (NumberColumn); long lines scroll horizontally.
+//
+// Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
+// one line (or, with the arrow keys, moves without selecting). Ctrl+End and Ctrl+Home select the
+// newest and the oldest line. Ctrl+C copies the selected lines, oldest first, as a saved file
+// holds them.
+//
+// Under a filter (ShownRows) the list shows only the lines that pass it: rows, selection, keys
+// and copying are all in shown rows (ShownSelection), while the model keeps every line for Save.
+// A new filter clears the selection and, once applied, makes current the first shown line at or
+// below the line that was current. How the text is laid out is ListTextLayout's.
+class CLogListView : public QAbstractScrollArea {
+    Q_OBJECT
+  public:
+    explicit CLogListView(QWidget* parent = nullptr);
+    ~CLogListView() override;
+
+    CLogListModel& model() { return m_model; }
+    const CLogListModel& model() const { return m_model; }
+    // The rows in sight come from here: every line of the model, or those a filter lets through.
+    ShownRows& shownRows() { return m_shown; }
+    const ShownRows& shownRows() const { return m_shown; }
+
+    void setTabStopDistance(qreal pixels);
+    qreal tabStopDistance() const { return m_layout.tabStopDistance(); }
+    int rowHeight() const;
+    // Left edge of the text, in pixels from the viewport's edge, when not scrolled.
+    int textMargin() const;
+
+    // First row in sight.
+    std::size_t topRow() const;
+    void scrollToRow(std::size_t row);
+    // Width of the widest line measured so far, the horizontal scrolling range derives from it.
+    int contentWidth() const { return m_layout.contentWidth(); }
+    // Width of `text` drawn with this view's font and tab stops.
+    int lineWidth(const QString& text) const { return m_layout.lineWidth(text); }
+
+    // Row under viewport position `y`, or -1 below the last row. Rows are shown rows.
+    std::ptrdiff_t rowAt(int y) const;
+    bool isSelected(std::size_t row) const { return m_selection.isSelected(row); }
+    std::size_t selectedCount() const { return m_selection.selectedCount(); }
+    // Current row (the one with the focus mark), or -1.
+    std::ptrdiff_t currentRow() const { return m_selection.currentRow(); }
+    void selectAll();
+    void clearSelection();
+    // Selects exactly `row` and makes it current.
+    void selectRow(std::size_t row);
+
+    // The selected lines, oldest first, tab runs collapsed, each ended by CR LF.
+    std::string selectedText() const { return m_selection.text(); }
+    // Puts selectedText() on the clipboard.
+    void copySelection() const;
+    // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
+    void setSearch(const LineSearch* search);
+
+    // What the records said of time beyond the lines (the live window's; nullptr: nothing), and
+    // which of it the rows show. Lines, copies and saves never change with either.
+    void setLineTimes(const LineTimes* times);
+    void setTimeColumns(const TimeColumns& columns);
+    const TimeColumns& timeColumns() const { return m_timeColumns; }
+    // Shown row `row` as it is drawn: its line with the time columns chosen.
+    std::string shownText(std::size_t row) const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+  private slots:
+    void onRowsInserted(const QModelIndex& parent, int first, int last);
+    void onModelReset();
+    void onFilterAboutToChange();
+    void onShownRowsChanged();
+
+  private:
+    int rowsInSight() const;
+    void updateScrollBars();
+    void ensureRowVisible(std::size_t row);
+    void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
+
+    CLogListModel m_model;
+    ShownRows m_shown;
+    ShownSelection m_selection;
+    // Shown rows on top when the list last heard of them, to keep the user's lines in sight.
+    std::size_t m_lastTopCount = 0;
+    ListTextLayout m_layout;
+    const LineSearch* m_search = nullptr;
+    const LineTimes* m_times = nullptr;
+    TimeColumns m_timeColumns;
+    std::string m_decorated;  // reused for each row drawn
+};

@@ -1,0 +1,80 @@
+#include "viewer/live/PresenceKeeper.h"
+
+#include "quorvane/Names.h"
+
+namespace {
+constexpr DWORD kFlagRunning = 1;
+constexpr DWORD kFlagNoViewer = 0;
+}  // namespace
+
+PresenceKeeper::PresenceKeeper() {
+    m_retryTimer.setInterval(kRetryPeriodMs);
+    QObject::connect(&m_retryTimer, &QTimer::timeout, [this] { retry(); });
+}
+
+PresenceKeeper::~PresenceKeeper() {
+    withdraw();
+}
+
+void PresenceKeeper::announce() {
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (m_mutex.getMutex(kMutexName)) {
+            break;
+        }
+        Sleep(kStartRetryMs);
+    }
+    if (!m_mutex.isHeld()) {
+        m_retryTimer.start();
+    }
+
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, quorvane::kRegistryKey, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_key,
+                        nullptr) != ERROR_SUCCESS) {
+        m_key = nullptr;
+        return;
+    }
+    DWORD size = sizeof(m_savedFlag);
+    const LONG read = RegQueryValueExA(m_key, quorvane::kRegistryValue, nullptr, nullptr,
+                                       reinterpret_cast<LPBYTE>(&m_savedFlag), &size);
+    if (read != ERROR_SUCCESS) {
+        m_savedFlag = kFlagNoViewer;
+    }
+    if (m_savedFlag == kFlagNoViewer) {
+        writeFlag(kFlagRunning);
+    }
+}
+
+bool PresenceKeeper::retry() {
+    if (m_mutex.isHeld()) {
+        m_retryTimer.stop();
+        return true;
+    }
+    if (!m_mutex.getMutex(kMutexName)) {
+        return false;
+    }
+    m_retryTimer.stop();
+    // The viewer that held it may have cleared the flag on its way out.
+    writeFlag(kFlagRunning);
+    return true;
+}
+
+void PresenceKeeper::withdraw() {
+    m_retryTimer.stop();
+    m_mutex.releaseMutex();
+    if (m_key == nullptr) {
+        return;
+    }
+    CMutexSimple probe;
+    const bool anotherViewer = !probe.getMutex(kMutexName);
+    probe.releaseMutex();
+    writeFlag(anotherViewer ? m_savedFlag : kFlagNoViewer);
+    RegCloseKey(m_key);
+    m_key = nullptr;
+}
+
+void PresenceKeeper::writeFlag(DWORD value) {
+    if (m_key != nullptr) {
+        RegSetValueExA(m_key, quorvane::kRegistryValue, 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    }
+}
