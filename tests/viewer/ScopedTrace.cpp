@@ -5,7 +5,7 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "tests/viewer/ViewerTestSupport.h"
-#include "viewer/LogFileWriter.h"
+#include "viewer/files/LogFileWriter.h"
 
 namespace viewertest {
 
