@@ -3,16 +3,21 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <string>
 #include <vector>
 
 #include "tests/viewer/QuorvaneDlgFixture.h"
+#include "tests/viewer/ScopedTrace.h"
 #include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/files/LogFileWriter.h"
 #include "viewer/find/ShownRows.h"
 #include "viewer/list/CLogListView.h"
+#include "viewer/list/FindBar.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace {
 
@@ -98,6 +103,11 @@ TEST_P(FoldDialogTest, FoldBelowADepthHoldsForArrivalsUnderAFilterAndSaveStillWr
     const ScopeTree::Id step2 = shown.scopes().scopeAt({GetParam(), 5});
     ASSERT_NE(step2, ScopeTree::kNone);
     EXPECT_EQ(shown.scopes().held(step2), 3u);
+    // Find looks among the lines shown: every note is folded away.
+    FindBar& find = dialog->findBar();
+    find.open();
+    QTest::keyClicks(&find.patternEdit(), QStringLiteral("note("));
+    ASSERT_TRUE(waitForValue("notes found", [&] { return find.matchCount(); }, 0u));
 
     const QString path = folder.filePath(QStringLiteral("folded.log"));
     ASSERT_EQ(saveTo(path), 1);
@@ -114,9 +124,58 @@ TEST_P(FoldDialogTest, FoldBelowADepthHoldsForArrivalsUnderAFilterAndSaveStillWr
     ASSERT_TRUE(applied());
     EXPECT_FALSE(shown.scopes().anyFolded());
     EXPECT_EQ(shown.size(), 12u);  // every line but the filter's
+    EXPECT_TRUE(waitForValue("notes found once unfolded", [&] { return find.matchCount(); }, 4u));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, FoldDialogTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "NewestOnTop" : "OldestOnTop"; });
+
+TEST(FoldSavedLog, ASavedLogsScopesAreKnownByTheirNamesAndFoldAsInTheLiveWindow) {
+    // More lines than one step goes through: the window learns its scopes over several turns.
+    constexpr std::size_t kLines = 50'000;
+    const viewertest::ScopedTrace trace = viewertest::randomScopedTrace(kLines, 29);
+    CLogListModel written;
+    for (const std::string& line : trace.lines) written.stageLine(line, false);
+    written.commitStaged();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("scopes.log"));
+    ASSERT_TRUE(LogFileWriter().write(path, written, kLines, false));
+
+    QString failure;
+    const QPointer<CSavedLogDlg> window = CSavedLogDlg::open(path, nullptr, failure);
+    ASSERT_TRUE(window) << failure.toStdString();
+    CLogListView& list = window->logList();
+    ShownRows& shown = list.shownRows();
+    EXPECT_FALSE(shown.scopesComplete());
+    ASSERT_TRUE(waitUntil("the scopes are known", [&] { return shown.scopesComplete(); }));
+
+    // A scope near the start and one past the first step, each folded with Left on its entry.
+    std::vector<bool> hidden(kLines, false);
+    int folded = 0;
+    for (const viewertest::TraceScope& scope : trace.scopes) {
+        const bool wanted = folded == 0 ? scope.entry > 100 : scope.entry > 30'000;
+        if (!wanted || hidden[scope.entry] || scope.leave == viewertest::TraceScope::kNoLeave ||
+            scope.inside.size() < 3) {
+            continue;
+        }
+        const std::ptrdiff_t row = shown.rowOf({false, scope.entry});
+        ASSERT_GE(row, 0);
+        list.selectRow(static_cast<std::size_t>(row));
+        QTest::keyClick(&list, Qt::Key_Left);
+        ASSERT_TRUE(waitUntil("the fold is applied", [&] { return shown.isComplete(); }));
+        EXPECT_EQ(shown.scopes().held(shown.scopeAt(list.currentRow())), scope.inside.size());
+        for (const std::size_t line : scope.inside) hidden[line] = true;
+        if (++folded == 2) break;
+    }
+    ASSERT_EQ(folded, 2);
+    std::vector<std::string> expected;
+    for (std::size_t index = 0; index < kLines; ++index) {
+        if (!hidden[index]) expected.push_back(viewertest::collapsedTabs(trace.lines[index]));
+    }
+    std::vector<std::string> lines;
+    for (std::size_t row = 0; row < shown.size(); ++row) lines.emplace_back(shown.line(row));
+    EXPECT_EQ(lines, expected);
+    window->close();
+}
 
 }  // namespace

@@ -15,22 +15,27 @@ struct LineParts {
 
 constexpr std::size_t kFieldsBeforeEntry = 4;
 
-LineParts partsOf(std::string_view line) {
+// The fields before the entry are short: one pass over their bytes costs less than a search per
+// field, and this runs for every line the live window takes in.
+LineParts partsOf(std::string_view line, bool withName) {
     LineParts parts;
     std::size_t tabs[kFieldsBeforeEntry];
-    std::size_t from = 0;
-    for (std::size_t& tab : tabs) {
-        tab = line.find('\t', from);
-        if (tab == std::string_view::npos) return parts;
-        from = tab + 1;
+    std::size_t found = 0;
+    std::size_t at = 0;
+    for (; at < line.size() && found < kFieldsBeforeEntry; ++at) {
+        if (line[at] == '\t') tabs[found++] = at;
     }
+    if (found < kFieldsBeforeEntry) return parts;
     parts.valid = true;
     parts.sender = line.substr(tabs[0] + 1, tabs[1] - tabs[0] - 1);
-    const std::size_t nameStart = std::min(line.find_first_not_of('\t', from), line.size());
-    parts.indent = static_cast<std::int32_t>(nameStart - from);
-    const std::string_view entry = line.substr(nameStart);
-    parts.name = entry.substr(0, entry.find('('));
-    parts.leaves = entry.size() > 2 && entry.ends_with("()");
+    std::size_t nameStart = at;
+    while (nameStart < line.size() && line[nameStart] == '\t') ++nameStart;
+    parts.indent = static_cast<std::int32_t>(nameStart - at);
+    if (withName) {
+        const std::string_view entry = line.substr(nameStart);
+        parts.name = entry.substr(0, entry.find('('));
+        parts.leaves = entry.size() > 2 && entry.ends_with("()");
+    }
     return parts;
 }
 
@@ -45,8 +50,8 @@ void ScopeTree::clear() {
     m_senderOf.clear();
     m_scopes.clear();
     m_senders.clear();
-    m_senderIds.clear();
-    m_lastSenderKey.clear();
+    m_senderNumbers.clear();
+    m_senderTexts.clear();
     m_lastSender = kNoSender;
     for (std::vector<Run>& runs : m_runs) runs.clear();
     m_foldedCount = 0;
@@ -64,7 +69,7 @@ bool ScopeTree::add(std::string_view line, Place place) {
     } else {
         runs.push_back({position, arrival, 1});
     }
-    const LineParts parts = partsOf(line);
+    const LineParts parts = partsOf(line, m_rule == Rule::Names);
     if (!parts.valid) {
         m_senderOf.push_back(kNoSender);
         return false;
@@ -81,17 +86,30 @@ bool ScopeTree::add(std::string_view line, Place place) {
 }
 
 std::uint32_t ScopeTree::senderId(std::string_view key) {
-    // Lines come in runs of one sender: the last one is looked at first.
-    if (m_lastSender != kNoSender && key == m_lastSenderKey) return m_lastSender;
-    auto found = m_senderIds.find(key);
-    if (found == m_senderIds.end()) {
-        found = m_senderIds.emplace(std::string(key), static_cast<std::uint32_t>(m_senders.size()))
-                    .first;
-        m_senders.emplace_back();
+    constexpr std::size_t kMaxDigits = 19;  // below 2^63
+    std::uint64_t number = 0;
+    bool numeric = !key.empty() && key.size() <= kMaxDigits;
+    for (std::size_t i = 0; numeric && i < key.size(); ++i) {
+        numeric = key[i] >= '0' && key[i] <= '9';
+        number = number * 10 + static_cast<std::uint64_t>(key[i] - '0');
     }
-    m_lastSenderKey.assign(key);
+    if (!numeric) {
+        const auto found = m_senderTexts.find(key);
+        if (found != m_senderTexts.end()) return found->second;
+        return m_senderTexts.emplace(std::string(key), newSender()).first->second;
+    }
+    // Lines come in runs of one sender: the last one is looked at first.
+    if (m_lastSender != kNoSender && number == m_lastSenderNumber) return m_lastSender;
+    auto found = m_senderNumbers.find(number);
+    if (found == m_senderNumbers.end()) found = m_senderNumbers.emplace(number, newSender()).first;
+    m_lastSenderNumber = number;
     m_lastSender = found->second;
     return m_lastSender;
+}
+
+std::uint32_t ScopeTree::newSender() {
+    m_senders.emplace_back();
+    return static_cast<std::uint32_t>(m_senders.size() - 1);
 }
 
 void ScopeTree::addByIndentation(Sender& sender, std::uint32_t senderIndex, std::uint32_t arrival,

@@ -140,6 +140,7 @@ class ScopeTree {
     };
 
     std::uint32_t senderId(std::string_view key);
+    std::uint32_t newSender();
     void addByIndentation(Sender& sender, std::uint32_t senderIndex, std::uint32_t arrival,
                           std::int32_t indent);
     void addByName(Sender& sender, std::uint32_t senderIndex, std::uint32_t arrival,
@@ -162,8 +163,10 @@ class ScopeTree {
     std::deque<std::uint32_t> m_senderOf;  // by arrival
     std::deque<Scope> m_scopes;
     std::vector<Sender> m_senders;
-    std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> m_senderIds;
-    std::string m_lastSenderKey;
+    // Senders by their key: a number, as the live window writes them, or any other text.
+    std::unordered_map<std::uint64_t, std::uint32_t> m_senderNumbers;
+    std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> m_senderTexts;
+    std::uint64_t m_lastSenderNumber = 0;
     std::uint32_t m_lastSender = kNoSender;
     std::array<std::vector<Run>, 2> m_runs;  // bottom, top
     std::size_t m_foldedCount = 0;
