@@ -79,7 +79,8 @@ void fillTrace(CLogListModel& model, std::uint32_t lines, bool onTop) {
 std::vector<std::size_t> rowsInSight(const CLogListView& list) {
     std::vector<std::size_t> rows;
     const ShownRows& shown = list.shownRows();
-    const std::size_t count = static_cast<std::size_t>(list.viewport()->height() / list.rowHeight());
+    const std::size_t count =
+        static_cast<std::size_t>(list.viewport()->height() / list.rowHeight());
     for (std::size_t row = list.topRow(); row < shown.size() && rows.size() < count; ++row) {
         rows.push_back(shown.modelRow(row));
     }

@@ -107,7 +107,8 @@ TEST_P(FoldDialogTest, FoldBelowADepthHoldsForArrivalsUnderAFilterAndSaveStillWr
     FindBar& find = dialog->findBar();
     find.open();
     QTest::keyClicks(&find.patternEdit(), QStringLiteral("note("));
-    ASSERT_TRUE(waitForValue("notes found", [&] { return find.matchCount(); }, 0u));
+    ASSERT_TRUE(waitForValue(
+        "notes found", [&] { return find.matchCount(); }, 0u));
 
     const QString path = folder.filePath(QStringLiteral("folded.log"));
     ASSERT_EQ(saveTo(path), 1);
@@ -124,11 +125,13 @@ TEST_P(FoldDialogTest, FoldBelowADepthHoldsForArrivalsUnderAFilterAndSaveStillWr
     ASSERT_TRUE(applied());
     EXPECT_FALSE(shown.scopes().anyFolded());
     EXPECT_EQ(shown.size(), 12u);  // every line but the filter's
-    EXPECT_TRUE(waitForValue("notes found once unfolded", [&] { return find.matchCount(); }, 4u));
+    EXPECT_TRUE(waitForValue(
+        "notes found once unfolded", [&] { return find.matchCount(); }, 4u));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothOrders, FoldDialogTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "NewestOnTop" : "OldestOnTop"; });
+INSTANTIATE_TEST_SUITE_P(BothOrders, FoldDialogTest, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "NewestOnTop" : "OldestOnTop";
+});
 
 TEST(FoldSavedLog, ASavedLogsScopesAreKnownByTheirNamesAndFoldAsInTheLiveWindow) {
     // More lines than one step goes through: the window learns its scopes over several turns.

@@ -13,8 +13,8 @@
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
 #include "viewer/lines/LineTimes.h"
-#include "viewer/list/FoldMarks.h"
 #include "viewer/list/CLogListView.h"
+#include "viewer/list/FoldMarks.h"
 
 namespace {
 
@@ -112,8 +112,7 @@ TEST_P(FoldListTest, LeftAndRightFoldUnfoldAndWalkTheScopesAsInATreeView) {
     EXPECT_EQ(list.shownRows().size(), 4u);
     QTest::keyClick(&list, Qt::Key_Right);  // parse opens; read inside it stays folded
     ASSERT_TRUE(applied());
-    EXPECT_EQ(shownLines(list.shownRows()),
-              inScreenOrder(kLines, {0, 1, 2, 3, 4, 7, 8}, onTop()));
+    EXPECT_EQ(shownLines(list.shownRows()), inScreenOrder(kLines, {0, 1, 2, 3, 4, 7, 8}, onTop()));
 
     // On a line in no scope the keys scroll sideways, as before.
     list.resize(120, 300);
@@ -235,18 +234,52 @@ TEST(FoldMarks, AFoldedEntrySaysTheLinesItHoldsAndHowLongItsScopeTook) {
               drawn.indexOf(QStringLiteral("parse")));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothOrders, FoldListTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "NewestOnTop" : "OldestOnTop"; });
+TEST_P(FoldListTest, AFoldKeepsItsEntryWhereItWasOnScreenWhileItsRowsAreWorkedOut) {
+    // 100,000 lines, more than a few steps; the scope opens at line 50,000 and holds sender 1's
+    // next 30,000 lines, with sender 2's lines beside it.
+    constexpr std::size_t kCount = 100'000;
+    constexpr std::size_t kEntry = 50'000;
+    constexpr std::size_t kLeave = 80'000;
+    constexpr std::size_t kOffset = 5;
+    char line[64];
+    for (std::size_t index = 0; index < kCount; ++index) {
+        const bool beside = index % 10 == 5;
+        const char* entry = index == kEntry                      ? "scope(x)"
+                            : index == kLeave                    ? "scope()"
+                            : !beside && index > kEntry && index < kLeave ? "\twork(w)"
+                                                                          : "plain(p)";
+        std::snprintf(line, sizeof line, "%07zu\t%d\t10:00:00\tp\t%s", index + 1,
+                      beside ? 2 : 1, entry);
+        list.model().stageLine(line, onTop());
+    }
+    list.model().commitStaged();
+    const std::size_t entryRow = onTop() ? kCount - 1 - kEntry : kEntry;
+    list.scrollToRow(entryRow - kOffset);
+    list.selectRow(entryRow);
+    ASSERT_EQ(list.topRow(), entryRow - kOffset);
+    QTest::keyClick(&list, Qt::Key_Left);
+    ASSERT_FALSE(list.shownRows().isComplete());
+    ASSERT_TRUE(applied());
+    const std::ptrdiff_t row = list.currentRow();
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(list.shownRows().line(static_cast<std::size_t>(row)).substr(0, 8), "0050001\t");
+    EXPECT_EQ(static_cast<std::size_t>(row) - list.topRow(), kOffset);
+    EXPECT_EQ(list.shownRows().size(), kCount - (kLeave - kEntry) * 9 / 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, FoldListTest, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "NewestOnTop" : "OldestOnTop";
+});
 
 // A million lines in one scope of sender 1, with sender 2 beside it every tenth line.
 void fillMillion(CLogListModel& model, bool onTop, std::size_t lines) {
     char line[64];
     for (std::size_t index = 0; index < lines; ++index) {
         const bool other = index % 10 == 5;
-        const char* entry = index == 0              ? "main(x)"
-                            : index + 1 == lines    ? "main()"
-                            : other                 ? "tick(t)"
-                                                    : "\twork(w)";
+        const char* entry = index == 0           ? "main(x)"
+                            : index + 1 == lines ? "main()"
+                            : other              ? "tick(t)"
+                                                 : "\twork(w)";
         std::snprintf(line, sizeof line, "%07zu\t%d\t10:00:00\tp\t%s", index + 1, other ? 2 : 1,
                       entry);
         model.stageLine(line, onTop);

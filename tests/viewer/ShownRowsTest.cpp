@@ -286,7 +286,9 @@ TEST(ShownRows, FilterFollowsLinesArrivingOnBothSidesAndFindsRowsBothWays) {
     filter.addField(LineFilter::Field::Sender, "1", false);
     filter.addField(LineFilter::Field::Program, "odd", true);
     shown.setFilter(filter);
-    const RowIndex::Test passes = [&](std::string_view line, bool, std::size_t) { return filter.passes(line); };
+    const RowIndex::Test passes = [&](std::string_view line, bool, std::size_t) {
+        return filter.passes(line);
+    };
     ASSERT_TRUE(shown.isComplete());
     EXPECT_EQ(shownModelRows(shown), passingRows(model, passes));
     EXPECT_GT(shown.size(), 0u);

@@ -306,7 +306,8 @@ void CLogListView::onShownRowsChanged() {
             if (!m_selection.hasCurrent()) {
                 m_selection.moveTo(static_cast<std::size_t>(row), false, false);
             }
-            scrollToRow(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, row - m_anchorOffset)));
+            scrollToRow(
+                static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, row - m_anchorOffset)));
         }
         m_anchored = !m_shown.isComplete();
     }
@@ -353,10 +354,9 @@ void CLogListView::drawFoldMark(QPainter& painter, std::size_t row, std::string_
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     const QColor colour =
         palette().color(group, isSelected(row) ? QPalette::HighlightedText : QPalette::Text);
-    m_foldMarks.draw(painter, m_layout.text(), m_shown.scopes(), scope,
-                     {&text, line, static_cast<qreal>(x), static_cast<qreal>(x + width), rect,
-                      colour},
-                     m_times);
+    m_foldMarks.draw(
+        painter, m_layout.text(), m_shown.scopes(), scope,
+        {&text, line, static_cast<qreal>(x), static_cast<qreal>(x + width), rect, colour}, m_times);
 }
 
 int CLogListView::rowsInSight() const {

@@ -39,8 +39,8 @@ QString FoldMarks::summary(std::size_t held, const LineTimes* times, std::string
         case LineTimes::Scope::Closed: {
             char duration[kDurationTextSize];
             const std::size_t length = formatDuration(note->duration, duration);
-            text += QStringLiteral(", ") +
-                    QString::fromUtf8(duration, static_cast<qsizetype>(length));
+            text +=
+                QStringLiteral(", ") + QString::fromUtf8(duration, static_cast<qsizetype>(length));
             break;
         }
         case LineTimes::Scope::Open:
@@ -91,9 +91,9 @@ void FoldMarks::draw(QPainter& painter, const TabbedText& measure, const ScopeTr
     }
     painter.restore();
     // A click anywhere across the row's height, a little either side of the mark, hits it.
-    m_drawn.emplace_back(QRectF(mark.left() - kMarkGap, row.rect.top(), side + 2 * kMarkGap,
-                                row.rect.height()),
-                         scope);
+    m_drawn.emplace_back(
+        QRectF(mark.left() - kMarkGap, row.rect.top(), side + 2 * kMarkGap, row.rect.height()),
+        scope);
 }
 
 QRect FoldMarks::rectOf(ScopeTree::Id scope) const {
