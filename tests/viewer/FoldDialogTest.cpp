@@ -154,9 +154,9 @@ TEST(FoldSavedLog, ASavedLogsScopesAreKnownByTheirNamesAndFoldAsInTheLiveWindow)
 
     // A scope near the start and one past the first step, each folded with Left on its entry.
     std::vector<bool> hidden(kLines, false);
-    int folded = 0;
+    int foldedCount = 0;
     for (const viewertest::TraceScope& scope : trace.scopes) {
-        const bool wanted = folded == 0 ? scope.entry > 100 : scope.entry > 30'000;
+        const bool wanted = foldedCount == 0 ? scope.entry > 100 : scope.entry > 30'000;
         if (!wanted || hidden[scope.entry] || scope.leave == viewertest::TraceScope::kNoLeave ||
             scope.inside.size() < 3) {
             continue;
@@ -166,11 +166,14 @@ TEST(FoldSavedLog, ASavedLogsScopesAreKnownByTheirNamesAndFoldAsInTheLiveWindow)
         list.selectRow(static_cast<std::size_t>(row));
         QTest::keyClick(&list, Qt::Key_Left);
         ASSERT_TRUE(waitUntil("the fold is applied", [&] { return shown.isComplete(); }));
-        EXPECT_EQ(shown.scopes().held(shown.scopeAt(list.currentRow())), scope.inside.size());
+        const ScopeTree::Id folded = shown.scopeAt(static_cast<std::size_t>(row));
+        ASSERT_NE(folded, ScopeTree::kNone) << "no scope opens at line " << scope.entry;
+        EXPECT_TRUE(shown.scopes().isFolded(folded));
+        EXPECT_EQ(shown.scopes().held(folded), scope.inside.size());
         for (const std::size_t line : scope.inside) hidden[line] = true;
-        if (++folded == 2) break;
+        if (++foldedCount == 2) break;
     }
-    ASSERT_EQ(folded, 2);
+    ASSERT_EQ(foldedCount, 2);
     std::vector<std::string> expected;
     for (std::size_t index = 0; index < kLines; ++index) {
         if (!hidden[index]) expected.push_back(viewertest::collapsedTabs(trace.lines[index]));
