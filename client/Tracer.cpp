@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "client/CQuorvane.h"
+#include "client/TraceContext.h"
 #include "platform/posix/CancellationOff.h"
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
@@ -25,76 +26,6 @@ namespace {
 // The first attempt of a post may wait this long: enough to get past a receiver that holds the
 // ring's guard at that instant, far too short to count as waiting for room.
 constexpr DWORD kGuardGraceMs = 1;
-
-thread_local bool t_hasSenderKey = false;
-thread_local std::uint32_t t_senderKey = 0;
-// The calling thread's id, read once per thread; 0 until then.
-thread_local std::uint32_t t_threadId = 0;
-
-// Set while this thread is inside a trace call. A signal handler that traces on the same
-// thread finds it set and drops its record: going on would reach the ring's guard, which this
-// thread already holds, and write into the slot the interrupted call is filling. Initial-exec,
-// so that reading it never allocates, even in a library loaded with dlopen.
-__attribute__((tls_model("initial-exec"))) thread_local bool t_inTraceCall = false;
-
-// The calling thread's last record sequence number. Every call that makes a record takes the
-// next one, also when its record is then dropped, so that the viewer sees the gap.
-__attribute__((tls_model("initial-exec"))) thread_local std::uint32_t t_sequence = 0;
-
-// Stamps the time to the nanosecond and the thread's next sequence number.
-void stampTime(CQuorvane& record, std::uint32_t sequence) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    record.setTimestamp(now.tv_sec);
-    record.setPreciseTime(static_cast<std::uint32_t>(now.tv_nsec), sequence);
-}
-
-// Marks the calling thread as inside a trace call for its lifetime, unless it already was.
-class TraceCall {
-  public:
-    TraceCall() noexcept : m_entered(!t_inTraceCall) {
-        if (m_entered) {
-            t_inTraceCall = true;
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-        }
-    }
-    TraceCall(const TraceCall&) = delete;
-    TraceCall& operator=(const TraceCall&) = delete;
-    ~TraceCall() {
-        if (m_entered) {
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            t_inTraceCall = false;
-        }
-    }
-    // True when this call interrupted another trace call of the same thread.
-    bool interrupts() const noexcept { return !m_entered; }
-
-  private:
-    const bool m_entered;
-};
-
-// Constant-initialised, so usable from any static constructor or destructor. Each thread keeps
-// its own copy of the origin and refreshes it when the generation moves, so stamping a record
-// takes no lock.
-std::mutex g_originMutex;
-char g_originName[TraceRecord::kOriginNameSize] = {};
-bool g_originOverridden = false;
-std::atomic<std::uint32_t> g_originGeneration{1};
-thread_local std::uint32_t t_originGeneration = 0;
-thread_local char t_originName[TraceRecord::kOriginNameSize] = {};
-
-void stampOrigin(CQuorvane& record) {
-    const std::uint32_t generation = g_originGeneration.load(std::memory_order_acquire);
-    if (generation != t_originGeneration) {
-        std::lock_guard lock(g_originMutex);
-        const char* name = g_originOverridden ? g_originName : program_invocation_short_name;
-        const std::size_t length = strnlen(name, sizeof t_originName - 1);
-        std::memcpy(t_originName, name, length);
-        t_originName[length] = '\0';
-        t_originGeneration = g_originGeneration.load(std::memory_order_relaxed);
-    }
-    record.setOriginName(t_originName);
-}
 
 // A viewer holds the presence mutex for as long as it runs. Opening it without creating it is
 // not possible, so a mutex that did not exist is created and closed again at once.
@@ -267,12 +198,12 @@ void lockTracersForFork() {
         state->openMutex.lock();
         state->probeMutex.lock();
     }
-    g_originMutex.lock();
+    lockOriginForFork();
 }
 
 void unlockTracersAfterFork() {
     LiveTracers& tracers = liveTracers();
-    g_originMutex.unlock();
+    unlockOriginAfterFork();
     for (Tracer::State* state : tracers.states) {
         state->probeMutex.unlock();
         state->openMutex.unlock();
@@ -284,7 +215,7 @@ void unlockTracersAfterFork() {
 [[maybe_unused]] const int g_forkHandlers = [] {
     RegisterForkHandlers();
     return ::pthread_atfork(lockTracersForFork, unlockTracersAfterFork, [] {
-        t_threadId = 0;  // a forked child's thread has a new id
+        forgetThreadIdInChild();
         unlockTracersAfterFork();
     });
 }();
@@ -398,37 +329,6 @@ std::uint64_t Tracer::fullRingWaitCount() const noexcept {
 
 const std::string& Tracer::mailboxName() const noexcept {
     return m_state->options.mailboxName;
-}
-
-std::uint32_t currentSenderKey() noexcept {
-    if (t_hasSenderKey) return t_senderKey;
-    if (t_threadId == 0) t_threadId = static_cast<std::uint32_t>(gettid());
-    return t_threadId;
-}
-
-void setThreadSenderKey(std::uint32_t senderKey) noexcept {
-    t_senderKey = senderKey;
-    t_hasSenderKey = true;
-}
-
-void clearThreadSenderKey() noexcept {
-    t_hasSenderKey = false;
-}
-
-void setOriginName(const char* name) noexcept {
-    // Counts as a trace call: a handler tracing meanwhile must not wait for the origin's lock.
-    const TraceCall call;
-    std::lock_guard lock(g_originMutex);
-    g_originOverridden = name != nullptr && name[0] != '\0';
-    const std::size_t length = g_originOverridden ? strnlen(name, sizeof g_originName - 1) : 0;
-    std::memcpy(g_originName, name == nullptr ? "" : name, length);
-    g_originName[length] = '\0';
-    g_originGeneration.fetch_add(1, std::memory_order_release);
-}
-
-std::string originName() {
-    std::lock_guard lock(g_originMutex);
-    return g_originOverridden ? g_originName : program_invocation_short_name;
 }
 
 }  // namespace quorvane

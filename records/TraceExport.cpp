@@ -1,5 +1,6 @@
 #include "records/TraceExport.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
@@ -24,8 +25,7 @@ std::size_t utf8SequenceLength(std::string_view text) {
 
 void appendNumber(long long value, std::string& out) {
     char digits[24];
-    const int length = std::snprintf(digits, sizeof digits, "%lld", value);
-    out.append(digits, static_cast<std::size_t>(length));
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 void appendField(const char* key, std::string_view text, std::string& out) {
@@ -45,11 +45,21 @@ void appendNumberField(const char* key, long long value, std::string& out) {
 
 // Microseconds with three decimals: Trace Event times keep nanoseconds that way.
 void appendMicroseconds(std::int64_t nanoseconds, std::string& out) {
+    if (nanoseconds < 0) {
+        char text[32];
+        const int length =
+            std::snprintf(text, sizeof text, "%.3f", static_cast<double>(nanoseconds) / 1000);
+        out.append(text, static_cast<std::size_t>(length));
+        return;
+    }
     char text[32];
-    const int length =
-        std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(nanoseconds / 1000),
-                      static_cast<long long>(nanoseconds % 1000));
-    out.append(text, static_cast<std::size_t>(length));
+    char* end = std::to_chars(text, text + 24, nanoseconds / 1000).ptr;
+    const auto rest = static_cast<int>(nanoseconds % 1000);
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + rest / 100);
+    *end++ = static_cast<char>('0' + rest / 10 % 10);
+    *end++ = static_cast<char>('0' + rest % 10);
+    out.append(text, end);
 }
 
 // "2026-12-08T16:51:48.123456789Z", or without the fraction for a record of whole seconds.
@@ -77,6 +87,18 @@ std::int64_t recordTime(const TraceRecord& record, const ScopeTimes::Timing& tim
 void appendJsonText(std::string_view text, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
     for (std::size_t i = 0; i < text.size();) {
+        // Runs of printable ASCII, the common case, go over in one piece.
+        std::size_t plain = i;
+        while (plain < text.size()) {
+            const auto c = static_cast<unsigned char>(text[plain]);
+            if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(text.substr(i, plain - i));
+            i = plain;
+            if (i == text.size()) break;
+        }
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte >= 0x80) {
             if (const std::size_t length = utf8SequenceLength(text.substr(i)); length > 0) {

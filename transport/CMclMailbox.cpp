@@ -149,11 +149,16 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
     const bool unwritten =
         m_header->slotCount == 0 && m_header->slotSize == 0 && m_header->dataOffset == 0;
     if (unwritten) m_isCreator = true;
+    // Counts made here meet a ring whose last other holders of the counts have gone while the
+    // section and the guard lived on (held by a reader that was opening them meanwhile): their
+    // fresh values know nothing of the records in it, so they are set from the indices.
+    const bool countsMadeHere = m_freeCountSemaphore->getStatus() != ERROR_ALREADY_EXISTS ||
+                                m_pendingCountSemaphore->getStatus() != ERROR_ALREADY_EXISTS;
     if (m_isCreator && fits) {
         *m_header = MailboxHeader{slotCount, slotSize, kMailboxDataOffset, 0, 0};
         setCount(*m_pendingCountSemaphore, 0);
         setCount(*m_freeCountSemaphore, static_cast<LONG>(slotCount));
-    } else if (abandoned && fits) {
+    } else if ((abandoned || countsMadeHere) && fits) {
         repairCounts();
     }
 

@@ -122,6 +122,30 @@ TEST(MailboxRecovery, GuardHolderKilledLeavesCompleteRecordToTheNextReceive) {
     }
 }
 
+// The counts are gone with their last holder while the section and the guard live on (a reader
+// was opening them): the next opener makes the counts afresh and must set them from the ring.
+TEST(MailboxRecovery, CountsMadeAfreshForALiveRingAreSetFromItsIndices) {
+    std::string name = uniqueName("freshcounts");
+    CMclSharedMemory section(4 * kSlotSize + kMailboxDataOffset, name.c_str());
+    CMclMutex guard(FALSE, guardName(name).c_str());
+    ChildProcess sender([&](ChildProcess&) {
+        CMclMailbox own(4, kSlotSize, name.c_str());
+        return own.post(record(3, 1).data(), 0) && own.post(record(3, 2).data(), 0) ? 0 : 1;
+    });
+    ASSERT_EQ(sender.wait(), 0);
+    CMclMailbox mailbox(4, kSlotSize, name.c_str());
+    EXPECT_FALSE(mailbox.isCreator());
+    Slot got{};
+    ASSERT_TRUE(mailbox.receive(got.data(), 0));
+    EXPECT_EQ(got, record(3, 1));
+    ASSERT_TRUE(mailbox.receive(got.data(), 0));
+    EXPECT_EQ(got, record(3, 2));
+    EXPECT_FALSE(mailbox.receive(got.data(), 0));
+    // The ring is empty again: four posts fit its four slots, a fifth does not.
+    for (std::uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(mailbox.post(record(3, 3 + i).data(), 0));
+    EXPECT_FALSE(mailbox.post(record(3, 7).data(), 0));
+}
+
 TEST(MailboxRecovery, AllHoldersKilledMakesTheNextConstructorAFreshCreator) {
     std::string name = uniqueName("killall");
     ChildProcess holder([&](ChildProcess& self) {

@@ -41,7 +41,8 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_filterNote(m_logList, this),
       m_pause(m_logList, m_feed.drain(), *this),
       m_timeColumns(m_logList),
-      m_menu(m_logList, {&m_findBar, &m_pause, &m_savedLogOpener, &m_timeColumns}),
+      m_exporter(*this, m_logList.model(), m_feed.drain().lineTimes()),
+      m_menu(m_logList, {&m_findBar, &m_pause, &m_savedLogOpener, &m_exporter, &m_timeColumns}),
       m_chooseSavePath(&CQuorvaneDlg::chooseSavePathWithDialog),
       m_showMessage(&showWarningBox) {
     const DWORD opened = m_feed.open();

@@ -17,6 +17,7 @@
 #include "viewer/live/MailboxFeed.h"
 #include "viewer/live/MailboxWaitNote.h"
 #include "viewer/live/PresenceKeeper.h"
+#include "viewer/windows/LineExporter.h"
 #include "viewer/windows/SavedLogOpener.h"
 
 class PowerWatcher;
@@ -76,6 +77,7 @@ class CQuorvaneDlg : public FrameDialog {
     const FilterNote& filterNote() const { return m_filterNote; }
     ListPause& listPause() { return m_pause; }
     SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
+    LineExporter& exporter() { return m_exporter; }
     QCheckBox& reverseCheck() { return m_reverseCheck; }
     QPushButton& clearButton() { return m_clearButton; }
     QPushButton& saveButton() { return m_saveButton; }
@@ -109,6 +111,7 @@ class CQuorvaneDlg : public FrameDialog {
     FilterNote m_filterNote;
     ListPause m_pause;
     TimeColumnsItem m_timeColumns;
+    LineExporter m_exporter;
     ListContextMenu m_menu;
     SavePathChooser m_chooseSavePath;
     MessageBox m_showMessage;

@@ -39,7 +39,8 @@ CSavedLogDlg::CSavedLogDlg(const QString& path, LineStore lines, QWidget* parent
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_opener(*this),
-      m_menu(m_logList, {&m_findBar, &m_opener}) {
+      m_exporter(*this, m_logList.model(), path),
+      m_menu(m_logList, {&m_findBar, &m_opener, &m_exporter}) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("SavedLogWindow"));
     setWindowTitle(QFileInfo(path).fileName());

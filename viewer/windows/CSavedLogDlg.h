@@ -6,6 +6,7 @@
 #include "viewer/list/FilterNote.h"
 #include "viewer/list/FindBar.h"
 #include "viewer/list/ListContextMenu.h"
+#include "viewer/windows/LineExporter.h"
 #include "viewer/windows/SavedLogOpener.h"
 
 class LineStore;
@@ -32,6 +33,7 @@ class CSavedLogDlg : public QDialog {
     FindBar& findBar() { return m_findBar; }
     const FilterNote& filterNote() const { return m_filterNote; }
     SavedLogOpener& opener() { return m_opener; }
+    LineExporter& exporter() { return m_exporter; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -47,5 +49,6 @@ class CSavedLogDlg : public QDialog {
     FindBar m_findBar;
     FilterNote m_filterNote;
     SavedLogOpener m_opener;
+    LineExporter m_exporter;
     ListContextMenu m_menu;
 };
