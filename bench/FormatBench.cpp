@@ -11,6 +11,7 @@
 #include "bench/RecordMix.h"
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
+#include "viewer/lines/LineTimes.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr std::uint32_t kDefaultLines = 2'000'000;
 constexpr int kDefaultRounds = 5;
 constexpr double kTargetLinesPerSecond = 5'000'000;
 constexpr double kTargetRatio = 5.0;
+constexpr double kTargetTimesRatio = 0.9;
 
 volatile std::uint64_t g_sink;
 
@@ -47,6 +49,39 @@ double oursLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lin
     return lines / seconds;
 }
 
+// The mix as the client library stamps it: precise time rising by a microsecond a record and
+// each sender's own sequence numbers.
+std::vector<TraceRecord> stamped(std::vector<TraceRecord> mix) {
+    std::vector<std::uint32_t> sequences(kMixSenders + 1);
+    std::uint32_t microseconds = 0;
+    for (TraceRecord& record : mix) {
+        record.nanoseconds = (microseconds++ % 1'000'000) * 1000;
+        record.sequence = ++sequences[record.senderKey % sequences.size()];
+        record.marker = quorvane::kPreciseTimeMarker;
+    }
+    return mix;
+}
+
+// The drain's work per record with what the records say of time kept beside the lines: the line,
+// then LineTimes following the record (precise time, scope pairing, durations, losses).
+double withTimesLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lines) {
+    DepthTable depths;
+    LineFormatter formatter(depths);
+    LineTimes times;
+    std::uint64_t bytes = 0;
+    const Clock::time_point start = Clock::now();
+    for (std::uint32_t line = 1; line <= lines; ++line) {
+        const TraceRecord& record = mix[(line - 1) % mix.size()];
+        const std::string_view text = formatter.formatLine(record, line);
+        bytes += text.size() + static_cast<unsigned char>(text.back());
+        times.follow(record, line);
+        formatter.storeDepth();
+    }
+    const double seconds = secondsSince(start);
+    g_sink = bytes + times.nanoseconds(lines);
+    return lines / seconds;
+}
+
 double baselineLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lines) {
     BaselineFormatter formatter;
     std::uint64_t bytes = 0;
@@ -69,11 +104,17 @@ int main(int argc, char** argv) {
     const int rounds = benchRounds(kDefaultRounds);
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
 
+    const std::vector<TraceRecord> precise = stamped(mix);
+
     Samples ours;
     Samples baseline;
+    Samples withTimes;
+    Samples linesOnly;
     for (int round = 0; round < rounds; ++round) {
         ours.add(oursLinesPerSecond(mix, lines));
         baseline.add(baselineLinesPerSecond(mix, lines));
+        withTimes.add(withTimesLinesPerSecond(precise, lines));
+        linesOnly.add(oursLinesPerSecond(precise, lines));
     }
 
     BenchReport report(argc, argv);
@@ -83,7 +124,11 @@ int main(int argc, char** argv) {
                    " bytes; " + std::to_string(rounds) + " interleaved rounds, lines/s");
     report.comparison("LineFormatter", ours, "baseline (snprintf, localtime_r, std::map)", baseline,
                       Unit::PerSecond);
+    report.comparison("LineFormatter + LineTimes", withTimes, "LineFormatter, precise records",
+                      linesOnly, Unit::PerSecond);
     report.result(resultLine("format_rate", ours.median(), kTargetLinesPerSecond, Better::Higher));
+    report.result(resultLine("format_with_times_vs_without", withTimes.median(),
+                             linesOnly.median(), kTargetTimesRatio, Better::Higher));
     report.result(resultLine("format_vs_baseline", ours.median(), baseline.median(), kTargetRatio,
                              Better::Higher));
     report.finish();

@@ -5,13 +5,17 @@
 
 #include "records/RecordFields.h"
 
-ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t lineNumber,
-                                      const std::function<void(const OpenScope&)>& onUnfinished) {
+ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
     Timing timing;
+    if (!m_unfinished.empty()) m_unfinished.clear();
     if (!quorvane::carriesPreciseTime(record)) return timing;
     timing.precise = true;
     timing.time = timeOf(record);
-    Sender& sender = m_senders[record.senderKey];
+    if (m_lastSender == nullptr || record.senderKey != m_lastKey) {
+        m_lastKey = record.senderKey;
+        m_lastSender = &m_senders[m_lastKey];
+    }
+    Sender& sender = *m_lastSender;
     const std::uint32_t sequence = record.sequence;
     if (sender.hasSequence && sequence != sender.lastSequence + 1) {
         // Unsigned difference: a sequence that wrapped still counts forward. One that went back
@@ -39,9 +43,8 @@ ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t l
             timing.entryLine = sender.scopes[i].entryLine;
             timing.duration = timing.time - sender.scopes[i].start;
             timing.unfinishedScopes = sender.scopes.size() - i - 1;
-            if (onUnfinished)
-                for (std::size_t j = i + 1; j < sender.scopes.size(); ++j)
-                    onUnfinished(sender.scopes[j]);
+            m_unfinished.assign(sender.scopes.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                sender.scopes.end());
             sender.scopes.resize(i);
             break;
         }
@@ -61,6 +64,7 @@ std::vector<ScopeTimes::OpenScope> ScopeTimes::abandonSender(std::uint32_t sende
     std::vector<OpenScope> abandoned;
     if (auto found = m_senders.find(senderKey); found != m_senders.end()) {
         abandoned.swap(found->second.scopes);
+        if (m_lastSender == &found->second) m_lastSender = nullptr;
         m_senders.erase(found);
     }
     return abandoned;

@@ -45,10 +45,10 @@ class ScopeTimes {
         std::size_t unfinishedScopes = 0;
     };
 
-    // Follows `record`, shown as line `lineNumber`. `onUnfinished` hears of each scope a leave
-    // passed over (its entry line and start).
-    Timing follow(const TraceRecord& record, std::uint32_t lineNumber,
-                  const std::function<void(const OpenScope&)>& onUnfinished = {});
+    // Follows `record`, shown as line `lineNumber`.
+    Timing follow(const TraceRecord& record, std::uint32_t lineNumber);
+    // The scopes the last leave passed over (their entry lines and starts), outermost first.
+    const std::vector<OpenScope>& unfinished() const { return m_unfinished; }
 
     // The scopes still open, per sender, outermost first.
     void forEachOpenScope(
@@ -56,7 +56,10 @@ class ScopeTimes {
     // Closes every open scope of `senderKey` unfinished (its sender is gone) and returns them.
     std::vector<OpenScope> abandonSender(std::uint32_t senderKey);
     std::size_t senderCount() const { return m_senders.size(); }
-    void clear() { m_senders.clear(); }
+    void clear() {
+        m_senders.clear();
+        m_lastSender = nullptr;
+    }
 
     static Nanoseconds timeOf(const TraceRecord& record) {
         return record.timestamp * 1'000'000'000 + record.nanoseconds;
@@ -70,6 +73,11 @@ class ScopeTimes {
     };
 
     std::unordered_map<std::uint32_t, Sender> m_senders;
+    // The sender of the record before: records of one sender come in runs, so most look-ups
+    // stop here. Pointers into the map stay valid until its sender is erased.
+    std::uint32_t m_lastKey = 0;
+    Sender* m_lastSender = nullptr;
+    std::vector<OpenScope> m_unfinished;
 };
 
 // "12.4 ms", "850 ns", "1.20 s", "3 min 05 s": three significant digits below a minute. Writes at

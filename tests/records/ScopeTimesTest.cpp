@@ -57,10 +57,10 @@ TEST(ScopeTimes, ALostLeaveClosesTheInnerScopesUnfinishedAndAJumpCountsTheLostRe
     times.follow(timed(7, 11, 1, "inner", 5 * kSecond + 10), 2);
     times.follow(timed(7, 12, 1, "deepest", 5 * kSecond + 20), 3);
     // Records 13 and 14 (the two inner leaves) never arrived.
+    const ScopeTimes::Timing outer = times.follow(timed(7, 15, -1, "outer", 6 * kSecond), 4);
     std::vector<std::uint32_t> unfinished;
-    const ScopeTimes::Timing outer = times.follow(
-        timed(7, 15, -1, "outer", 6 * kSecond), 4,
-        [&](const ScopeTimes::OpenScope& scope) { unfinished.push_back(scope.entryLine); });
+    for (const ScopeTimes::OpenScope& scope : times.unfinished())
+        unfinished.push_back(scope.entryLine);
     EXPECT_EQ(outer.lostBefore, 2u);
     ASSERT_TRUE(outer.closesScope);
     EXPECT_EQ(outer.entryLine, 1u);

@@ -1,35 +1,41 @@
 #include "viewer/lines/LineTimes.h"
 
 #include <cstring>
-#include <vector>
 
 void LineTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
-    if (lineNumber != m_firstLine + m_nanoseconds.size()) return;  // out of step: keep nothing
-    std::vector<std::uint32_t> unfinished;
-    const ScopeTimes::Timing timing = m_scopes.follow(
-        record, lineNumber,
-        [&](const ScopeTimes::OpenScope& scope) { unfinished.push_back(scope.entryLine); });
-    if (m_nanoseconds.empty()) m_firstTimestamp = record.timestamp;
-    m_nanoseconds.push_back(timing.precise ? record.nanoseconds : kNoTime);
+    if (lineNumber != m_firstLine + m_lines.size()) return;  // out of step: keep nothing
+    const ScopeTimes::Timing timing = m_scopes.follow(record, lineNumber);
+    if (m_lines.empty()) m_firstTimestamp = record.timestamp;
+    m_lines.push_back({timing.precise ? record.nanoseconds : kNoTime, kNoNote});
     if (!timing.precise) return;
     if (record.depthDelta > 0 &&
         std::memchr(record.originName, '/', sizeof record.originName) != nullptr)
         m_remoteSenders.insert(record.senderKey);
-    if (timing.lostBefore > 0) m_notes[lineNumber].lostBefore = timing.lostBefore;
-    if (record.depthDelta > 0) m_notes[lineNumber].scope = Scope::Open;
+    if (timing.lostBefore > 0) noteOf(lineNumber).lostBefore = timing.lostBefore;
+    if (record.depthDelta > 0) noteOf(lineNumber).scope = Scope::Open;
     if (timing.closesScope) {
         for (const std::uint32_t line : {timing.entryLine, lineNumber}) {
-            Note& note = m_notes[line];
+            Note& note = noteOf(line);
             note.scope = Scope::Closed;
             note.duration = timing.duration;
         }
     }
-    for (const std::uint32_t line : unfinished) m_notes[line].scope = Scope::Unfinished;
+    for (const ScopeTimes::OpenScope& scope : m_scopes.unfinished())
+        noteOf(scope.entryLine).scope = Scope::Unfinished;
+}
+
+LineTimes::Note& LineTimes::noteOf(std::uint32_t lineNumber) {
+    Slot& slot = m_lines[lineNumber - m_firstLine];
+    if (slot.note == kNoNote) {
+        slot.note = static_cast<std::uint32_t>(m_notes.size());
+        m_notes.emplace_back();
+    }
+    return m_notes[slot.note];
 }
 
 void LineTimes::abandonSender(std::uint32_t senderKey) {
     for (const ScopeTimes::OpenScope& scope : m_scopes.abandonSender(senderKey))
-        m_notes[scope.entryLine].scope = Scope::Unfinished;
+        noteOf(scope.entryLine).scope = Scope::Unfinished;
 }
 
 void LineTimes::clear() {
@@ -37,19 +43,19 @@ void LineTimes::clear() {
     m_remoteSenders.clear();
     m_firstLine = 1;
     m_firstTimestamp = -1;
-    m_nanoseconds.clear();
+    m_lines.clear();
     m_notes.clear();
 }
 
 std::uint32_t LineTimes::nanoseconds(std::uint32_t lineNumber) const {
-    if (lineNumber < m_firstLine || lineNumber - m_firstLine >= m_nanoseconds.size())
-        return kNoTime;
-    return m_nanoseconds[lineNumber - m_firstLine];
+    if (lineNumber < m_firstLine || lineNumber - m_firstLine >= m_lines.size()) return kNoTime;
+    return m_lines[lineNumber - m_firstLine].nanoseconds;
 }
 
 const LineTimes::Note* LineTimes::note(std::uint32_t lineNumber) const {
-    const auto found = m_notes.find(lineNumber);
-    return found == m_notes.end() ? nullptr : &found->second;
+    if (lineNumber < m_firstLine || lineNumber - m_firstLine >= m_lines.size()) return nullptr;
+    const std::uint32_t index = m_lines[lineNumber - m_firstLine].note;
+    return index == kNoNote ? nullptr : &m_notes[index];
 }
 
 std::uint32_t leadingLineNumber(std::string_view line) {

@@ -3,7 +3,6 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "records/ScopeTimes.h"
@@ -12,8 +11,9 @@
 // What the live window's records said of time beyond their lines, by line number: the
 // nanoseconds within the line's second for records with the client library's precise time, and
 // for scope lines how long the scope took (or that it is still open, or never finished), and how
-// many records of a line's sender were lost just before it. A line of a record without precise
-// time costs 4 bytes here and shows nothing more; the line itself never changes.
+// many records of a line's sender were lost just before it. A line costs 8 bytes here, a line
+// with a note 16 more; a line of a record without precise time shows nothing more, and the line
+// itself never changes.
 class LineTimes {
   public:
     enum class Scope : std::uint8_t { None, Open, Closed, Unfinished };
@@ -51,11 +51,20 @@ class LineTimes {
     std::int64_t firstTimestamp() const { return m_firstTimestamp; }
 
   private:
+    static constexpr std::uint32_t kNoNote = 0xFFFFFFFFu;
+    // Each line's nanoseconds and the place of its note, if it has one.
+    struct Slot {
+        std::uint32_t nanoseconds;
+        std::uint32_t note;
+    };
+
+    Note& noteOf(std::uint32_t lineNumber);
+
     ScopeTimes m_scopes;
     std::uint32_t m_firstLine = 1;
     std::int64_t m_firstTimestamp = -1;
-    std::deque<std::uint32_t> m_nanoseconds;  // of lines m_firstLine, m_firstLine + 1, ...
-    std::unordered_map<std::uint32_t, Note> m_notes;
+    std::deque<Slot> m_lines;  // of lines m_firstLine, m_firstLine + 1, ...
+    std::deque<Note> m_notes;  // of scope lines and lines after a loss, in the order made
     std::unordered_set<std::uint32_t> m_remoteSenders;
 };
 
