@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
             const LineSearch search =
                 makeSearch(count.pattern, count.matchCase, count.regularExpression);
             const LineFilter none;
-            const RowIndex::Test test = [&](std::string_view line) {
+            const RowIndex::Test test = [&](std::string_view line, bool, std::size_t) {
                 return search.matches(line) && none.passes(line);
             };
             RowIndex index;
@@ -267,7 +267,9 @@ int main(int argc, char** argv) {
         for (const bool far : {true, false}) {
             const LineSearch search =
                 makeSearch(far ? "NEEDLE42" : "needle-not-there", false, false);
-            const RowIndex::Test test = [&](std::string_view line) { return search.matches(line); };
+            const RowIndex::Test test = [&](std::string_view line, bool, std::size_t) {
+                return search.matches(line);
+            };
             RowIndex index;
             runSteps([&] { return index.step(model, test, FindBar::kCountStepLines); });
             std::ptrdiff_t found = -1;

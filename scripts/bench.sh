@@ -10,7 +10,8 @@ source "$root/scripts/deps.sh"
 quorvane_install_missing libspdlog-dev
 build="${QUORVANE_BENCH_BUILD:-$root/build-bench}"
 benchmarks=(quorvane_bench_transport quorvane_bench_format quorvane_bench_trace quorvane_bench_save
-            quorvane_bench_export quorvane_bench_find quorvane_bench_openlog quorvane_bench_viewer quorvane_bench_rsyslog)
+            quorvane_bench_export quorvane_bench_find quorvane_bench_fold quorvane_bench_openlog
+            quorvane_bench_viewer quorvane_bench_rsyslog)
 
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     generator=()

@@ -43,7 +43,9 @@ class LineMaker {
 std::vector<std::size_t> passingRows(const CLogListModel& model, const RowIndex::Test& test) {
     std::vector<std::size_t> rows;
     for (std::size_t row = 0; row < model.size(); ++row) {
-        if (test(model.line(row))) {
+        const bool onTop = row < model.topCount();
+        const std::size_t position = onTop ? model.topCount() - 1 - row : row - model.topCount();
+        if (test(model.line(row), onTop, position)) {
             rows.push_back(row);
         }
     }
@@ -59,7 +61,7 @@ std::vector<std::size_t> shownModelRows(const ShownRows& shown) {
 }
 
 RowIndex::Test testOf(const LineSearch& search) {
-    return [&search](std::string_view line) { return search.matches(line); };
+    return [&search](std::string_view line, bool, std::size_t) { return search.matches(line); };
 }
 
 TEST(RowIndex, NextAndPreviousGoInScreenOrderAndWrapAtTheEnds) {
@@ -149,7 +151,7 @@ TEST(RowIndex, ResultsNotedAsLinesAreStagedAreUsedWithoutReadingTheLinesAgain) {
     CLogListModel model;
     RowIndex index;
     int reads = 0;
-    const RowIndex::Test test = [&](std::string_view line) {
+    const RowIndex::Test test = [&](std::string_view line, bool, std::size_t) {
         ++reads;
         return line.find("keep") != std::string_view::npos;
     };
@@ -284,7 +286,9 @@ TEST(ShownRows, FilterFollowsLinesArrivingOnBothSidesAndFindsRowsBothWays) {
     filter.addField(LineFilter::Field::Sender, "1", false);
     filter.addField(LineFilter::Field::Program, "odd", true);
     shown.setFilter(filter);
-    const RowIndex::Test passes = [&](std::string_view line) { return filter.passes(line); };
+    const RowIndex::Test passes = [&](std::string_view line, bool, std::size_t) {
+        return filter.passes(line);
+    };
     ASSERT_TRUE(shown.isComplete());
     EXPECT_EQ(shownModelRows(shown), passingRows(model, passes));
     EXPECT_GT(shown.size(), 0u);

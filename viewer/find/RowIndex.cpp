@@ -9,6 +9,36 @@ void RowIndex::restart() {
     m_bottom = startedSide();
 }
 
+void RowIndex::rewind(bool onTop, std::size_t position) {
+    Side& side = onTop ? m_top : m_bottom;
+    // Results noted for lines staged since may have changed too.
+    side.noted = 0;
+    side.notedFound.clear();
+    if (!side.started || position >= side.to) {
+        return;
+    }
+    if (position <= side.from) {
+        // Nothing before it was looked at yet (lines on top are first looked at newest first).
+        side.found.clear();
+        side.from = position;
+        side.to = position;
+        return;
+    }
+    while (!side.found.empty() && side.found.back() >= position) {
+        side.found.pop_back();
+    }
+    side.to = position;
+}
+
+void RowIndex::assumePassing(bool onTop, std::size_t count) {
+    Side& side = onTop ? m_top : m_bottom;
+    side = startedSide();
+    for (std::size_t position = 0; position < count; ++position) {
+        side.found.push_back(static_cast<std::uint32_t>(position));
+    }
+    side.to = count;
+}
+
 void RowIndex::noteTested(bool onTop, std::size_t position, bool passed) {
     Side& side = onTop ? m_top : m_bottom;
     if (!side.started || position != side.to + side.noted) {
@@ -30,7 +60,7 @@ void RowIndex::lookAt(Side& side, std::size_t position, std::size_t row, const C
             side.notedFound.pop_front();
         }
     } else {
-        passed = test(model.line(row));
+        passed = test(model.line(row), row < model.topCount(), position);
     }
     if (passed) {
         side.found.push_back(static_cast<std::uint32_t>(position));
@@ -48,7 +78,7 @@ bool RowIndex::step(const CLogListModel& model, const Test& test, std::size_t bu
     }
     for (; m_top.from > 0 && budget > 0; --budget) {
         --m_top.from;
-        if (test(model.line(top - 1 - m_top.from))) {
+        if (test(model.line(top - 1 - m_top.from), true, m_top.from)) {
             m_top.found.push_front(static_cast<std::uint32_t>(m_top.from));
         }
     }

@@ -17,9 +17,15 @@ class CLogListModel;
 // the found ones.
 class RowIndex {
   public:
-    using Test = std::function<bool(std::string_view line)>;
+    // Whether `line`, the line at `position` of its side (on top or not), passes.
+    using Test = std::function<bool(std::string_view line, bool onTop, std::size_t position)>;
 
     void restart();
+    // The lines at `position` and after on one side are to be looked at again, by later steps:
+    // the test's result changed for some of them and for none before.
+    void rewind(bool onTop, std::size_t position);
+    // Right after restart(): the first `count` lines of one side pass, without looking at them.
+    void assumePassing(bool onTop, std::size_t count);
     // Looks at up to `budget` lines not looked at yet; returns true when every line has been.
     bool step(const CLogListModel& model, const Test& test, std::size_t budget);
     bool isDone(const CLogListModel& model) const;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "viewer/list/FoldKeys.h"
 #include "viewer/list/ListKeys.h"
 #include "viewer/list/RowPainter.h"
 
@@ -32,6 +33,7 @@ CLogListView::CLogListView(QWidget* parent)
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CLogListView::onRowsInserted);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &CLogListView::onModelReset);
     connect(&m_shown, &ShownRows::filterAboutToChange, this, &CLogListView::onFilterAboutToChange);
+    connect(&m_shown, &ShownRows::foldAboutToChange, this, &CLogListView::onFoldAboutToChange);
     connect(&m_shown, &ShownRows::rowsChanged, this, &CLogListView::onShownRowsChanged);
     updateScrollBars();
 }
@@ -127,16 +129,18 @@ void CLogListView::paintEvent(QPaintEvent*) {
     const std::ptrdiff_t current = hasFocus() ? currentRow() : -1;
     int widest = 0;
     int y = 0;
+    m_foldMarks.beginPaint();
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
         std::string_view line = m_shown.line(row);
         if (m_times != nullptr && m_timeColumns.any()) {
             decorateLine(line, *m_times, m_timeColumns, m_decorated);
             line = m_decorated;
         }
-        const int width =
-            rowPainter.paint(line, QRect(0, y, viewport()->width(), height), x, isSelected(row),
-                             static_cast<std::ptrdiff_t>(row) == current);
+        const QRect rect(0, y, viewport()->width(), height);
+        const int width = rowPainter.paint(line, rect, x, isSelected(row),
+                                           static_cast<std::ptrdiff_t>(row) == current);
         widest = std::max(widest, width);
+        drawFoldMark(painter, row, line, rect, x, width);
     }
     if (m_layout.noteWidth(widest)) {
         updateScrollBars();
@@ -151,6 +155,11 @@ void CLogListView::resizeEvent(QResizeEvent* event) {
 void CLogListView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    if (const ScopeTree::Id scope = m_foldMarks.scopeAt(event->position().toPoint());
+        scope != ScopeTree::kNone) {
+        toggleFold(scope);
         return;
     }
     const std::ptrdiff_t row = rowAt(event->position().toPoint().y());
@@ -210,6 +219,11 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
         viewport()->update();
         return;
     }
+    const bool sideways = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    if (sideways && event->modifiers() == Qt::NoModifier &&
+        foldByKey(event->key() == Qt::Key_Right)) {
+        return;
+    }
     const std::size_t page = static_cast<std::size_t>(std::max(1, rowsInSight() - 1));
     const std::optional<std::size_t> target = navigationTarget(event->key(), current, rows, page);
     if (!target) {
@@ -265,13 +279,84 @@ void CLogListView::onFilterAboutToChange() {
     verticalScrollBar()->setValue(0);
 }
 
+void CLogListView::onFoldAboutToChange(ScopeTree::Id scope) {
+    if (scope == ScopeTree::kNone) {
+        // Any scope may change: as for a new filter.
+        m_anchored = false;
+        onFilterAboutToChange();
+        return;
+    }
+    m_anchor = m_shown.scopes().entryOf(scope);
+    const std::ptrdiff_t row = m_shown.rowOf(m_anchor);
+    m_anchorOffset = row >= 0 ? row - static_cast<std::ptrdiff_t>(topRow()) : 0;
+    m_anchored = true;
+    // The rows after the entry change: a selection there would fall on other lines.
+    m_selection.reset();
+}
+
 void CLogListView::onShownRowsChanged() {
     m_lastTopCount = m_shown.topCount();
     updateScrollBars();
     if (const std::optional<std::size_t> row = m_selection.rowToRestore()) {
         selectRow(*row);
     }
+    if (m_anchored) {
+        // The entry of the scope just folded or unfolded stays where it was on screen.
+        if (const std::ptrdiff_t row = m_shown.rowOf(m_anchor); row >= 0) {
+            if (!m_selection.hasCurrent()) {
+                m_selection.moveTo(static_cast<std::size_t>(row), false, false);
+            }
+            scrollToRow(
+                static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, row - m_anchorOffset)));
+        }
+        m_anchored = !m_shown.isComplete();
+    }
     viewport()->update();
+}
+
+void CLogListView::toggleFold(ScopeTree::Id scope) {
+    if (!m_shown.fold(scope)) {
+        m_shown.unfold(scope);
+    }
+}
+
+bool CLogListView::foldByKey(bool right) {
+    const std::ptrdiff_t current = currentRow();
+    if (current < 0) {
+        return false;
+    }
+    const FoldMove move =
+        foldMoveFor(m_shown.scopes(), m_shown.placeOf(static_cast<std::size_t>(current)), right);
+    switch (move.kind) {
+        case FoldMove::Kind::Fold:
+            return m_shown.fold(move.scope);
+        case FoldMove::Kind::Unfold:
+            return m_shown.unfold(move.scope);
+        case FoldMove::Kind::GoTo:
+            if (const std::ptrdiff_t row = m_shown.rowOf(move.place); row >= 0) {
+                moveCurrentTo(static_cast<std::size_t>(row), Qt::NoModifier);
+            }
+            return true;
+        case FoldMove::Kind::None:
+            break;
+    }
+    return false;
+}
+
+void CLogListView::drawFoldMark(QPainter& painter, std::size_t row, std::string_view drawn,
+                                const QRect& rect, int x, int width) {
+    const ScopeTree::Id scope = m_shown.scopeAt(row);
+    if (scope == ScopeTree::kNone) {
+        return;
+    }
+    const std::string_view line = m_shown.line(row);
+    const QString text = QString::fromLocal8Bit(drawn.data(), static_cast<qsizetype>(drawn.size()));
+    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    const QColor colour =
+        palette().color(group, isSelected(row) ? QPalette::HighlightedText : QPalette::Text);
+    m_foldMarks.draw(
+        painter, m_layout.text(), m_shown.scopes(), scope,
+        {&text, line, static_cast<qreal>(x), static_cast<qreal>(x + width), rect, colour}, m_times);
 }
 
 int CLogListView::rowsInSight() const {

@@ -2,10 +2,12 @@
 #include <QAbstractScrollArea>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
 #include "viewer/lines/LineTimes.h"
+#include "viewer/list/FoldMarks.h"
 #include "viewer/list/ListTextLayout.h"
 #include "viewer/list/ShownSelection.h"
 
@@ -25,6 +27,11 @@ class LineSearch;
 // and copying are all in shown rows (ShownSelection), while the model keeps every line for Save.
 // A new filter clears the selection and, once applied, makes current the first shown line at or
 // below the line that was current. How the text is laid out is ListTextLayout's.
+//
+// A scope's entry line has a mark in its indentation (FoldMarks): a click on it, or Left and
+// Right on the current line (FoldKeys), folds and unfolds the scope as in a tree view; Left and
+// Right scroll sideways on a line in no scope. A fold keeps its entry where it was on screen
+// and makes it the current and only selected line.
 class CLogListView : public QAbstractScrollArea {
     Q_OBJECT
   public:
@@ -69,6 +76,11 @@ class CLogListView : public QAbstractScrollArea {
     // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
     void setSearch(const LineSearch* search);
 
+    // Folds `scope` when it is open, unfolds it when folded.
+    void toggleFold(ScopeTree::Id scope);
+    // Where `scope`'s mark was drawn last, in the viewport; empty when it was not.
+    QRect foldMarkRect(ScopeTree::Id scope) const { return m_foldMarks.rectOf(scope); }
+
     // What the records said of time beyond the lines (the live window's; nullptr: nothing), and
     // which of it the rows show. Lines, copies and saves never change with either.
     void setLineTimes(const LineTimes* times);
@@ -91,6 +103,7 @@ class CLogListView : public QAbstractScrollArea {
     void onRowsInserted(const QModelIndex& parent, int first, int last);
     void onModelReset();
     void onFilterAboutToChange();
+    void onFoldAboutToChange(ScopeTree::Id scope);
     void onShownRowsChanged();
 
   private:
@@ -98,6 +111,11 @@ class CLogListView : public QAbstractScrollArea {
     void updateScrollBars();
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
+    // Left or Right on the current line; false when it is in no scope.
+    bool foldByKey(bool right);
+    // Draws the mark of the scope shown row `row` opens, if any; `drawn` is its text as drawn.
+    void drawFoldMark(QPainter& painter, std::size_t row, std::string_view drawn, const QRect& rect,
+                      int x, int width);
 
     CLogListModel m_model;
     ShownRows m_shown;
@@ -109,4 +127,9 @@ class CLogListView : public QAbstractScrollArea {
     const LineTimes* m_times = nullptr;
     TimeColumns m_timeColumns;
     std::string m_decorated;  // reused for each row drawn
+    FoldMarks m_foldMarks;
+    // While a fold's rows are worked out, its entry stays this many rows below the top.
+    bool m_anchored = false;
+    ScopeTree::Place m_anchor;
+    std::ptrdiff_t m_anchorOffset = 0;
 };

@@ -9,8 +9,10 @@
 FindBar::FindBar(CLogListView& list, QWidget* parent)
     : QWidget(parent),
       m_list(list),
-      m_test([this](std::string_view line) {
-          return m_search.matches(line) && m_list.shownRows().filter().passes(line);
+      m_test([this](std::string_view line, bool onTop, std::size_t position) {
+          const ShownRows& shown = m_list.shownRows();
+          return m_search.matches(line) && shown.filter().passes(line) &&
+                 !shown.scopes().isHidden({onTop, position});
       }),
       m_pattern(this),
       m_matchCase(QStringLiteral("Match &case"), this),
@@ -69,12 +71,14 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
         m_note.clear();
         showStatus();
     });
-    // Matches are counted among the rows shown: a new filter counts them again.
-    connect(&m_list.shownRows(), &ShownRows::filterChanged, this, [this] {
-        if (isVisible() && m_search.isActive()) {
-            restartCount();
-        }
-    });
+    // Matches are counted among the rows shown: a new filter or fold counts them again.
+    for (const auto changed : {&ShownRows::filterChanged, &ShownRows::foldsChanged}) {
+        connect(&m_list.shownRows(), changed, this, [this] {
+            if (isVisible() && m_search.isActive()) {
+                restartCount();
+            }
+        });
+    }
     hide();
 }
 

@@ -8,7 +8,7 @@
 #include "viewer/list/ContextMenuItem.h"
 
 ListContextMenu::ListContextMenu(CLogListView& list, std::vector<ContextMenuItem*> items)
-    : m_list(list), m_items(std::move(items)) {}
+    : m_list(list), m_items(std::move(items)), m_folds(list) {}
 
 bool ListContextMenu::exec(QWidget& window, const QContextMenuEvent& event,
                            const QString& aboutText) {
@@ -18,6 +18,7 @@ bool ListContextMenu::exec(QWidget& window, const QContextMenuEvent& event,
         item->addMenuAction(menu);
     }
     addFilterActions(menu, rowOf(window, event));
+    m_folds.addMenuAction(menu);
     QAction* chosen = menu.exec(event.globalPos());
     return chosen != nullptr && chosen == about;
 }

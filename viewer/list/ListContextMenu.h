@@ -3,15 +3,17 @@
 #include <cstddef>
 #include <vector>
 
+#include "viewer/list/FoldMenu.h"
+
 class CLogListView;
-class ContextMenuItem;
 class QContextMenuEvent;
 class QWidget;
 
 // The context menu of a window and of its list: About (live window), the window's own items
 // (Find..., Pause or Resume in the live window, Open Saved Log...), and for the line it was
 // opened on (or the current line, when opened by key) "Show only sender", "Hide sender" and
-// "Show only program", then "Show everything" while a filter is on.
+// "Show only program", then "Show everything" while a filter is on; last, while the list holds
+// scopes, "Fold below depth" and "Unfold everything" (FoldMenu).
 class ListContextMenu {
   public:
     // `items` come after About, in their order; they must outlive the menu.
@@ -28,4 +30,5 @@ class ListContextMenu {
   private:
     CLogListView& m_list;
     std::vector<ContextMenuItem*> m_items;
+    FoldMenu m_folds;
 };

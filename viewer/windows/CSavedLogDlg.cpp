@@ -47,6 +47,8 @@ CSavedLogDlg::CSavedLogDlg(const QString& path, LineStore lines, QWidget* parent
     setWindowIcon(loadApplicationIcon());
     const DialogUnits units = DialogUnits::fromFont(font());
     m_logList.setTabStopDistance(units.toPixelsX(MainDialogTemplate::kTabStop));
+    // Save collapsed the indentation: a saved log's scopes are known by their names.
+    m_logList.shownRows().setScopeRule(ScopeTree::Rule::Names);
     m_logList.model().adoptLines(std::move(lines));
     m_findBar.addShortcuts(*this);
     connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
