@@ -13,10 +13,10 @@
 #include "records/DepthTable.h"
 #include "records/LineFormatter.h"
 #include "tests/viewer/ExportTestSupport.h"
-#include "viewer/lines/CLogListModel.h"
 #include "viewer/files/LineColumns.h"
 #include "viewer/files/LogFileWriter.h"
 #include "viewer/files/SavedLog.h"
+#include "viewer/lines/CLogListModel.h"
 
 namespace {
 
@@ -44,13 +44,13 @@ class TimeZone {
 
 // Two senders across midnight, the second left inside a scope.
 std::vector<TraceRecord> acrossMidnight() {
-    const auto at = [](const char* name, const char* text, std::uint32_t sender,
-                       std::int32_t delta, std::int64_t second) {
+    const auto at = [](const char* name, const char* text, std::uint32_t sender, std::int32_t delta,
+                       std::int64_t second) {
         return viewertest::makeRecord(name, text, "svc", sender, delta, kBeforeMidnight + second);
     };
-    return {at("main", "", 21, 1, 0),  at("worker", "", 22, 1, 0), at("read", "f", 21, 1, 1),
-            at("chunk", "n=1", 21, 0, 2), at("job", "", 22, 0, 2),  at("read", "", 21, -1, 3),
-            at("worker", "", 22, -1, 4), at("main", "", 21, -1, 5), at("late", "", 22, 1, 5),
+    return {at("main", "", 21, 1, 0),     at("worker", "", 22, 1, 0), at("read", "f", 21, 1, 1),
+            at("chunk", "n=1", 21, 0, 2), at("job", "", 22, 0, 2),    at("read", "", 21, -1, 3),
+            at("worker", "", 22, -1, 4),  at("main", "", 21, -1, 5),  at("late", "", 22, 1, 5),
             at("waiting", "", 22, 0, 6)};
 }
 
@@ -74,8 +74,7 @@ TEST(SavedLogExport, IndentedLinesExportTheirScopesDatedByTheFileAcrossMidnight)
     for (std::uint32_t number = 1; number <= records.size(); ++number) {
         if (number - 1 == foreignAt) {
             file += std::string(kForeignLine) + "\n";
-            expected += "[0," +
-                        std::to_string(records[number - 2].timestamp) + ",0,0],";
+            expected += "[0," + std::to_string(records[number - 2].timestamp) + ",0,0],";
         }
         const TraceRecord& record = records[number - 1];
         file += std::string(formatter.formatLine(record, number)) + "\n";
@@ -101,19 +100,18 @@ TEST(SavedLogExport, IndentedLinesExportTheirScopesDatedByTheFileAcrossMidnight)
     EXPECT_EQ(jq("[.[] | [.line, .timestamp, .delta, .depth]]", lines, true), expected);
     EXPECT_EQ(jq(".[" + std::to_string(foreignAt) + "] | [.sender, .name, .text]", lines, true),
               std::string("[0,\"\",\"") + kForeignLine + "\"]");
-    EXPECT_EQ(jq("[.[] | select(has(\"nanoseconds\") or has(\"duration_ns\"))] | length", lines,
-                 true),
-              "0")
+    EXPECT_EQ(
+        jq("[.[] | select(has(\"nanoseconds\") or has(\"duration_ns\"))] | length", lines, true),
+        "0")
         << "a saved log has no precise time";
 
     const std::string document =
         exporttest::exportAll(model, nullptr, dating, Format::TraceEvent, folder.file("o.json"));
     EXPECT_EQ(jq(exporttest::kNestedPerThread, document), "true");
-    EXPECT_EQ(
-        exporttest::pairsNear("[.traceEvents[] | select((.ph == \"B\" or .ph == \"i\") and "
-                              ".args.line != 0) | [.args.line, .ts]]",
-                              document, times, 1.0),
-        "\"near\"");
+    EXPECT_EQ(exporttest::pairsNear("[.traceEvents[] | select((.ph == \"B\" or .ph == \"i\") and "
+                                    ".args.line != 0) | [.args.line, .ts]]",
+                                    document, times, 1.0),
+              "\"near\"");
     EXPECT_EQ(jq("[.traceEvents[] | select(.ph == \"B\") | .args.line]", document), "[1,2,3,9]");
     EXPECT_EQ(jq("[.traceEvents[] | select(.args.unfinished) | [.tid, .name]]", document),
               "[[22,\"late\"]]");
@@ -154,9 +152,9 @@ TEST(SavedLogExport, ALeaveBackAtItsEntrysDepthClosesTheScopesInsideItThatLostTh
                           "5\t5\t10:00:03\tx\tlast()\n");
     CLogListModel model;
     openInto(path, model);
-    const std::string document = exporttest::exportAll(
-        model, nullptr, {LineExport::Dating::From::LastLine, kBeforeMidnight}, Format::TraceEvent,
-        folder.file("o.json"));
+    const std::string document =
+        exporttest::exportAll(model, nullptr, {LineExport::Dating::From::LastLine, kBeforeMidnight},
+                              Format::TraceEvent, folder.file("o.json"));
     EXPECT_EQ(jq(exporttest::kNestedPerThread, document), "true");
     EXPECT_EQ(jq("[.traceEvents[] | select(.ph == \"B\" or .ph == \"E\") | [.ph, .name, "
                  ".args.unfinished]]",

@@ -18,22 +18,8 @@
 
 namespace {
 
-std::vector<CSavedLogDlg*> savedLogWindows() {
-    std::vector<CSavedLogDlg*> windows;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        if (auto* window = qobject_cast<CSavedLogDlg*>(widget)) {
-            windows.push_back(window);
-        }
-    }
-    return windows;
-}
-
-void closeSavedLogWindows() {
-    for (CSavedLogDlg* window : savedLogWindows()) {
-        window->close();
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+using viewertest::closeSavedLogWindows;
+using viewertest::savedLogWindows;
 
 // A field of /proc/self/status in bytes ("RssAnon:   1234 kB").
 std::size_t statusBytes(const std::string& field) {

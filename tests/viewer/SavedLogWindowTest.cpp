@@ -34,23 +34,8 @@ constexpr int kPollStepMs = 20;
 
 using viewertest::writeFile;
 
-// Every read-only window now open, wherever it belongs.
-std::vector<CSavedLogDlg*> savedLogWindows() {
-    std::vector<CSavedLogDlg*> windows;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        if (auto* window = qobject_cast<CSavedLogDlg*>(widget)) {
-            windows.push_back(window);
-        }
-    }
-    return windows;
-}
-
-void closeSavedLogWindows() {
-    for (CSavedLogDlg* window : savedLogWindows()) {
-        window->close();
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+using viewertest::closeSavedLogWindows;
+using viewertest::savedLogWindows;
 
 class SavedLogWindowTest : public ::testing::Test {
   protected:

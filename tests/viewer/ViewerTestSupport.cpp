@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -20,6 +21,7 @@
 #include "transport/TraceMailbox.h"
 #include "viewer/lines/CLogListModel.h"
 #include "viewer/live/CQuorvaneDlg.h"
+#include "viewer/windows/CSavedLogDlg.h"
 
 namespace viewertest {
 
@@ -159,6 +161,23 @@ void writeRegistryFlag(std::uint32_t value) {
     RegSetValueExA(key, quorvane::kRegistryValue, 0, REG_DWORD,
                    reinterpret_cast<const BYTE*>(&data), sizeof(data));
     RegCloseKey(key);
+}
+
+std::vector<CSavedLogDlg*> savedLogWindows() {
+    std::vector<CSavedLogDlg*> windows;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (auto* window = qobject_cast<CSavedLogDlg*>(widget)) {
+            windows.push_back(window);
+        }
+    }
+    return windows;
+}
+
+void closeSavedLogWindows() {
+    for (CSavedLogDlg* window : savedLogWindows()) {
+        window->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace viewertest

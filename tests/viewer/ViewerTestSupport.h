@@ -14,6 +14,7 @@
 
 class CQuorvaneDlg;
 class CLogListModel;
+class CSavedLogDlg;
 
 namespace viewertest {
 
@@ -66,6 +67,10 @@ std::vector<std::string> rows(const CLogListModel& model);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+
+// Every read-only window now open, wherever it belongs; and all of them closed and deleted.
+std::vector<CSavedLogDlg*> savedLogWindows();
+void closeSavedLogWindows();
 
 // The registry flag, or -1 when it is absent.
 long long readRegistryFlag();
