@@ -69,7 +69,7 @@ TEST_F(LineTimesTest, InterleavedScopesShowTheirDurationsOnBothEndsAndTheTimeToT
     EXPECT_EQ(noteOf(3), "12.4 ms");
     EXPECT_EQ(noteOf(4), "800 ms");
     const std::string line = std::string(model.line(0));
-    const std::size_t time = line.find("\t", line.find("\t") + 1) + 1;
+    const std::size_t time = line.find('\t', line.find('\t') + 1) + 1;
     const std::string precise = shown(0, {6, false});
     EXPECT_EQ(precise.substr(0, time + 8) + precise.substr(time + 15), line)
         << "the fraction is all that is added";
