@@ -64,6 +64,15 @@ std::int32_t addDepth(std::int32_t depth, std::int32_t delta) {
 
 }  // namespace
 
+std::size_t timeColumnEnd(std::string_view line) {
+    std::size_t end = std::string_view::npos;
+    for (int tab = 0; tab < 3; ++tab) {
+        end = line.find('\t', tab == 0 ? 0 : end + 1);
+        if (end == std::string_view::npos) break;
+    }
+    return end;
+}
+
 LineFormatter::LineFormatter(DepthTable& depthTable) : m_depthTable(depthTable) {}
 
 std::string_view LineFormatter::formatLine(const TraceRecord& record, std::uint32_t lineNumber) {

@@ -23,6 +23,10 @@
 // formatLine() allocates nothing: the line is written into a buffer sized for the longest
 // possible line. A timestamp is converted to local time only when it differs from the previous
 // one, so the time zone in force is the one seen at that conversion.
+// Where the time column of a line formatLine() made ends (the third tab), or npos for a line of
+// another shape; what is drawn or printed beside the time goes there.
+std::size_t timeColumnEnd(std::string_view line);
+
 class LineFormatter {
   public:
     // Deeper senders are shown with this many tabs, so a hostile depth cannot make one line

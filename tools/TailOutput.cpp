@@ -63,13 +63,9 @@ void TailOutput::writeLine(const TraceRecord& record, std::uint32_t lineNumber,
                            const ScopeTimes::Timing& timing) {
     const std::string_view line = m_formatter.formatLine(record, lineNumber);
     m_formatter.storeDepth();
-    std::size_t timeEnd = std::string_view::npos;
-    if (m_format.fractionDigits > 0 && timing.precise) {
-        // The time is the third column: its end is the third tab.
-        timeEnd = 0;
-        for (int tab = 0; tab < 3 && timeEnd != std::string_view::npos; ++tab)
-            timeEnd = line.find('\t', tab == 0 ? 0 : timeEnd + 1);
-    }
+    const std::size_t timeEnd = m_format.fractionDigits > 0 && timing.precise
+                                    ? timeColumnEnd(line)
+                                    : std::string_view::npos;
     if (timeEnd == std::string_view::npos) {
         m_text.append(line);
     } else {

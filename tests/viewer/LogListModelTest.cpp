@@ -119,19 +119,7 @@ TEST(LogListModel, ClearRemovesEveryLineWithOneResetAndKeepsNoMemory) {
     EXPECT_GT(model.bytesHeld(), 0u);
 }
 
-// A field of /proc/self/status in bytes ("RssAnon:   1234 kB").
-std::size_t statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string name;
-    while (status >> name) {
-        std::size_t kilobytes = 0;
-        if (name == field + ":" && status >> kilobytes) {
-            return kilobytes * 1024;
-        }
-        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    }
-    return 0;
-}
+using viewertest::statusBytes;
 
 TEST(LogListModel, AMillionLinesHoldAtMostSixteenBytesEachBeyondTheirOwn) {
     constexpr std::size_t kLines = 1'000'000;

@@ -21,19 +21,7 @@ namespace {
 using viewertest::closeSavedLogWindows;
 using viewertest::savedLogWindows;
 
-// A field of /proc/self/status in bytes ("RssAnon:   1234 kB").
-std::size_t statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string name;
-    while (status >> name) {
-        std::size_t kilobytes = 0;
-        if (name == field + ":" && status >> kilobytes) {
-            return kilobytes * 1024;
-        }
-        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    }
-    return 0;
-}
+using viewertest::statusBytes;
 
 class SavedLogLimitsTest : public ::testing::Test {
   protected:

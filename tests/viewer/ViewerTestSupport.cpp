@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 #include "platform/Registry.h"
@@ -178,6 +179,19 @@ void closeSavedLogWindows() {
         window->close();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+std::size_t statusBytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    while (status >> name) {
+        std::size_t kilobytes = 0;
+        if (name == field + ":" && status >> kilobytes) {
+            return kilobytes * 1024;
+        }
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
 }
 
 }  // namespace viewertest

@@ -72,6 +72,9 @@ void writeFile(const std::string& path, const std::string& bytes);
 std::vector<CSavedLogDlg*> savedLogWindows();
 void closeSavedLogWindows();
 
+// A field of /proc/self/status in bytes ("RssAnon:   1234 kB"); 0 when absent.
+std::size_t statusBytes(const std::string& field);
+
 // The registry flag, or -1 when it is absent.
 long long readRegistryFlag();
 void writeRegistryFlag(std::uint32_t value);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "records/LineFormatter.h"
+
 void LineTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
     if (lineNumber != m_firstLine + m_lines.size()) return;  // out of step: keep nothing
     const ScopeTimes::Timing timing = m_scopes.follow(record, lineNumber);
@@ -69,13 +71,7 @@ std::uint32_t leadingLineNumber(std::string_view line) {
 void decorateLine(std::string_view line, const LineTimes& times, const TimeColumns& columns,
                   std::string& out) {
     out.clear();
-    // The time is the third column: it ends at the third tab.
-    std::size_t timeEnd = std::string_view::npos;
-    for (int tab = 0, from = 0; tab < 3; ++tab) {
-        timeEnd = line.find('\t', static_cast<std::size_t>(from));
-        if (timeEnd == std::string_view::npos) break;
-        from = static_cast<int>(timeEnd + 1);
-    }
+    const std::size_t timeEnd = timeColumnEnd(line);
     if (!columns.any() || timeEnd == std::string_view::npos) {
         out.assign(line);
         return;
