@@ -49,19 +49,6 @@ double oursLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lin
     return lines / seconds;
 }
 
-// The mix as the client library stamps it: precise time rising by a microsecond a record and
-// each sender's own sequence numbers.
-std::vector<TraceRecord> stamped(std::vector<TraceRecord> mix) {
-    std::vector<std::uint32_t> sequences(kMixSenders + 1);
-    std::uint32_t microseconds = 0;
-    for (TraceRecord& record : mix) {
-        record.nanoseconds = (microseconds++ % 1'000'000) * 1000;
-        record.sequence = ++sequences[record.senderKey % sequences.size()];
-        record.marker = quorvane::kPreciseTimeMarker;
-    }
-    return mix;
-}
-
 // The drain's work per record with what the records say of time kept beside the lines: the line,
 // then LineTimes following the record (precise time, scope pairing, durations, losses).
 double withTimesLinesPerSecond(const std::vector<TraceRecord>& mix, std::uint32_t lines) {
@@ -104,7 +91,7 @@ int main(int argc, char** argv) {
     const int rounds = benchRounds(kDefaultRounds);
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
 
-    const std::vector<TraceRecord> precise = stamped(mix);
+    const std::vector<TraceRecord> precise = stampPreciseTime(mix);
 
     Samples ours;
     Samples baseline;

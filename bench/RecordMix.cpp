@@ -88,3 +88,14 @@ std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed,
     }
     return records;
 }
+
+std::vector<TraceRecord> stampPreciseTime(std::vector<TraceRecord> mix) {
+    std::vector<std::uint32_t> sequences(kMixSenders + 1);
+    std::uint32_t microseconds = 0;
+    for (TraceRecord& record : mix) {
+        record.nanoseconds = (microseconds++ % 1'000'000) * 1000;
+        record.sequence = ++sequences[record.senderKey % sequences.size()];
+        record.marker = quorvane::kPreciseTimeMarker;
+    }
+    return mix;
+}

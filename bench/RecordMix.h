@@ -20,3 +20,6 @@ std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed);
 // The same mix with entry texts of `minTextLength` to `maxTextLength` bytes (at most 511).
 std::vector<TraceRecord> makeRecordMix(std::size_t count, std::uint32_t seed,
                                        std::size_t minTextLength, std::size_t maxTextLength);
+// `mix` as the client library stamps it: precise time rising by a microsecond a record and each
+// sender's own sequence numbers (which start again when the mix is replayed).
+std::vector<TraceRecord> stampPreciseTime(std::vector<TraceRecord> mix);

@@ -34,6 +34,8 @@
 #include "transport/CMclMailbox.h"
 #include "transport/TraceMailbox.h"
 #include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineTimes.h"
+#include "viewer/list/CLogListView.h"
 #include "viewer/live/CQuorvaneDlg.h"
 
 namespace {
@@ -63,11 +65,14 @@ constexpr double kTargetShareOfMailbox = 0.5;
 constexpr double kTargetStallMs = 100;
 constexpr double kTargetExtraBytesPerLine = 16;
 constexpr double kTargetWindowRatio = 0.8;
+constexpr double kTargetPreciseRatio = 0.9;
 constexpr double kMillisecondsPerSecond = 1000.0;
 
-// The kinds of round, run in this order in every round.
-enum class Kind { Mailbox, Viewer, ShortLines };
-constexpr Kind kKinds[] = {Kind::Mailbox, Kind::Viewer, Kind::ShortLines};
+// The kinds of round, run in this order in every round. Precise: the viewer again, with the
+// records stamped as the client library stamps them, and the window showing milliseconds and
+// durations.
+enum class Kind { Mailbox, Viewer, Precise, ShortLines };
+constexpr Kind kKinds[] = {Kind::Mailbox, Kind::Viewer, Kind::Precise, Kind::ShortLines};
 
 const char* kindName(Kind kind) {
     switch (kind) {
@@ -75,14 +80,19 @@ const char* kindName(Kind kind) {
             return "mailbox";
         case Kind::Viewer:
             return "viewer";
+        case Kind::Precise:
+            return "precise";
         case Kind::ShortLines:
             return "short";
     }
     return "";
 }
 
-// Figures of the short-line rounds carry this prefix, so both viewer kinds share one table.
+// Figures of the short-line and precise rounds carry these prefixes, so every viewer kind shares
+// one table.
 constexpr const char* kShortPrefix = "short_";
+constexpr const char* kPrecisePrefix = "precise_";
+constexpr TimeColumns kShownTimes{3, true};
 
 using Clock = std::chrono::steady_clock;
 
@@ -140,7 +150,8 @@ int runMailboxRound(const std::vector<TraceRecord>& mix, std::uint32_t recordCou
 
 // The real dialog drains the sender's flood; prints its figures, names prefixed by `prefix`.
 int runViewerRound(int argc, char** argv, int round, const std::vector<TraceRecord>& mix,
-                   std::uint32_t recordCount, const std::string& prefix) {
+                   std::uint32_t recordCount, const std::string& prefix,
+                   const TimeColumns& timeColumns = {}) {
     const int settleMs = kSettleMs + (round % kSettleSteps) * kSettleStepMs;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::string failure;
@@ -156,6 +167,7 @@ int runViewerRound(int argc, char** argv, int round, const std::vector<TraceReco
         QApplication application(argc, argv);
         try {
             CQuorvaneDlg dialog;
+            dialog.logList().setTimeColumns(timeColumns);
             dialog.show();
             CLogListModel& model = dialog.logList().model();
             QObject::connect(&model, &QAbstractItemModel::rowsInserted, &application, [&] {
@@ -222,6 +234,10 @@ int runOnce(int argc, char** argv, const std::string& kind, int round) {
     }
     const std::vector<TraceRecord> mix = makeRecordMix(kMixRecords, kMixSeed);
     if (kind == kindName(Kind::Mailbox)) return runMailboxRound(mix, recordCount);
+    if (kind == kindName(Kind::Precise)) {
+        return runViewerRound(argc, argv, round, stampPreciseTime(mix), recordCount,
+                              kPrecisePrefix, kShownTimes);
+    }
     return runViewerRound(argc, argv, round, mix, recordCount, "");
 }
 
@@ -282,6 +298,10 @@ int main(int argc, char** argv) {
     report.comparison("records/s, first post to last line shown", figures["rate"],
                       "mailbox alone: sender to a copying loop", figures["mailbox_rate"],
                       Unit::PerSecond);
+    report.comparison("records/s with precise times and durations shown",
+                      figures[std::string(kPrecisePrefix) + "rate"],
+                      "records/s of records without precise time", figures["rate"],
+                      Unit::PerSecond);
     report.single("wait for the first line to show", figures["delay_ms"], Unit::Milliseconds);
     report.single("lines/s, first batch shown to last", figures["sustained"], Unit::PerSecond);
     report.comparison("lines/s, last 100k lines", figures["last"], "lines/s, first 100k lines",
@@ -312,6 +332,9 @@ int main(int argc, char** argv) {
                              kTargetExtraBytesPerLine, Better::Lower));
     report.result(resultLine("viewer_last_vs_first_100k_lines", figures["last"].median(),
                              figures["first"].median(), kTargetWindowRatio, Better::Higher));
+    report.result(resultLine("viewer_precise_times_vs_without",
+                             figures[std::string(kPrecisePrefix) + "rate"].median(),
+                             figures["rate"].median(), kTargetPreciseRatio, Better::Higher));
     report.finish();
     return 0;
 }

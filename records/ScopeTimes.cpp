@@ -22,19 +22,22 @@ ScopeTimes::Timing ScopeTimes::follow(const TraceRecord& record, std::uint32_t l
     sender.hasSequence = true;
     sender.lastSequence = sequence;
 
+    if (record.depthDelta == 0) return timing;
     const std::string_view name = recordFieldText(record.entryName);
+    static_assert(TraceRecord::kEntryNameSize <= UINT8_MAX);
     if (record.depthDelta > 0) {
         if (sender.scopes.size() < kMaxOpenScopes) {
             OpenScope& scope = sender.scopes.emplace_back();
             scope.entryLine = lineNumber;
             scope.start = timing.time;
+            scope.nameLength = static_cast<std::uint8_t>(name.size());
             std::memcpy(scope.entryName, name.data(), name.size());
             scope.entryName[name.size()] = '\0';
         }
-    } else if (record.depthDelta < 0) {
+    } else {
         // The nearest open scope of the same name; those above it lost their leave.
         for (std::size_t i = sender.scopes.size(); i-- > 0;) {
-            if (name != sender.scopes[i].entryName) continue;
+            if (name != sender.scopes[i].name()) continue;
             timing.closesScope = true;
             timing.entryLine = sender.scopes[i].entryLine;
             timing.duration = timing.time - sender.scopes[i].start;

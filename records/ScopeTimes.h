@@ -31,7 +31,10 @@ class ScopeTimes {
     struct OpenScope {
         std::uint32_t entryLine;
         Nanoseconds start;
+        std::uint8_t nameLength;
         char entryName[TraceRecord::kEntryNameSize + 1];
+
+        std::string_view name() const { return {entryName, nameLength}; }
     };
 
     // What one record says about time.

@@ -1,8 +1,14 @@
 #include "records/TraceExport.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "records/RecordFields.h"
 
@@ -63,8 +69,8 @@ void appendMicroseconds(std::int64_t nanoseconds, std::string& out) {
 }
 
 // "2026-12-08T16:51:48.123456789Z", or without the fraction for a record of whole seconds.
-void appendUtcTime(const TraceRecord& record, bool precise, std::string& out) {
-    const auto seconds = static_cast<std::time_t>(record.timestamp);
+void appendUtcTime(const ExportedFields& fields, bool precise, std::string& out) {
+    const auto seconds = static_cast<std::time_t>(fields.timestamp);
     std::tm utc{};
     char text[64];
     std::size_t length = 0;
@@ -73,13 +79,40 @@ void appendUtcTime(const TraceRecord& record, bool precise, std::string& out) {
     out.append(text, length);
     if (precise) {
         char fraction[16];
-        out += formatFraction(record.nanoseconds, 9, fraction);
+        out += formatFraction(fields.nanoseconds, 9, fraction);
     }
     out += 'Z';
 }
 
-std::int64_t recordTime(const TraceRecord& record, const ScopeTimes::Timing& timing) {
-    return timing.precise ? timing.time : record.timestamp * 1'000'000'000;
+std::int64_t recordTime(const ExportedFields& fields, const ScopeTimes::Timing& timing) {
+    return timing.precise ? timing.time : fields.timestamp * 1'000'000'000;
+}
+
+// The length of the run at the start of `text` that goes into a JSON string as it is: printable
+// ASCII other than '"' and '\\'. Sixteen bytes at a time where SSE2 is, as text is mostly such
+// runs.
+std::size_t plainRun(std::string_view text) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i del = _mm_set1_epi8(0x7F);
+    for (; i + sizeof(__m128i) <= text.size(); i += sizeof(__m128i)) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        // Signed: bytes from 0x80 up are below 0x20 too.
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+        if (const int mask = _mm_movemask_epi8(special); mask != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
+    }
+    return i;
 }
 
 }  // namespace
@@ -88,12 +121,7 @@ void appendJsonText(std::string_view text, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
     for (std::size_t i = 0; i < text.size();) {
         // Runs of printable ASCII, the common case, go over in one piece.
-        std::size_t plain = i;
-        while (plain < text.size()) {
-            const auto c = static_cast<unsigned char>(text[plain]);
-            if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
-            ++plain;
-        }
+        const std::size_t plain = i + plainRun(text.substr(i));
         if (plain > i) {
             out.append(text.substr(i, plain - i));
             i = plain;
@@ -123,24 +151,37 @@ void appendJsonText(std::string_view text, std::string& out) {
     }
 }
 
+ExportedFields ExportedFields::of(const TraceRecord& record) {
+    ExportedFields fields;
+    fields.senderKey = record.senderKey;
+    fields.timestamp = record.timestamp;
+    fields.nanoseconds = record.nanoseconds;
+    fields.sequence = record.sequence;
+    fields.depthDelta = record.depthDelta;
+    fields.origin = recordFieldText(record.originName);
+    fields.name = recordFieldText(record.entryName);
+    fields.text = recordFieldText(record.entryText);
+    return fields;
+}
+
 void appendJsonLine(const ExportedRecord& exported, std::string& out) {
-    const TraceRecord& record = exported.record;
+    const ExportedFields& fields = exported.fields;
     const ScopeTimes::Timing& timing = exported.timing;
     out += "{\"line\":";
     appendNumber(exported.lineNumber, out);
-    appendNumberField("sender", record.senderKey, out);
+    appendNumberField("sender", fields.senderKey, out);
     out += ",\"time\":\"";
-    appendUtcTime(record, timing.precise, out);
+    appendUtcTime(fields, timing.precise, out);
     out += '"';
-    appendNumberField("timestamp", record.timestamp, out);
+    appendNumberField("timestamp", fields.timestamp, out);
     if (timing.precise) {
-        appendNumberField("nanoseconds", record.nanoseconds, out);
-        appendNumberField("sequence", record.sequence, out);
+        appendNumberField("nanoseconds", fields.nanoseconds, out);
+        if (fields.hasSequence) appendNumberField("sequence", fields.sequence, out);
     }
-    appendField("origin", recordFieldText(record.originName), out);
-    appendField("name", recordFieldText(record.entryName), out);
-    appendField("text", recordFieldText(record.entryText), out);
-    appendNumberField("delta", record.depthDelta, out);
+    appendField("origin", fields.origin, out);
+    appendField("name", fields.name, out);
+    appendField("text", fields.text, out);
+    appendNumberField("delta", fields.depthDelta, out);
     appendNumberField("depth", exported.depth, out);
     if (timing.lostBefore > 0) appendNumberField("lost_before", timing.lostBefore, out);
     if (timing.closesScope) {
@@ -156,11 +197,11 @@ void TraceEventWriter::begin(std::string& out) {
     out += "{\"displayTimeUnit\":\"ns\",\"traceEvents\":[\n";
 }
 
-std::uint32_t TraceEventWriter::pidOf(const TraceRecord& record, std::string& out) {
-    const std::string origin(recordFieldText(record.originName));
-    const auto [found, added] =
-        m_pids.emplace(origin, static_cast<std::uint32_t>(m_pids.size() + 1));
-    if (added) {
+std::uint32_t TraceEventWriter::pidOf(std::string_view origin, std::string& out) {
+    auto found = m_pids.find(origin);
+    if (found == m_pids.end()) {
+        found = m_pids.emplace(std::string(origin), static_cast<std::uint32_t>(m_pids.size() + 1))
+                    .first;
         // The process's name, so that a viewer shows the origin rather than a number.
         out += m_first ? "" : ",\n";
         m_first = false;
@@ -171,6 +212,19 @@ std::uint32_t TraceEventWriter::pidOf(const TraceRecord& record, std::string& ou
         out += "\"}}";
     }
     return found->second;
+}
+
+TraceEventWriter::Recent& TraceEventWriter::recentOf(const ExportedFields& fields,
+                                                     std::string& out) {
+    // Fibonacci hashing: thread ids that differ in their low bits still spread.
+    Recent& recent = m_recent[(fields.senderKey * 0x9E3779B9u) >> 28];
+    if (recent.pid == 0 || recent.senderKey != fields.senderKey || recent.origin != fields.origin) {
+        recent.senderKey = fields.senderKey;
+        recent.origin = fields.origin;
+        recent.pid = pidOf(fields.origin, out);
+        recent.open = &m_open[static_cast<std::uint64_t>(recent.pid) << 32 | fields.senderKey];
+    }
+    return recent;
 }
 
 void TraceEventWriter::appendEnd(const Open& open, std::int64_t time, bool unfinished,
@@ -187,20 +241,21 @@ void TraceEventWriter::appendEnd(const Open& open, std::int64_t time, bool unfin
 }
 
 void TraceEventWriter::append(const ExportedRecord& exported, std::string& out) {
-    const TraceRecord& record = exported.record;
-    const std::uint32_t pid = pidOf(record, out);
-    const std::uint32_t tid = record.senderKey;
-    const std::int64_t time = recordTime(record, exported.timing);
+    const ExportedFields& fields = exported.fields;
+    const Recent& recent = recentOf(fields, out);
+    const std::uint32_t pid = recent.pid;
+    const std::uint32_t tid = fields.senderKey;
+    const std::int64_t time = recordTime(fields, exported.timing);
     m_lastTime = std::max(m_lastTime, time);
-    const std::string_view name = recordFieldText(record.entryName);
-    std::vector<Open>& open = m_open[static_cast<std::uint64_t>(pid) << 32 | tid];
+    const std::string_view name = fields.name;
+    std::vector<Open>& open = *recent.open;
 
     const char* phase = "i";
-    if (exported.timing.precise && record.depthDelta > 0 &&
+    if (exported.timing.precise && fields.depthDelta > 0 &&
         open.size() < ScopeTimes::kMaxOpenScopes) {
         phase = "B";
         open.push_back({pid, tid, std::string(name)});
-    } else if (exported.timing.precise && record.depthDelta < 0) {
+    } else if (exported.timing.precise && fields.depthDelta < 0) {
         for (std::size_t i = open.size(); i-- > 0;) {
             if (open[i].name != name) continue;
             // Scopes opened inside it lost their leave: they end here, marked so.
@@ -227,7 +282,7 @@ void TraceEventWriter::append(const ExportedRecord& exported, std::string& out) 
     appendMicroseconds(time, out);
     out += ",\"args\":{\"line\":";
     appendNumber(exported.lineNumber, out);
-    appendField("text", recordFieldText(record.entryText), out);
+    appendField("text", fields.text, out);
     out += "}}";
 }
 

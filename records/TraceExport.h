@@ -1,6 +1,9 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -17,9 +20,25 @@
 //   every other record an instant event. Times are microseconds since 1970.
 // Text fields are raw bytes: valid UTF-8 passes, any other byte is taken as Latin-1.
 
+// A record's fields as an export writes them: the numbers, and the text fields without their
+// padding. A record read back from a line has no sequence number.
+struct ExportedFields {
+    std::uint32_t senderKey = 0;
+    std::int64_t timestamp = 0;
+    std::uint32_t nanoseconds = 0;
+    std::uint32_t sequence = 0;
+    bool hasSequence = true;
+    std::int32_t depthDelta = 0;
+    std::string_view origin;
+    std::string_view name;
+    std::string_view text;
+
+    static ExportedFields of(const TraceRecord& record);
+};
+
 // One record as an export sees it.
 struct ExportedRecord {
-    const TraceRecord& record;
+    ExportedFields fields;
     std::uint32_t lineNumber;
     std::int32_t depth;                // as the line is indented
     const ScopeTimes::Timing& timing;  // from ScopeTimes::follow
@@ -44,12 +63,34 @@ class TraceEventWriter {
         std::string name;
     };
 
-    std::uint32_t pidOf(const TraceRecord& record, std::string& out);
+    // Hashes std::string and std::string_view alike, so that a look-up builds no string.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+
+    // A sender seen lately: its origin, that origin's pid, and its thread's open events.
+    struct Recent {
+        std::uint32_t senderKey = 0;
+        std::string origin;
+        std::uint32_t pid = 0;  // 0: unused
+        std::vector<Open>* open = nullptr;
+    };
+
+    std::uint32_t pidOf(std::string_view origin, std::string& out);
+    Recent& recentOf(const ExportedFields& fields, std::string& out);
     void appendEnd(const Open& open, std::int64_t time, bool unfinished, std::string& out);
 
-    std::unordered_map<std::string, std::uint32_t> m_pids;
+    std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> m_pids;
     // Per thread, the B events without their E yet, outermost first.
     std::unordered_map<std::uint64_t, std::vector<Open>> m_open;
+    // The senders seen last, by a few bits of their key: a busy trace comes from a handful of
+    // threads, so most records need no look-up by name. Elements of an unordered_map stay where
+    // they are when it grows.
+    static constexpr std::size_t kRecentSenders = 16;
+    std::array<Recent, kRecentSenders> m_recent;
     std::int64_t m_lastTime = 0;
     bool m_first = true;
 };

@@ -50,7 +50,7 @@ void TailOutput::write(const TraceRecord& record, std::uint32_t lineNumber) {
     }
     // The exports need the line's depth, which the formatter keeps.
     static_cast<void>(m_formatter.formatLine(record, lineNumber));
-    const ExportedRecord exported{record, lineNumber, m_formatter.shownDepth(), timing};
+    const ExportedRecord exported{ExportedFields::of(record), lineNumber, m_formatter.shownDepth(), timing};
     m_formatter.storeDepth();
     if (m_format.kind == TailFormat::Kind::JsonLines)
         appendJsonLine(exported, m_text);

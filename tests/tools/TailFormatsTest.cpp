@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +19,17 @@ namespace {
 using quorvane::test::run;
 using quorvane::test::Subprocess;
 using tooltest::ToolsTest;
+
+// Runs jq with `options` over `input` and returns its output without the last newline.
+std::string jq(const std::vector<std::string>& options, const std::string& input) {
+    std::vector<std::string> command{QUORVANE_JQ};
+    command.insert(command.end(), options.begin(), options.end());
+    const Subprocess::Result result = run(command, input);
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::string out = result.out;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
 
 class TailFormatsTest : public ToolsTest {
   protected:
@@ -37,17 +50,6 @@ class TailFormatsTest : public ToolsTest {
         const Subprocess::Result tailed = run(command, {}, environment());
         EXPECT_EQ(tailed.status, 0) << tailed.err;
         return tailed.out;
-    }
-
-    // Runs jq's `program` over `input` and returns its output without the last newline.
-    static std::string jq(const std::vector<std::string>& options, const std::string& input) {
-        std::vector<std::string> command{QUORVANE_JQ};
-        command.insert(command.end(), options.begin(), options.end());
-        const Subprocess::Result result = run(command, input);
-        EXPECT_EQ(result.status, 0) << result.err;
-        std::string out = result.out;
-        if (!out.empty() && out.back() == '\n') out.pop_back();
-        return out;
     }
 
     std::vector<TraceRecord> m_records;
@@ -105,6 +107,41 @@ TEST_F(TailFormatsTest, PreciseLinesShowMicrosecondsAndLeavesTheirDuration) {
     }
     EXPECT_EQ(index, m_records.size());
     EXPECT_GT(leaves, 0u);
+}
+
+// Texts of every ASCII byte but NUL at every place, runs long and short, and Latin-1 bytes among
+// them, through quorvane-send --raw and quorvane-tail --format=jsonl: jq must read back each text
+// as it was, a Latin-1 byte as its own character.
+TEST_F(ToolsTest, JsonLinesCarryEveryByteOfTheirTextsAsJqReadsThem) {
+    std::mt19937 random(20261208);
+    std::vector<TraceRecord> records(96);
+    std::string expected;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        TraceRecord& record = records[i];
+        record.senderKey = 1;
+        std::strcpy(record.entryName, "text");
+        std::strcpy(record.originName, "bytes");
+        const std::size_t length = 1 + random() % (i % 3 == 0 ? 24 : sizeof record.entryText - 1);
+        std::string codes;
+        for (std::size_t at = 0; at < length; ++at) {
+            // Mostly printable, often a byte that needs escaping, now and then Latin-1 "é"
+            // (never followed by a byte that would make it UTF-8).
+            const unsigned pick = random() % 16;
+            const auto byte = static_cast<unsigned char>(
+                pick == 0 ? 0xE9 : pick < 4 ? 1 + random() % 0x7F : 0x20 + random() % 0x5F);
+            record.entryText[at] = static_cast<char>(byte);
+            codes += (codes.empty() ? "" : ",") + std::to_string(byte);
+        }
+        expected += "[" + codes + "]\n";
+    }
+    const std::string raw(reinterpret_cast<const char*>(records.data()),
+                          records.size() * sizeof(TraceRecord));
+    ASSERT_EQ(run({QUORVANE_SEND, "--raw"}, raw, environment()).status, 0);
+    const Subprocess::Result tailed =
+        run({QUORVANE_TAIL, "--idle=300", "--format=jsonl"}, {}, environment());
+    ASSERT_EQ(tailed.status, 0) << tailed.err;
+    expected.pop_back();
+    EXPECT_EQ(jq({"-c", ".text | explode"}, tailed.out), expected);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ std::size_t nameEnd(std::string_view rest) {
 
 }  // namespace
 
-LineColumns splitLine(std::string_view line) {
+LineColumns splitLineHead(std::string_view line) {
     LineColumns columns;
     std::string_view fields[kLeadingColumns];
     std::size_t start = 0;
@@ -71,15 +71,20 @@ LineColumns splitLine(std::string_view line) {
     columns.hasColumns = true;
     columns.secondOfDay = readTimeOfDay(fields[2]);
     columns.origin = fields[3];
-    std::string_view rest = line.substr(start);
-    const std::size_t depth = std::min(rest.find_first_not_of(kTab), rest.size());
-    columns.depth = static_cast<std::int32_t>(depth);
-    rest.remove_prefix(depth);
+    std::size_t depth = start;
+    while (depth < line.size() && line[depth] == kTab) ++depth;
+    columns.depth = static_cast<std::int32_t>(depth - start);
+    // The rest of the line, for splitLine to take apart.
+    columns.name = line.substr(depth);
+    return columns;
+}
+
+LineColumns splitLine(std::string_view line) {
+    LineColumns columns = splitLineHead(line);
+    if (!columns.hasColumns) return columns;
+    const std::string_view rest = columns.name;
     const std::size_t end = nameEnd(rest);
-    if (end == std::string_view::npos) {
-        columns.name = rest;
-        return columns;
-    }
+    if (end == std::string_view::npos) return columns;
     columns.name = rest.substr(0, end);
     columns.text = rest.substr(end + 1);
     if (!columns.text.empty() && columns.text.back() == ')') columns.text.remove_suffix(1);

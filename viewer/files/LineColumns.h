@@ -19,6 +19,9 @@ struct LineColumns {
 };
 
 LineColumns splitLine(std::string_view line);
+// The columns up to the depth only, for a pass that needs no more: `name` holds the rest of the
+// line, `text` nothing.
+LineColumns splitLineHead(std::string_view line);
 
 // Follows the times of day of lines in order and counts the days they run over: a time of day
 // more than 12 hours before the previous one is taken for the next day, one more than 12 hours

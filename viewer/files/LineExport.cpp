@@ -11,22 +11,21 @@
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
-constexpr std::string_view kSequenceKey = ",\"sequence\":";
 
-// Copies `text` into a record's field, cut to its width, ended by a NUL when shorter.
-template <std::size_t Width>
-void setField(char (&field)[Width], std::string_view text) {
-    const std::size_t length = std::min(text.size(), Width);
-    std::memcpy(field, text.data(), length);
-    if (length < Width) field[length] = '\0';
-}
-
-// Lines keep no sequence number, so the JSON line must not claim one.
-void dropSequence(std::string& text, std::size_t from) {
-    const std::size_t at = text.find(kSequenceKey, from);
-    if (at == std::string::npos) return;
-    const std::size_t end = text.find(',', at + kSequenceKey.size());
-    text.erase(at, end == std::string::npos ? std::string::npos : end - at);
+// A line's fields as an export writes them; lines keep no sequence number. A line of another
+// shape is kept whole as the text, as much of it as a record's text field holds.
+ExportedFields fieldsOf(const LineColumns& columns, std::string_view line) {
+    ExportedFields fields;
+    fields.senderKey = columns.senderKey;
+    fields.hasSequence = false;
+    if (!columns.hasColumns) {
+        fields.text = line.substr(0, TraceRecord::kEntryTextSize);
+        return fields;
+    }
+    fields.origin = columns.origin;
+    fields.name = columns.name;
+    fields.text = columns.text;
+    return fields;
 }
 
 }  // namespace
@@ -44,7 +43,14 @@ LineExport::LineExport(const CLogListModel& model, const LineTimes* times, Datin
         m_phase = Phase::Ended;
         return;
     }
-    m_entries.assign(m_lineCount, false);
+    // Where every line came from a record with precise time, LineTimes knows each scope and the
+    // lines are dated from the first: nothing is left for a survey to find.
+    if (m_times != nullptr && m_dating.from == Dating::From::FirstLine &&
+        m_times->lineCount() == m_lineCount && m_times->linesWithoutTime() == 0) {
+        startWriting();
+    } else {
+        m_entries.assign(m_lineCount, false);
+    }
     m_text.reserve(kChunkBytes + kChunkBytes / 4);
 }
 
@@ -100,7 +106,7 @@ std::string_view LineExport::lineAt(std::size_t index) const {
 }
 
 void LineExport::survey(std::size_t index) {
-    const LineColumns columns = splitLine(lineAt(index));
+    const LineColumns columns = splitLineHead(lineAt(index));
     if (!columns.hasColumns) return;
     m_days.follow(columns.secondOfDay);
     const auto [last, added] =
@@ -137,19 +143,18 @@ void LineExport::write(std::size_t index) {
     std::uint32_t entryLine = 0;
     const std::int32_t delta = columns.hasColumns ? scopeDelta(index, columns, note, entryLine) : 0;
 
-    fillRecord(columns, line);
-    m_record.timestamp = seconds;
-    m_record.depthDelta = delta;
-    m_record.nanoseconds = precise ? nanoseconds : 0;
-    m_record.marker = precise ? quorvane::kPreciseTimeMarker : 0;
+    ExportedFields fields = fieldsOf(columns, line);
+    fields.timestamp = seconds;
+    fields.depthDelta = delta;
+    fields.nanoseconds = precise ? nanoseconds : 0;
     ScopeTimes::Timing timing;
     timing.precise = precise;
-    timing.time = seconds * kNanosecondsPerSecond + m_record.nanoseconds;
+    timing.time = seconds * kNanosecondsPerSecond + fields.nanoseconds;
     if (m_format == Format::TraceEvent) {
         // Every line is placed in time, so that scopes without precise time (a saved log, a
         // foreign record) still nest; their times are whole seconds.
         timing.precise = true;
-        m_traceEvents.append({m_record, number, columns.depth, timing}, m_text);
+        m_traceEvents.append({fields, number, columns.depth, timing}, m_text);
     } else {
         const bool closed = note != nullptr && note->scope == LineTimes::Scope::Closed;
         std::int64_t entryDuration = -1;
@@ -161,9 +166,7 @@ void LineExport::write(std::size_t index) {
         } else if (delta > 0 && closed) {
             entryDuration = note->duration;
         }
-        const std::size_t start = m_text.size();
-        appendJsonLine({m_record, number, columns.depth, timing, entryDuration}, m_text);
-        if (precise) dropSequence(m_text, start);
+        appendJsonLine({fields, number, columns.depth, timing, entryDuration}, m_text);
     }
     flushIfFull();
 }
@@ -192,27 +195,13 @@ std::int32_t LineExport::scopeDelta(std::size_t index, const LineColumns& column
     }
     // LineTimes knows the entries of scopes that closed before anything was traced inside them.
     const bool noteSaysScope = note != nullptr && note->scope != LineTimes::Scope::None;
-    if ((m_entries[index] || noteSaysScope) && open.size() < ScopeTimes::kMaxOpenScopes) {
+    const bool indentedEntry = !m_entries.empty() && m_entries[index];
+    if ((indentedEntry || noteSaysScope) && open.size() < ScopeTimes::kMaxOpenScopes) {
         open.push_back(
             {std::string(columns.name), columns.depth, columns.number, closed ? note->duration : -1});
         return 1;
     }
     return 0;
-}
-
-void LineExport::fillRecord(const LineColumns& columns, std::string_view line) {
-    m_record.senderKey = columns.senderKey;
-    m_record.sequence = 0;
-    if (!columns.hasColumns) {
-        // A line of another shape is kept whole as the text (as much as the field holds).
-        setField(m_record.originName, {});
-        setField(m_record.entryName, {});
-        setField(m_record.entryText, line);
-        return;
-    }
-    setField(m_record.originName, columns.origin);
-    setField(m_record.entryName, columns.name);
-    setField(m_record.entryText, columns.text);
 }
 
 void LineExport::flushIfFull() {

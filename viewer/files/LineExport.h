@@ -92,7 +92,6 @@ class LineExport {
     // LineTimes' `note` (may be null); sets `entryLine` for a leave.
     std::int32_t scopeDelta(std::size_t index, const LineColumns& columns,
                             const LineTimes::Note* note, std::uint32_t& entryLine);
-    void fillRecord(const LineColumns& columns, std::string_view line);
     void flushIfFull();
     void end();
 
@@ -118,7 +117,6 @@ class LineExport {
     // The writing.
     std::unique_ptr<LineDates> m_dates;
     std::unordered_map<std::uint32_t, std::vector<OpenEntry>> m_open;
-    TraceRecord m_record{};
     TraceEventWriter m_traceEvents;
     std::string m_text;
 };

@@ -9,7 +9,10 @@ void LineTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
     const ScopeTimes::Timing timing = m_scopes.follow(record, lineNumber);
     if (m_lines.empty()) m_firstTimestamp = record.timestamp;
     m_lines.push_back({timing.precise ? record.nanoseconds : kNoTime, kNoNote});
-    if (!timing.precise) return;
+    if (!timing.precise) {
+        ++m_linesWithoutTime;
+        return;
+    }
     if (record.depthDelta > 0 &&
         std::memchr(record.originName, '/', sizeof record.originName) != nullptr)
         m_remoteSenders.insert(record.senderKey);
@@ -46,6 +49,7 @@ void LineTimes::clear() {
     m_firstLine = 1;
     m_firstTimestamp = -1;
     m_lines.clear();
+    m_linesWithoutTime = 0;
     m_notes.clear();
 }
 

@@ -46,6 +46,9 @@ class LineTimes {
     // The nanoseconds of line `lineNumber`'s second, or kNoTime.
     std::uint32_t nanoseconds(std::uint32_t lineNumber) const;
     const Note* note(std::uint32_t lineNumber) const;
+    // Lines followed, and how many of them came from records without precise time.
+    std::size_t lineCount() const { return m_lines.size(); }
+    std::size_t linesWithoutTime() const { return m_linesWithoutTime; }
     // The whole seconds of line 1's record (since 1970), or -1 before any: the date the lines'
     // times of day belong to.
     std::int64_t firstTimestamp() const { return m_firstTimestamp; }
@@ -64,6 +67,7 @@ class LineTimes {
     std::uint32_t m_firstLine = 1;
     std::int64_t m_firstTimestamp = -1;
     std::deque<Slot> m_lines;  // of lines m_firstLine, m_firstLine + 1, ...
+    std::size_t m_linesWithoutTime = 0;
     std::deque<Note> m_notes;  // of scope lines and lines after a loss, in the order made
     std::unordered_set<std::uint32_t> m_remoteSenders;
 };
