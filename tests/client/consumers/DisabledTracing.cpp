@@ -24,6 +24,12 @@ int main() {
         quorvane_trace("c call", "n=%d", sideEffect());
         quorvane_enter("c enter", "%d", sideEffect());
         quorvane_leave("c enter");
+        // Used only in trace calls, yet used: no -Wunused-variable (an error in this build).
+        const int onlyTraced = 7;
+        const char* const onlyTracedName = "x";
+        QUORVANE_TRACE(onlyTracedName, "%d", onlyTraced);
+        QUORVANE_SCOPE("scope", "%d", onlyTraced);
+        quorvane_trace_text(onlyTraced, onlyTracedName, "text");
     }
     const int fromC = disabledCallsFromC();
     if (quorvane::tracingEnabled() || quorvane_enabled() || quorvane::postedCount() != 0) return 3;
