@@ -20,7 +20,6 @@ string(REGEX REPLACE "\n([^\n])" "\n \\1" license "${license}")
 file(APPEND ${CMAKE_BINARY_DIR}/debian/copyright "\nLicense: Expat\n ${license}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in
   ${CMAKE_BINARY_DIR}/debian/changelog.Debian @ONLY)
-find_program(QUORVANE_GZIP gzip REQUIRED)
 execute_process(COMMAND ${QUORVANE_GZIP} -9nf ${CMAKE_BINARY_DIR}/debian/changelog.Debian
   COMMAND_ERROR_IS_FATAL ANY)
 foreach(package ${QUORVANE_DEB_PACKAGES})
@@ -55,40 +54,42 @@ install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${QUORVANE_DEB_LIBRARY})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "trace records from running programs to Quorvane - library
- libquorvane posts fixed-size trace records (entry name, text, origin, call
- depth, sender, time) into a named mailbox in shared memory, which the Quorvane
- viewer and quorvane-tail drain and show as indented lines.
- .
- This package holds the shared library that traced programs link.")
+libquorvane posts fixed-size trace records (entry name, text, origin, call
+depth, sender, time) into a named mailbox in shared memory, which the Quorvane
+viewer and quorvane-tail drain and show as indented lines.
+
+This package holds the shared library that traced programs link.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquorvane-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${QUORVANE_DEB_LIBRARY} (= ${QUORVANE_DEB_VERSION})")
-set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE any)
 set(CPACK_COMPONENT_DEV_DESCRIPTION "trace records from running programs to Quorvane - development files
- libquorvane posts fixed-size trace records (entry name, text, origin, call
- depth, sender, time) into a named mailbox in shared memory, which the Quorvane
- viewer and quorvane-tail drain and show as indented lines.
- .
- This package holds the C and C++ headers, the CMake package (Quorvane::quorvane),
- the pkg-config file and the quorvane(3) manual page.")
+libquorvane posts fixed-size trace records (entry name, text, origin, call
+depth, sender, time) into a named mailbox in shared memory, which the Quorvane
+viewer and quorvane-tail drain and show as indented lines.
+
+This package holds the C and C++ headers, the CMake package
+(Quorvane::quorvane), the pkg-config file and the quorvane(3) manual page.")
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME quorvane)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${QUORVANE_DEB_LIBRARY} (= ${QUORVANE_DEB_VERSION})")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS "python3")
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
 set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION "viewer and tools for the trace records of running programs
- Quorvane shows what programs are doing while they run: a traced program posts
- records into a mailbox in shared memory, and the viewer shows them as
- numbered lines indented by each thread's call depth, with find, filters,
- folding, durations, saving and JSON export.
- .
- This package holds the viewer (quorvane-viewer), quorvane-tail (the records on
- a terminal, filtered, coloured or as JSON), quorvane-send (tracing from shell
- scripts), quorvane-forward (traces through syslog), quorvane-demo, and the
- Python module quorvane.")
+Quorvane shows what programs are doing while they run: a traced program posts
+records into a mailbox in shared memory, and the viewer shows them as
+numbered lines indented by each thread's call depth, with find, filters,
+folding, durations, saving and JSON export.
+
+This package holds the viewer (quorvane-viewer), quorvane-tail (the records on
+a terminal, filtered, coloured or as JSON), quorvane-send (tracing from shell
+scripts), quorvane-forward (traces through syslog), quorvane-demo, and the
+Python module quorvane.")
 
 include(CPack)

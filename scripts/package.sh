@@ -20,7 +20,7 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$output/cpack" >/dev/null
 mv "$output"/cpack/*.deb "$output"/
 rm -rf "$output/cpack"
 # Errors fail the script; warnings are printed for a person to weigh.
-lintian --fail-on error --no-tag-display-limit "$output"/*.deb
+lintian --fail-on error --tag-display-limit 0 "$output"/*.deb
 for package in "$output"/*.deb; do
     printf '%s\t%s bytes\tinstalled %s KiB\n' "${package##*/}" "$(stat -c %s "$package")" \
         "$(dpkg-deb -f "$package" Installed-Size)"

@@ -9,7 +9,7 @@ build="$(cd "$1" && pwd)"
 source="$(cd "$2" && pwd)"
 work="$(mktemp -d)"
 tail_pid=
-trap '[[ -n $tail_pid ]] && kill "$tail_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'if [[ -n $tail_pid ]]; then kill "$tail_pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 
 steps="$(awk '/<!-- install steps/{on=1; next} /<!-- end of install steps/{on=0} on && /^    /' \
     "$source/README.md" | sed 's/^    //')"
@@ -33,7 +33,7 @@ source "$(dirname "$0")/TailReader.sh"
 start_tail "$prefix/bin" "$work/lines"
 fresh second-run
 # 20 records of the C++ example, 5 of the C one, 1 from Python.
-traced="$(stop_tail "$work/lines" 26)"
+stop_tail "$work/lines" 26
 grep -qx 'fib(4)=3 posted 20 dropped 0' "$work/second-run" || { echo "FAIL: C++ example output"; exit 1; }
 grep -qx 'sum=14 posted 5 dropped 0' "$work/second-run" || { echo "FAIL: C example output"; exit 1; }
 check_examples "$traced"

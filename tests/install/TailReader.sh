@@ -14,8 +14,8 @@ start_tail() {
     done
 }
 
-# stop_tail FILE COUNT: waits for COUNT lines besides the probes, ends the tail, and prints those
-# lines from the origin column on.
+# stop_tail FILE COUNT: waits for COUNT lines besides the probes, ends the tail, and sets
+# `traced` to those lines from the origin column on.
 stop_tail() {
     local tries
     for ((tries = 0; $(grep -vc probe "$1") < $2; ++tries)); do
@@ -25,7 +25,7 @@ stop_tail() {
     kill -TERM "$tail_pid"
     wait "$tail_pid"
     tail_pid=
-    grep -v probe "$1" | cut -f4-
+    traced="$(grep -v probe "$1" | cut -f4-)"
 }
 
 # check_examples LINES: the lines of one run of each example and of the Python line.

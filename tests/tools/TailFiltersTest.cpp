@@ -121,7 +121,7 @@ TEST_F(TailFiltersTest, ColourFollowsTheTerminalNoColorAndTheChoice) {
                               m_records.size() * sizeof(TraceRecord));
         EXPECT_EQ(run({QUORVANE_SEND, "--raw"}, raw, env).status, 0);
         const std::string command = std::string(QUORVANE_TAIL) + " --idle=300 " + options;
-        const Subprocess::Result shown = run({"script", "-qec", command, "/dev/null"}, {}, env);
+        const Subprocess::Result shown = run({QUORVANE_SCRIPT, "-qec", command, "/dev/null"}, {}, env);
         EXPECT_EQ(shown.status, 0) << shown.err;
         EXPECT_NE(shown.out.find("read"), std::string::npos) << shown.out;
         return shown.out.find('\x1b') != std::string::npos;
