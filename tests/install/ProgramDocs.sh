@@ -55,7 +55,8 @@ for path in "$@"; do
     check_sections "$program.1" "$text"
     offered="$(completions "$program")"
     for option in $(grep -oE '^ +(-[a-zA-Z], )?--[a-z][a-z-]*' <<<"$help" | grep -oE -- '--[a-z-]+'); do
-        grep -qe "$option" <<<"$text" || fail "$program.1 lacks $option"
+        # Documented as an item of its own: the option begins a line of the page.
+        grep -qE -e "^ {7}(-[a-zA-Z], )?$option(=| |,|\$)" <<<"$text" || fail "$program.1 lacks $option"
         grep -qxE -e "$option=?" <<<"$offered" || fail "bash does not complete $program $option"
     done
 done

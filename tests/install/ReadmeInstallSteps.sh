@@ -38,9 +38,11 @@ grep -qx 'fib(4)=3 posted 20 dropped 0' "$work/second-run" || { echo "FAIL: C++ 
 grep -qx 'sum=14 posted 5 dropped 0' "$work/second-run" || { echo "FAIL: C example output"; exit 1; }
 check_examples "$traced"
 
-# The language level travels with the target: a C++14 project still builds against it.
+# The language level travels with the target: a C++14 project still builds against it, with
+# the headers warned about as its own (not as system headers, which no warning reaches).
 (cd "$work/run" && env -i HOME="$work/home" PATH=/usr/bin:/bin \
     CMAKE_PREFIX_PATH="$prefix" cmake -S examples/cpp -B build-cxx14 -DCMAKE_CXX_STANDARD=14 \
+    -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON \
     -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null &&
     cmake --build build-cxx14 >/dev/null) || { echo "FAIL: a C++14 project does not build"; exit 1; }
 echo "README install steps: installed, built and traced as written"
