@@ -14,14 +14,18 @@ fail() {
 }
 export LC_ALL=C.UTF-8 MANWIDTH=200
 
-# Renders PAGE, failing on any warning of groff's or man's; prints the text.
+# Renders PAGE into `text`, failing on any warning of groff's or man's.
 render() {
     local page="$1" warnings
     warnings="$(groff -ww -z -man -Tutf8 "$page" 2>&1)"
     [[ -z "$warnings" ]] || fail "groff warns on ${page##*/}: $warnings"
     warnings="$(man --warnings -l "$page" 2>&1 >/dev/null)"
     [[ -z "$warnings" ]] || fail "man warns on ${page##*/}: $warnings"
-    man -l "$page" 2>/dev/null
+    # A word broken at a line end (a name losing its hyphen, "quorvanesend") at 80 columns.
+    if MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q $'\u2010$'; then
+        fail "${page##*/} breaks a word at a line end"
+    fi
+    text="$(man -l "$page" 2>/dev/null)"
 }
 
 # The sections every page needs, and the environment each one names.
@@ -51,7 +55,7 @@ for path in "$@"; do
     help="$("$path" --help)" || fail "$program --help failed"
     long="$(awk 'length > 80' <<<"$help")"
     [[ -z "$long" ]] || fail "$program --help passes 80 columns: $long"
-    text="$(render "$man_dir/$program.1")"
+    render "$man_dir/$program.1"
     check_sections "$program.1" "$text"
     offered="$(completions "$program")"
     for option in $(grep -oE '^ +(-[a-zA-Z], )?--[a-z][a-z-]*' <<<"$help" | grep -oE -- '--[a-z-]+'); do
@@ -61,7 +65,7 @@ for path in "$@"; do
     done
 done
 
-text="$(render "$man_dir/quorvane.3")"
+render "$man_dir/quorvane.3"
 check_sections quorvane.3 "$text"
 for function in $(grep -oE 'QUORVANE_API [a-z0-9_ *]+\(' "$header" | grep -oE 'quorvane_[a-z_]+'); do
     grep -q "$function" <<<"$text" || fail "quorvane.3 lacks $function"
