@@ -10,8 +10,8 @@ constexpr std::string_view kBold = "\x1b[1m";
 constexpr std::string_view kCyan = "\x1b[36m";
 // Red, green, yellow, blue, magenta and bright blue: one per sender key, in turn. Cyan is the
 // origin's.
-constexpr std::array<std::string_view, 6> kSenderColours = {
-    "\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[94m"};
+constexpr std::array<std::string_view, 6> kSenderColours = {"\x1b[31m", "\x1b[32m", "\x1b[33m",
+                                                            "\x1b[34m", "\x1b[35m", "\x1b[94m"};
 
 // Appends the field of `line` that starts at `start` (up to its tab or the end) painted with
 // `colour`, and returns where the next field starts (npos at the end).

@@ -174,10 +174,9 @@ void parseArguments(int argc, char** argv, Settings& settings) {
     // split.
     if (settings.filtered && settings.format.kind == TailFormat::Kind::TraceEvent)
         usageError(kProgram, "%s", "filters apply to --format=lines and jsonl, not trace-event");
-    settings.format.colour =
-        settings.format.kind == TailFormat::Kind::Lines &&
-        useColour(settings.colour, isatty(STDOUT_FILENO) != 0, std::getenv("NO_COLOR"),
-                  std::getenv("TERM"));
+    settings.format.colour = settings.format.kind == TailFormat::Kind::Lines &&
+                             useColour(settings.colour, isatty(STDOUT_FILENO) != 0,
+                                       std::getenv("NO_COLOR"), std::getenv("TERM"));
 }
 
 }  // namespace

@@ -77,9 +77,10 @@ TEST_F(TailFiltersTest, FiltersPickBySenderOriginAndPatternKeepingNumbersAndDept
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, linesNumbered(each.lines)) << each.options.front();
     }
-    for (const std::vector<std::string>& refused :
-         {std::vector<std::string>{"--grep=("}, {"--sender=x"}, {"--color=sometimes"},
-          {"--format=trace-event", "--sender=1"}}) {
+    for (const std::vector<std::string>& refused : {std::vector<std::string>{"--grep=("},
+                                                    {"--sender=x"},
+                                                    {"--color=sometimes"},
+                                                    {"--format=trace-event", "--sender=1"}}) {
         const Subprocess::Result bad = [&] {
             std::vector<std::string> command{QUORVANE_TAIL};
             command.insert(command.end(), refused.begin(), refused.end());
@@ -121,7 +122,8 @@ TEST_F(TailFiltersTest, ColourFollowsTheTerminalNoColorAndTheChoice) {
                               m_records.size() * sizeof(TraceRecord));
         EXPECT_EQ(run({QUORVANE_SEND, "--raw"}, raw, env).status, 0);
         const std::string command = std::string(QUORVANE_TAIL) + " --idle=300 " + options;
-        const Subprocess::Result shown = run({QUORVANE_SCRIPT, "-qec", command, "/dev/null"}, {}, env);
+        const Subprocess::Result shown =
+            run({QUORVANE_SCRIPT, "-qec", command, "/dev/null"}, {}, env);
         EXPECT_EQ(shown.status, 0) << shown.err;
         EXPECT_NE(shown.out.find("read"), std::string::npos) << shown.out;
         return shown.out.find('\x1b') != std::string::npos;
