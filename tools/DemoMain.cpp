@@ -152,9 +152,9 @@ class Kitchen {
 void printHelp() {
     std::printf(
         "Usage: quorvane-demo [OPTION]...\n"
-        "Trace a small kitchen: a waiter, a chef and a dishwasher thread hand work to each\n"
-        "other and trace every step in nested scopes. Start the viewer (or quorvane-tail)\n"
-        "first to watch the indented traces arrive.\n"
+        "Trace a small kitchen: a waiter, a chef and a dishwasher thread hand work to\n"
+        "each other and trace every step in nested scopes. Start the viewer (or\n"
+        "quorvane-tail) first to watch the indented traces arrive.\n"
         "\n"
         "  -s, --seconds=N   run for N seconds (default: %u)\n"
         "      --forever     run until interrupted\n"

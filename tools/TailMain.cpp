@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
+#include "tools/TailColour.h"
+#include "tools/TailFilter.h"
 #include "tools/TailOutput.h"
 #include "tools/common/DrainLimits.h"
 #include "tools/common/NumberArgument.h"
@@ -29,15 +32,20 @@ enum LongOnlyOption {
     kOptionTime,
     kOptionDurations,
     kOptionFormat,
-    kOptionVersion
+    kOptionVersion,
+    kOptionGrep,
+    kOptionSender,
+    kOptionOrigin,
+    kOptionInvert,
+    kOptionColor
 };
 
 void printHelp() {
     std::printf(
         "Usage: quorvane-tail [OPTION]...\n"
         "Print the trace records arriving in the Quorvane mailbox, one line each, as the\n"
-        "viewer shows them: line number, sender key, time, origin, the indented entry name\n"
-        "and the entry text in parentheses, separated by tabs.\n"
+        "viewer shows them: line number, sender key, time, origin, the indented entry\n"
+        "name and the entry text in parentheses, separated by tabs.\n"
         "\n"
         "  -n, --count=N         exit after N records\n"
         "      --idle=MS         exit after MS milliseconds without a record\n"
@@ -48,15 +56,28 @@ void printHelp() {
         "      --format=FORMAT   'lines' (the default), 'jsonl' (one JSON object a\n"
         "                          record, for jq) or 'trace-event' (Trace Event JSON,\n"
         "                          for Perfetto, chrome://tracing or speedscope)\n"
+        "  -f, --follow          keep printing records as they arrive (what it does\n"
+        "                          anyway, until --count, --idle or a signal)\n"
+        "      --grep=PATTERN    print only records whose entry, name(text), matches\n"
+        "                          the extended regular expression PATTERN\n"
+        "      --sender=N        print only the records of sender key N\n"
+        "      --origin=NAME     print only the records of origin NAME\n"
+        "      --invert          print only the records the filters would not\n"
+        "      --color=WHEN      colour the lines: 'auto' (the default: on a terminal,\n"
+        "                          unless NO_COLOR is set), 'always' or 'never'\n"
         "  -h, --help            display this help and exit\n"
         "      --version         output version information and exit\n"
         "\n"
+        "Each filter may be given more than once: a record passes when it matches one\n"
+        "of the patterns, one of the senders and one of the origins given. Records\n"
+        "filtered out still count in the line numbers; --count counts printed lines.\n"
+        "\n"
         "Without --count or --idle, runs until interrupted (SIGINT or SIGTERM). While\n"
-        "another process holds the mailbox's guard (stopped in a debugger, say), waits for\n"
-        "it, saying so after a second. A mailbox whose ring another process has damaged\n"
-        "is waited on as an empty one.\n"
-        "A record goes to whichever reader takes it first: while quorvane-tail runs beside\n"
-        "the viewer, each sees only part of the records.\n"
+        "another process holds the mailbox's guard (stopped in a debugger, say), waits\n"
+        "for it, saying so after a second. A mailbox whose ring another process has\n"
+        "damaged is waited on as an empty one.\n"
+        "A record goes to whichever reader takes it first: while quorvane-tail runs\n"
+        "beside the viewer, each sees only part of the records.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
@@ -69,22 +90,32 @@ void printHelp() {
 struct Settings {
     DrainLimits limits;
     TailFormat format;
+    TailFilter filter;
+    bool filtered = false;
+    ColourChoice colour = ColourChoice::Auto;
 };
 
-Settings parseArguments(int argc, char** argv) {
+void parseArguments(int argc, char** argv, Settings& settings) {
     static const option kOptions[] = {
         {"count", required_argument, nullptr, 'n'},
         {"idle", required_argument, nullptr, kOptionIdle},
         {"time", required_argument, nullptr, kOptionTime},
         {"durations", no_argument, nullptr, kOptionDurations},
         {"format", required_argument, nullptr, kOptionFormat},
+        {"follow", no_argument, nullptr, 'f'},
+        {"grep", required_argument, nullptr, kOptionGrep},
+        {"sender", required_argument, nullptr, kOptionSender},
+        {"origin", required_argument, nullptr, kOptionOrigin},
+        {"invert", no_argument, nullptr, kOptionInvert},
+        {"color", required_argument, nullptr, kOptionColor},
+        {"colour", required_argument, nullptr, kOptionColor},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kOptionVersion},
         {nullptr, 0, nullptr, 0},
     };
-    Settings settings;
+    std::string error;
     for (;;) {
-        const int option = getopt_long(argc, argv, "n:h", kOptions, nullptr);
+        const int option = getopt_long(argc, argv, "n:fh", kOptions, nullptr);
         if (option == -1) break;
         switch (option) {
             case 'n':
@@ -105,6 +136,31 @@ Settings parseArguments(int argc, char** argv) {
                     usageError(kProgram, "invalid format '%s' (lines, jsonl or trace-event)",
                                optarg);
                 break;
+            case 'f':
+                break;
+            case kOptionGrep:
+                if (!settings.filter.addGrep(optarg, error))
+                    usageError(kProgram, "invalid pattern: %s", error.c_str());
+                settings.filtered = true;
+                break;
+            case kOptionSender:
+                if (!settings.filter.addSender(optarg))
+                    usageError(kProgram, "invalid sender key '%s'", optarg);
+                settings.filtered = true;
+                break;
+            case kOptionOrigin:
+                settings.filter.addOrigin(optarg);
+                settings.filtered = true;
+                break;
+            case kOptionInvert:
+                settings.filter.setInvert(true);
+                settings.filtered = true;
+                break;
+            case kOptionColor:
+                if (!parseColourChoice(optarg, settings.colour))
+                    usageError(kProgram, "invalid colour choice '%s' (auto, always or never)",
+                               optarg);
+                break;
             case 'h':
                 exitWithHelp(kProgram, printHelp);
             case kOptionVersion:
@@ -114,13 +170,20 @@ Settings parseArguments(int argc, char** argv) {
         }
     }
     if (optind < argc) usageError(kProgram, "extra operand '%s'", argv[optind]);
-    return settings;
+    // A Trace Event document must pair every scope's begin with its end, which a filter may
+    // split.
+    if (settings.filtered && settings.format.kind == TailFormat::Kind::TraceEvent)
+        usageError(kProgram, "%s", "filters apply to --format=lines and jsonl, not trace-event");
+    settings.format.colour = settings.format.kind == TailFormat::Kind::Lines &&
+                             useColour(settings.colour, isatty(STDOUT_FILENO) != 0,
+                                       std::getenv("NO_COLOR"), std::getenv("TERM"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Settings settings = parseArguments(argc, argv);
+    Settings settings;
+    parseArguments(argc, argv, settings);
     installStopRequest();
     if (isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
@@ -129,7 +192,8 @@ int main(int argc, char** argv) {
 
     TailOutput output(settings.format, stdout);
     TraceRecord record{};
-    std::uint32_t lineCount = 0;
+    std::uint32_t received = 0;   // every record taken: the line numbers
+    std::uint32_t lineCount = 0;  // the lines printed
     const auto idleLimit = std::chrono::milliseconds(settings.limits.idleMs);
     auto lastRecord = std::chrono::steady_clock::now();
     // Lines printed since the last flush. They are flushed as soon as the mailbox runs empty, so
@@ -139,9 +203,14 @@ int main(int argc, char** argv) {
 
     while (!stopRequested() && !(settings.limits.hasCount && lineCount >= settings.limits.count)) {
         if (mailbox->receive(&record, unflushed ? 0 : kReceiveTimeoutMs)) {
-            output.write(record, lineCount + 1);
-            ++lineCount;
+            ++received;
             lastRecord = std::chrono::steady_clock::now();
+            if (!settings.filter.passes(record)) {
+                output.skip(record, received);
+                continue;
+            }
+            output.write(record, received);
+            ++lineCount;
             unflushed = true;
             continue;
         }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "tools/TailColour.h"
+
 namespace {
 
 constexpr int kPreciseDigits = 6;
@@ -59,6 +61,12 @@ void TailOutput::write(const TraceRecord& record, std::uint32_t lineNumber) {
     flushText();
 }
 
+void TailOutput::skip(const TraceRecord& record, std::uint32_t lineNumber) {
+    static_cast<void>(m_times.follow(record, lineNumber));
+    static_cast<void>(m_formatter.formatLine(record, lineNumber));
+    m_formatter.storeDepth();
+}
+
 void TailOutput::writeLine(const TraceRecord& record, std::uint32_t lineNumber,
                            const ScopeTimes::Timing& timing) {
     const std::string_view line = m_formatter.formatLine(record, lineNumber);
@@ -86,6 +94,11 @@ void TailOutput::writeLine(const TraceRecord& record, std::uint32_t lineNumber,
             if (timing.closesScope) m_text += "; ";
             m_text += std::to_string(timing.lostBefore) + " lost before";
         }
+    }
+    if (m_format.colour) {
+        m_coloured.clear();
+        appendColouredLine(m_text, record.senderKey, m_coloured);
+        m_text.swap(m_coloured);
     }
     m_text += '\n';
     flushText();

@@ -16,6 +16,8 @@ struct TailFormat {
     // Digits after the seconds in the lines' time column: 0, or 6 with --time=precise.
     int fractionDigits = 0;
     bool durations = false;
+    // The lines painted for a terminal (TailColour); the JSON formats are never coloured.
+    bool colour = false;
 
     // The argument of --format and --time; false for one it does not know.
     bool setKind(const char* argument);
@@ -29,6 +31,9 @@ class TailOutput {
     TailOutput& operator=(const TailOutput&) = delete;
 
     void write(const TraceRecord& record, std::uint32_t lineNumber);
+    // Follows a record that is not printed, so the depths and durations of the lines printed
+    // after it are still right.
+    void skip(const TraceRecord& record, std::uint32_t lineNumber);
     // Ends the document (a Trace Event export closes the scopes still open).
     void finish();
 
@@ -44,4 +49,5 @@ class TailOutput {
     ScopeTimes m_times;
     TraceEventWriter m_traceEvents;
     std::string m_text;  // reused for every record
+    std::string m_coloured;
 };

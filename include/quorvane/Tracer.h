@@ -4,8 +4,8 @@
 // A Tracer opens its mailbox on first use, waiting at most openTimeoutMs for a process that holds
 // the mailbox's guard (plus at most a quarter second per shared object for the name space's own
 // lock, held only by a process stopped in the middle of an open or close). If the mailbox cannot
-// be opened, tracing through that Tracer stays off and the reason is kept (a Win32 error number
-// and a sentence); the first use after reopenIntervalMs tries again. Posting
+// be opened, tracing through that Tracer stays off and the reason is kept (an error number and a
+// sentence); the first use after reopenIntervalMs tries again. Posting
 // never throws and never waits long: when the ring is full it waits a short bounded time for
 // room while a viewer runs and not at all while none does, then drops the record and counts it.
 // After a drop it does not wait again until a post has succeeded, so a program whose viewer has
@@ -32,13 +32,15 @@ inline constexpr std::uint32_t kDefaultViewerProbeIntervalMs = 1000;
 inline constexpr std::uint32_t kDefaultOpenTimeoutMs = 100;
 inline constexpr std::uint32_t kDefaultReopenIntervalMs = 1000;
 
+// Every member has its own initializer, so designated initializers may name any of them
+// (TracerOptions{.mailboxName = "..."}) without -Wmissing-field-initializers.
 struct TracerOptions {
     // Empty: the name every process agrees on (QUORVANE_MAILBOX or "QuorvaneTraceMailbox").
-    std::string mailboxName;
+    std::string mailboxName{};
     // 0: the agreed slot count (32768).
     std::uint32_t slotCount = 0;
     // Empty: kPresenceMutexName.
-    std::string presenceMutexName;
+    std::string presenceMutexName{};
     // How long a post waits for room in a full ring while a viewer runs.
     std::uint32_t fullRingWaitMs = kDefaultFullRingWaitMs;
     // How long a finding of viewerRunning() is reused; 0 probes every time.
@@ -71,7 +73,7 @@ class QUORVANE_API Tracer {
     // Opens the mailbox unless it is open or a failed open is more recent than
     // reopenIntervalMs; true when it is open.
     bool enabled() noexcept;
-    // Why the mailbox could not be opened at the last try: a Win32 error number and a sentence
+    // Why the mailbox could not be opened at the last try: an error number and a sentence
     // naming the mailbox; 0 and "" while tracing works or before the first use.
     std::uint32_t disabledCode() const noexcept;
     const char* disabledReason() const noexcept;

@@ -21,7 +21,7 @@
  * looks for one), quorvane_set_origin, and formats with %ls or floating-point conversions (the
  * C library may allocate for them).
  * Compiled with QUORVANE_DISABLE defined, every call below expands to a constant and its
- * arguments are not evaluated; the program then needs no library.
+ * arguments are not evaluated (but count as used); the program then needs no library.
  */
 #include <stdint.h>
 
@@ -80,12 +80,20 @@ static inline const char* quorvane_off_reason(void) {
     return "tracing was compiled out (QUORVANE_DISABLE)";
 }
 
-#define quorvane_trace(...) quorvane_off_int()
-#define quorvane_enter(...) quorvane_off_int()
-#define quorvane_leave(entry_name) quorvane_off_int()
-#define quorvane_trace_text(depth_delta, entry_name, entry_text) quorvane_off_int()
-#define quorvane_set_origin(origin_name) quorvane_off_void()
-#define quorvane_set_sender_key(sender_key) quorvane_off_void()
+/* Takes any arguments; only ever named inside sizeof, so that a variable used only in a trace
+   call counts as used (no -Wunused-variable) while the call evaluates nothing. */
+static inline int quorvane_off_arguments(int first, ...) {
+    return first;
+}
+#define QUORVANE_OFF_WITH(...) ((void)sizeof(quorvane_off_arguments(0, __VA_ARGS__)))
+
+#define quorvane_trace(...) (QUORVANE_OFF_WITH(__VA_ARGS__), quorvane_off_int())
+#define quorvane_enter(...) (QUORVANE_OFF_WITH(__VA_ARGS__), quorvane_off_int())
+#define quorvane_leave(entry_name) (QUORVANE_OFF_WITH(entry_name), quorvane_off_int())
+#define quorvane_trace_text(depth_delta, entry_name, entry_text) \
+    (QUORVANE_OFF_WITH(depth_delta, entry_name, entry_text), quorvane_off_int())
+#define quorvane_set_origin(origin_name) (QUORVANE_OFF_WITH(origin_name), quorvane_off_void())
+#define quorvane_set_sender_key(sender_key) (QUORVANE_OFF_WITH(sender_key), quorvane_off_void())
 #define quorvane_clear_sender_key() quorvane_off_void()
 #define quorvane_enabled() quorvane_off_int()
 #define quorvane_disabled_code() ((uint32_t)quorvane_off_int())

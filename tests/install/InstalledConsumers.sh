@@ -19,8 +19,9 @@ if grep -rl -e "$build" -e "$source" "$prefix"; then
     exit 1
 fi
 for file in bin/quorvane-viewer bin/quorvane-send bin/quorvane-tail bin/quorvane-forward \
-    bin/quorvane-demo share/man/man1/quorvane-forward.1 share/man/man1/quorvane-viewer.1 share/man/man1/quorvane-send.1 \
-    share/man/man1/quorvane-tail.1 share/man/man1/quorvane-demo.1 \
+    bin/quorvane-demo share/man/man1/quorvane-forward.1.gz share/man/man1/quorvane-viewer.1.gz \
+    share/man/man1/quorvane-send.1.gz share/man/man1/quorvane-tail.1.gz share/man/man1/quorvane-demo.1.gz \
+    share/man/man3/quorvane.3.gz share/bash-completion/completions/quorvane-tail \
     share/applications/quorvane.desktop share/metainfo/org.quorvane.Quorvane.metainfo.xml \
     share/icons/hicolor/scalable/apps/quorvane.svg share/icons/hicolor/48x48/apps/quorvane.png \
     share/icons/hicolor/256x256/apps/quorvane.png share/doc/Quorvane/LICENSE \

@@ -24,6 +24,14 @@ int main() {
         quorvane_trace("c call", "n=%d", sideEffect());
         quorvane_enter("c enter", "%d", sideEffect());
         quorvane_leave("c enter");
+        // Each used only in one kind of trace call, yet used: no -Wunused-variable (an error in
+        // this build).
+        const int onlyTraced = 7;
+        const int onlyInScope = 8;
+        const char* const onlyInC = "x";
+        QUORVANE_TRACE("line", "%d", onlyTraced);
+        QUORVANE_SCOPE("scope", "%d", onlyInScope);
+        quorvane_trace_text(0, onlyInC, "text");
     }
     const int fromC = disabledCallsFromC();
     if (quorvane::tracingEnabled() || quorvane_enabled() || quorvane::postedCount() != 0) return 3;

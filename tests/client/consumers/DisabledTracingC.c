@@ -17,5 +17,8 @@ int disabledCallsFromC(void) {
     quorvane_trace_text(sideEffect(), "c", "text");
     quorvane_set_sender_key((uint32_t)sideEffect());
     quorvane_leave("c");
+    /* Used only in trace calls, yet used: no -Wunused-variable (an error in this build). */
+    const char* only_traced = "origin";
+    quorvane_set_origin(only_traced);
     return evaluated;
 }
