@@ -7,12 +7,19 @@
 void LineTimes::follow(const TraceRecord& record, std::uint32_t lineNumber) {
     if (lineNumber != m_firstLine + m_lines.size()) return;  // out of step: keep nothing
     const ScopeTimes::Timing timing = m_scopes.follow(record, lineNumber);
-    if (m_lines.empty()) m_firstTimestamp = record.timestamp;
-    m_lines.push_back({timing.precise ? record.nanoseconds : kNoTime, kNoNote});
+    if (m_firstTimestamp < 0) m_firstTimestamp = record.timestamp;
     if (!timing.precise) {
         ++m_linesWithoutTime;
+        // Lines before the first with precise time need no slot: records of other programs
+        // cost nothing here.
+        if (m_lines.empty()) {
+            ++m_firstLine;
+            return;
+        }
+        m_lines.push_back({kNoTime, kNoNote});
         return;
     }
+    m_lines.push_back({record.nanoseconds, kNoNote});
     if (record.depthDelta > 0 &&
         std::memchr(record.originName, '/', sizeof record.originName) != nullptr)
         m_remoteSenders.insert(record.senderKey);

@@ -12,8 +12,8 @@
 // nanoseconds within the line's second for records with the client library's precise time, and
 // for scope lines how long the scope took (or that it is still open, or never finished), and how
 // many records of a line's sender were lost just before it. A line costs 8 bytes here, a line
-// with a note 16 more; a line of a record without precise time shows nothing more, and the line
-// itself never changes.
+// with a note 16 more (lines before the first record with precise time cost nothing); a line of a
+// record without precise time shows nothing more, and the line itself never changes.
 class LineTimes {
   public:
     enum class Scope : std::uint8_t { None, Open, Closed, Unfinished };
@@ -47,7 +47,7 @@ class LineTimes {
     std::uint32_t nanoseconds(std::uint32_t lineNumber) const;
     const Note* note(std::uint32_t lineNumber) const;
     // Lines followed, and how many of them came from records without precise time.
-    std::size_t lineCount() const { return m_lines.size(); }
+    std::size_t lineCount() const { return m_firstLine - 1 + m_lines.size(); }
     std::size_t linesWithoutTime() const { return m_linesWithoutTime; }
     // The whole seconds of line 1's record (since 1970), or -1 before any: the date the lines'
     // times of day belong to.
