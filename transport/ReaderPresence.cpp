@@ -28,6 +28,15 @@ bool ReaderPresence::holdPresence() {
     return m_mutex.isHeld() || m_mutex.getMutex(m_mutexName.c_str()) != FALSE;
 }
 
+DWORD ReaderPresence::presenceHolder() const {
+    // Opening it creates it when absent, as probing the presence does; it is closed at once.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, m_mutexName.c_str());
+    if (mutex == nullptr) return 0;
+    const DWORD holder = GetMutexOwnerProcessId(mutex);
+    CloseHandle(mutex);
+    return holder;
+}
+
 void ReaderPresence::leave() {
     m_mutex.releaseMutex();
     m_mark.remove();

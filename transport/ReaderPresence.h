@@ -31,6 +31,8 @@ class ReaderPresence {
     void leave();
 
     bool holdsPresence() const { return m_mutex.isHeld(); }
+    // The process that holds the presence mutex; 0 when none does.
+    DWORD presenceHolder() const;
     bool hasJoined() const { return m_mark.isPlaced(); }
     const std::string& mailboxName() const { return m_mailboxName; }
 

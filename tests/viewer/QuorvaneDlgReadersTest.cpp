@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTest>
 #include <algorithm>
@@ -97,6 +98,34 @@ TEST(QuorvaneDlgReaders, ReadersRunningAtStartAreNamedAndAnotherViewerMovesTheWi
     EXPECT_EQ(afterKill->windowTitle().toStdString(), "Quorvane") << "killed readers are gone";
     EXPECT_TRUE(afterKill->notes().isHidden());
     EXPECT_EQ(afterKill->pos(), alone->pos());
+}
+
+TEST(QuorvaneDlgReaders, ATailHoldingThePresenceCostsNoPausesAndTheViewerTakesOverWhenItEnds) {
+    ChildProcess tail([](ChildProcess& self) {
+        ReaderPresence reader("quorvane-tail", traceMailboxName(), PresenceKeeper::kMutexName);
+        reader.join();
+        if (!reader.holdPresence()) {
+            return 1;
+        }
+        self.signal();
+        self.awaitSignal();
+        return 0;
+    });
+    ASSERT_EQ(tail.awaitSignal(), 'x');
+    QElapsedTimer started;
+    started.start();
+    CQuorvaneDlg dialog;
+    EXPECT_LT(started.elapsed(),
+              (PresenceKeeper::kStartAttempts - 1) * PresenceKeeper::kStartRetryMs)
+        << "the tail keeps the mutex while it runs: no pauses waiting for it";
+    EXPECT_FALSE(dialog.presence().holdsMutex());
+    EXPECT_TRUE(dialog.presence().isRetrying());
+
+    tail.kill(SIGKILL);
+    EXPECT_EQ(tail.wait(), 128 + SIGKILL);
+    EXPECT_TRUE(viewertest::waitUntil("the viewer holds the presence",
+                                      [&] { return dialog.presence().holdsMutex(); }));
+    EXPECT_EQ(viewertest::readRegistryFlag(), 1);
 }
 
 TEST_F(QuorvaneDlgTest, TheWindowKeepsEveryButtonWhenShrunkAndFitsItsScreen) {

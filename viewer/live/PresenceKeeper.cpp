@@ -1,5 +1,7 @@
 #include "viewer/live/PresenceKeeper.h"
 
+#include <algorithm>
+
 #include "quorvane/Names.h"
 #include "transport/CMutexSimple.h"
 #include "transport/TraceMailbox.h"
@@ -21,7 +23,7 @@ PresenceKeeper::~PresenceKeeper() {
 void PresenceKeeper::announce() {
     m_otherReaders = m_reader.join();
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (m_reader.holdPresence()) {
+        if (m_reader.holdPresence() || heldByReaderOfAnotherKind()) {
             break;
         }
         Sleep(kStartRetryMs);
@@ -73,6 +75,14 @@ void PresenceKeeper::withdraw() {
     writeFlag(anotherViewer ? m_savedFlag : kFlagNoViewer);
     RegCloseKey(m_key);
     m_key = nullptr;
+}
+
+bool PresenceKeeper::heldByReaderOfAnotherKind() const {
+    const DWORD holder = m_reader.presenceHolder();
+    return std::any_of(m_otherReaders.begin(), m_otherReaders.end(),
+                       [holder](const MarkedProcess& reader) {
+                           return reader.processId == holder && reader.program != kReaderProgram;
+                       });
 }
 
 void PresenceKeeper::writeFlag(DWORD value) {

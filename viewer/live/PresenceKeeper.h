@@ -10,7 +10,8 @@
 // registry flag, 1 while a viewer runs. Both ride on the viewer's ReaderPresence, which also
 // names the viewer to readers of its mailbox that start later, and finds those already running.
 //
-// At start the mutex is tried six times with pauses; a viewer that still finds it held by
+// At start the mutex is tried six times with pauses (once only when a reader that is no viewer,
+// quorvane-tail, holds it: it keeps it as long as it runs); a viewer that still finds it held by
 // another keeps trying once a second without waiting, and takes it (setting the flag again) when
 // that viewer ends. At the end the flag becomes 0 when no other viewer holds the mutex, and
 // otherwise gets back the value read at start. All calls belong to the thread that made it.
@@ -44,6 +45,8 @@ class PresenceKeeper {
 
   private:
     void writeFlag(DWORD value);
+    // True when the mutex is held by one of the other readers that is no viewer.
+    bool heldByReaderOfAnotherKind() const;
 
     ReaderPresence m_reader;
     std::vector<MarkedProcess> m_otherReaders;
