@@ -19,7 +19,8 @@ struct MarkedProcess {
 };
 
 // This process's mark under one group, held while the object lives. Belongs to the process that
-// placed it: a forked child does not keep it, nor a program started by exec.
+// placed it: a program started by exec does not inherit it, and a mark whose process has ended
+// is not found even while a child it forked still holds a copy of its descriptor.
 class ProcessMark {
   public:
     ProcessMark() = default;

@@ -138,10 +138,11 @@ int main(int argc, char** argv) {
     ReaderPresence reader(kProgram, traceMailboxName());
     const std::vector<MarkedProcess> otherReaders = reader.join();
     if (!otherReaders.empty()) {
+        const bool one = otherReaders.size() == 1;
         std::fprintf(stderr,
-                     "%s: another reader of the mailbox %s runs: %s; each record goes to one "
-                     "reader only\n",
-                     kProgram, traceMailboxName(), describeReaders(otherReaders).c_str());
+                     "%s: %s of the mailbox %s %s: %s; each record goes to one reader only\n",
+                     kProgram, one ? "another reader" : "other readers", traceMailboxName(),
+                     one ? "runs" : "run", describeReaders(otherReaders).c_str());
     }
     reader.holdPresence();
     auto presenceTried = std::chrono::steady_clock::now();

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/posix/CancellationOff.h"
 #include "platform/posix/FileDescriptor.h"

@@ -16,9 +16,11 @@ QString otherReadersNote(const std::vector<MarkedProcess>& readers) {
         return {};
     }
     return QStringLiteral(
-               "Another reader of this mailbox runs: %1. Each record goes to one reader only, "
-               "so this window shows only part of them.")
-        .arg(names(readers));
+               "%1 of this mailbox %2: %3. Each record goes to one reader only, so this window "
+               "shows only part of them.")
+        .arg(readers.size() == 1 ? QStringLiteral("Another reader")
+                                 : QStringLiteral("Other readers"),
+             readers.size() == 1 ? QStringLiteral("runs") : QStringLiteral("run"), names(readers));
 }
 
 QString otherReadersTitle(const QString& caption, const std::vector<MarkedProcess>& readers) {
