@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/TailColour.h"
 #include "tools/TailFilter.h"
@@ -19,6 +20,8 @@
 #include "tools/common/StandardOutput.h"
 #include "tools/common/StopRequest.h"
 #include "tools/common/ToolCommandLine.h"
+#include "transport/ReaderPresence.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 
@@ -26,6 +29,8 @@ constexpr const char* kProgram = "quorvane-tail";
 constexpr int kExitFailure = 1;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
 constexpr DWORD kReceiveTimeoutMs = 125;
+// How often the presence mutex is tried again while another reader holds it.
+constexpr auto kPresenceRetryPeriod = std::chrono::seconds(1);
 
 enum LongOnlyOption {
     kOptionIdle = 256,
@@ -77,7 +82,10 @@ void printHelp() {
         "for it, saying so after a second. A mailbox whose ring another process has\n"
         "damaged is waited on as an empty one.\n"
         "A record goes to whichever reader takes it first: while quorvane-tail runs\n"
-        "beside the viewer, each sees only part of the records.\n"
+        "beside the viewer or another quorvane-tail, each sees only part of the\n"
+        "records; one started beside another reader of the mailbox names it on\n"
+        "standard error. quorvane-tail counts as a reader for traced programs and for\n"
+        "quorvane-send --syslog --confirm, as the viewer does.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
@@ -190,6 +198,27 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
+    ReaderPresence reader(kProgram, traceMailboxName());
+    const std::vector<MarkedProcess> otherReaders = reader.join();
+    if (!otherReaders.empty()) {
+        const bool one = otherReaders.size() == 1;
+        std::fprintf(stderr,
+                     "%s: %s of the mailbox %s %s: %s; each record goes to one reader only\n",
+                     kProgram, one ? "another reader" : "other readers", traceMailboxName(),
+                     one ? "runs" : "run", describeReaders(otherReaders).c_str());
+    }
+    reader.holdPresence();
+    auto presenceTried = std::chrono::steady_clock::now();
+    // While another reader holds the presence mutex, it is tried again now and then, so that
+    // this one takes over when that reader ends.
+    const auto keepPresence = [&] {
+        if (reader.holdsPresence()) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - presenceTried < kPresenceRetryPeriod) return;
+        presenceTried = now;
+        reader.holdPresence();
+    };
+
     TailOutput output(settings.format, stdout);
     TraceRecord record{};
     std::uint32_t received = 0;   // every record taken: the line numbers
@@ -214,6 +243,7 @@ int main(int argc, char** argv) {
             unflushed = true;
             continue;
         }
+        keepPresence();
         if (unflushed) {
             unflushed = false;
             // Lines that cannot be written would only lose more records: stop taking them.
@@ -225,6 +255,7 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
+    reader.leave();
     output.finish();
     return finishStandardOutput(kProgram);
 }

@@ -175,6 +175,8 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     const std::string saved = readFile(path.toStdString());
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 10);
     EXPECT_NE(saved.find("(link up)"), std::string::npos);
+    EXPECT_TRUE(dialog->notes().said(WindowNotes::Topic::Save).startsWith("Saved 10 lines"));
+    dialog->notes().dismiss();
 
     // "Show everything" by key brings every line back and the note goes.
     items = chooseFromMenu(-1, Qt::Key_E);
