@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tools/TailOutput.h"
 #include "tools/common/DrainLimits.h"
@@ -16,6 +17,8 @@
 #include "tools/common/StandardOutput.h"
 #include "tools/common/StopRequest.h"
 #include "tools/common/ToolCommandLine.h"
+#include "transport/ReaderPresence.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 
@@ -23,6 +26,8 @@ constexpr const char* kProgram = "quorvane-tail";
 constexpr int kExitFailure = 1;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
 constexpr DWORD kReceiveTimeoutMs = 125;
+// How often the presence mutex is tried again while another reader holds it.
+constexpr auto kPresenceRetryPeriod = std::chrono::seconds(1);
 
 enum LongOnlyOption {
     kOptionIdle = 256,
@@ -56,7 +61,10 @@ void printHelp() {
         "it, saying so after a second. A mailbox whose ring another process has damaged\n"
         "is waited on as an empty one.\n"
         "A record goes to whichever reader takes it first: while quorvane-tail runs beside\n"
-        "the viewer, each sees only part of the records.\n"
+        "the viewer or another quorvane-tail, each sees only part of the records; one\n"
+        "started beside another reader of the mailbox names it on standard error.\n"
+        "quorvane-tail counts as a reader for traced programs and for\n"
+        "quorvane-send --syslog --confirm, as the viewer does.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
@@ -127,6 +135,26 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
+    ReaderPresence reader(kProgram, traceMailboxName());
+    const std::vector<MarkedProcess> otherReaders = reader.join();
+    if (!otherReaders.empty()) {
+        std::fprintf(stderr,
+                     "%s: another reader of the mailbox %s runs: %s; each record goes to one "
+                     "reader only\n",
+                     kProgram, traceMailboxName(), describeReaders(otherReaders).c_str());
+    }
+    reader.holdPresence();
+    auto presenceTried = std::chrono::steady_clock::now();
+    // While another reader holds the presence mutex, it is tried again now and then, so that
+    // this one takes over when that reader ends.
+    const auto keepPresence = [&] {
+        if (reader.holdsPresence()) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - presenceTried < kPresenceRetryPeriod) return;
+        presenceTried = now;
+        reader.holdPresence();
+    };
+
     TailOutput output(settings.format, stdout);
     TraceRecord record{};
     std::uint32_t lineCount = 0;
@@ -145,6 +173,7 @@ int main(int argc, char** argv) {
             unflushed = true;
             continue;
         }
+        keepPresence();
         if (unflushed) {
             unflushed = false;
             // Lines that cannot be written would only lose more records: stop taking them.
@@ -156,6 +185,7 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
+    reader.leave();
     output.finish();
     return finishStandardOutput(kProgram);
 }

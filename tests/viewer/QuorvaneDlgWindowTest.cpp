@@ -239,9 +239,10 @@ TEST_F(QuorvaneDlgTest, TheListFollowsTheWindowSize) {
     dialog->resize(700, 520);
     EXPECT_EQ(dialog->logList().geometry(),
               QRect(5, checkHeight + 10, 690, 520 - checkHeight - 15));
-    dialog->resize(300, 200);
+    const int narrowest = dialog->minimumWidth();
+    dialog->resize(narrowest, 200);
     EXPECT_EQ(dialog->logList().geometry(),
-              QRect(5, checkHeight + 10, 290, 200 - checkHeight - 15));
+              QRect(5, checkHeight + 10, narrowest - 10, 200 - checkHeight - 15));
 }
 
 TEST_F(QuorvaneDlgTest, TheWindowIconComesInSmallAndLargeSizes) {

@@ -43,7 +43,10 @@ QString SaveResult::reason() const {
 SaveResult LogFileWriter::write(const QString& path, const CLogListModel& model,
                                 std::uint32_t lineCount, bool newestOnTop) {
     SavedFile file(QFile::encodeName(path).toStdString());
-    const auto result = [&file] { return SaveResult{file.error(), file.damagedTarget()}; };
+    std::size_t written = 0;
+    const auto result = [&file, &written] {
+        return SaveResult{file.error(), file.damagedTarget(), file.error() == 0 ? written : 0};
+    };
     if (file.error() != 0) {
         return result();
     }
@@ -63,7 +66,29 @@ SaveResult LogFileWriter::write(const QString& path, const CLogListModel& model,
     file.write(m_buffer);
     m_buffer.clear();
     file.commit();
+    written = count;
     return result();
+}
+
+QString saveReportText(const QString& path, std::size_t lines, std::size_t heldBack,
+                       std::size_t hidden, const QString& hiddenBy) {
+    const auto count = [](std::size_t number) {
+        return QStringLiteral("%1 line%2")
+            .arg(number)
+            .arg(number == 1 ? QString() : QStringLiteral("s"));
+    };
+    QString text = QStringLiteral("Saved %1 to \"%2\".").arg(count(lines), path);
+    if (heldBack > 0) {
+        text += QStringLiteral(
+                    " Not saved: %1 held back by the pause (resume, then save again "
+                    "to keep them).")
+                    .arg(count(heldBack));
+    }
+    if (hidden > 0) {
+        text += QStringLiteral(" The file also holds %1 the window does not show (%2).")
+                    .arg(count(hidden), hiddenBy);
+    }
+    return text;
 }
 
 QString saveFailureText(const QString& path, const SaveResult& result) {

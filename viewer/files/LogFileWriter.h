@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -13,6 +14,8 @@ struct SaveResult {
     int error = 0;
     // True when the failure hit a file that was being rewritten in place: it is incomplete.
     bool damagedTarget = false;
+    // The lines written, when the save succeeded.
+    std::size_t lines = 0;
 
     explicit operator bool() const { return error == 0; }
     // The system's reason for the failure, e.g. "No space left on device".
@@ -46,6 +49,13 @@ class LogFileWriter {
 // What the user is told when saving to `path` failed: the path, the system's reason and whether
 // the file that was there is unchanged.
 QString saveFailureText(const QString& path, const SaveResult& result);
+
+// What the user is told after `lines` lines were saved to `path`: how many went where, how many
+// lines taken from the mailbox are not in the file because a pause holds them back
+// (`heldBack`), and how many are in it though the window does not show them (`hidden`, for the
+// reason `hiddenBy`, e.g. "hidden by the filter").
+QString saveReportText(const QString& path, std::size_t lines, std::size_t heldBack,
+                       std::size_t hidden, const QString& hiddenBy);
 
 // The file name proposed for a save at `when`: local time as "%Y%m%d%H%M%S", or an empty text
 // when the time cannot be converted.

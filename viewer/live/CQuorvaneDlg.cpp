@@ -1,20 +1,31 @@
 #include "viewer/live/CQuorvaneDlg.h"
 
 #include <QContextMenuEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <ctime>
 
 #include "resources/Strings.h"
 #include "resources/resource.h"
 #include "viewer/live/FrameRules.h"
+#include "viewer/live/OtherReaders.h"
 #include "viewer/live/PowerWatcher.h"
 #include "viewer/live/TerminationSignalWatcher.h"
+#include "viewer/live/WindowPlacement.h"
 #include "viewer/windows/CSaveAsDialog.h"
 #include "viewer/windows/DialogTemplates.h"
 #include "viewer/windows/DialogUnits.h"
 #include "viewer/windows/WarningBox.h"
 
 namespace {
+// The window's smallest size keeps the row of buttons whole, with the template's margin right of
+// Close, and a few lines of the list (in dialog units).
+constexpr int kMinimumRightMarginDu = 7;
+constexpr int kMinimumListHeightDu = 40;
+// How far a window opens from the one opened before it while other viewers run.
+constexpr int kCascadeStepDu = 14;
+
 void setUpPushButton(QPushButton& button, const ControlTemplate& controlTemplate, const char* text,
                      const DialogUnits& units) {
     placeControl(button, controlTemplate, units);
@@ -39,6 +50,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_waitNote(this),
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
+      m_notes(this),
       m_pause(m_logList, m_feed.drain(), *this),
       m_timeColumns(m_logList),
       m_exporter(*this, m_logList.model(), m_feed.drain().lineTimes()),
@@ -86,8 +98,33 @@ void CQuorvaneDlg::buildControls() {
     setTabOrder(&m_clearButton, &m_closeButton);
     setTabOrder(&m_closeButton, &m_saveButton);
 
-    resize(units.toPixelsX(kWidth), units.toPixelsY(kHeight));
-    move(0, 0);
+    placeWindow(0);
+}
+
+void CQuorvaneDlg::placeWindow(int cascadeSteps) {
+    using namespace MainDialogTemplate;
+    const DialogUnits units = DialogUnits::fromFont(font());
+    const QSize wanted(units.toPixelsX(kWidth), units.toPixelsY(kHeight));
+    const QSize minimum(units.toPixelsX(kClose.x + kClose.width + kMinimumRightMarginDu),
+                        units.toPixelsY(kLogList.y + kMinimumListHeightDu));
+    const QScreen* where = screen();
+    const QRect available =
+        where != nullptr ? where->availableGeometry() : QRect(QPoint(0, 0), wanted);
+    const WindowPlacement placement =
+        placeMainWindow(wanted, minimum, available, style()->pixelMetric(QStyle::PM_TitleBarHeight),
+                        cascadeSteps, units.toPixelsY(kCascadeStepDu));
+    setMinimumSize(placement.minimum);
+    resize(placement.geometry.size());
+    move(placement.geometry.topLeft());
+}
+
+void CQuorvaneDlg::tellOtherReaders() {
+    const std::vector<MarkedProcess>& others = m_presence.otherReaders();
+    setWindowTitle(otherReadersTitle(QString::fromLatin1(QuorvaneStrings::kMainCaption), others));
+    m_notes.say(WindowNotes::Topic::Readers, otherReadersNote(others));
+    if (const int viewers = otherViewerCount(others); viewers > 0) {
+        placeWindow(viewers);
+    }
 }
 
 void CQuorvaneDlg::connectSignals() {
@@ -110,6 +147,7 @@ void CQuorvaneDlg::connectSignals() {
     m_pause.addShortcuts(*this);
     connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
     connect(&m_filterNote, &FilterNote::shownOrHidden, this, [this] { layoutLogList(); });
+    connect(&m_notes, &WindowNotes::shownOrHidden, this, [this] { layoutLogList(); });
 }
 
 void CQuorvaneDlg::OnInitDialog() {
@@ -117,6 +155,7 @@ void CQuorvaneDlg::OnInitDialog() {
 
     // The About item lives in the context menu, built when it is opened.
     m_presence.announce();
+    tellOtherReaders();
 
     // The icon set holds the small and the big sizes; the window system picks what it shows.
     setWindowIcon(icon());
@@ -181,7 +220,18 @@ void CQuorvaneDlg::OnSaveClicked() {
         m_writer.write(path, m_logList.model(), lineCount(), m_bReverseLocked != FALSE);
     if (!saved) {
         m_showMessage(this, saveFailureText(path, saved));
+        return;
     }
+    const ShownRows& shown = m_logList.shownRows();
+    const std::size_t all = m_logList.model().size();
+    const std::size_t hidden = shown.isNarrowed() && all > shown.size() ? all - shown.size() : 0;
+    const QString hiddenBy =
+        !shown.isFiltering()
+            ? QStringLiteral("inside folded scopes")
+            : (shown.scopes().anyFolded() ? QStringLiteral("hidden by the filter or folded scopes")
+                                          : QStringLiteral("hidden by the filter"));
+    m_notes.say(WindowNotes::Topic::Save,
+                saveReportText(path, saved.lines, m_pause.heldBack(), hidden, hiddenBy));
 }
 
 void CQuorvaneDlg::setSavePathChooser(SavePathChooser chooser) {
@@ -205,6 +255,7 @@ void CQuorvaneDlg::layoutLogList() {
     ListPlacement placement = logListPlacement(width(), height(), m_reverseCheck.rect().height());
     m_findBar.takeRoomFrom(placement);
     m_filterNote.takeRoomFrom(placement);
+    m_notes.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
     // The pause note leaves the scroll bar, always shown, free.

@@ -17,6 +17,7 @@
 #include "viewer/live/MailboxFeed.h"
 #include "viewer/live/MailboxWaitNote.h"
 #include "viewer/live/PresenceKeeper.h"
+#include "viewer/live/WindowNotes.h"
 #include "viewer/windows/LineExporter.h"
 #include "viewer/windows/SavedLogOpener.h"
 
@@ -75,6 +76,8 @@ class CQuorvaneDlg : public FrameDialog {
     CLogListView& logList() { return m_logList; }
     FindBar& findBar() { return m_findBar; }
     const FilterNote& filterNote() const { return m_filterNote; }
+    // The note under the list: the other readers found at start, the last save's report.
+    WindowNotes& notes() { return m_notes; }
     ListPause& listPause() { return m_pause; }
     SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
     LineExporter& exporter() { return m_exporter; }
@@ -95,6 +98,10 @@ class CQuorvaneDlg : public FrameDialog {
     void buildControls();
     void connectSignals();
     void OnInitDialog();
+    // Sizes and places the window on its screen, `cascadeSteps` steps off the corner.
+    void placeWindow(int cascadeSteps);
+    // Names the other readers of the mailbox in the title and the note.
+    void tellOtherReaders();
 
     QCheckBox m_reverseCheck;
     CLogListView m_logList;
@@ -109,6 +116,7 @@ class CQuorvaneDlg : public FrameDialog {
     MailboxWaitNote m_waitNote;
     FindBar m_findBar;
     FilterNote m_filterNote;
+    WindowNotes m_notes;
     ListPause m_pause;
     TimeColumnsItem m_timeColumns;
     LineExporter m_exporter;

@@ -1,13 +1,15 @@
 #include "viewer/live/PresenceKeeper.h"
 
 #include "quorvane/Names.h"
+#include "transport/CMutexSimple.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 constexpr DWORD kFlagRunning = 1;
 constexpr DWORD kFlagNoViewer = 0;
 }  // namespace
 
-PresenceKeeper::PresenceKeeper() {
+PresenceKeeper::PresenceKeeper() : m_reader(kReaderProgram, traceMailboxName(), kMutexName) {
     m_retryTimer.setInterval(kRetryPeriodMs);
     QObject::connect(&m_retryTimer, &QTimer::timeout, [this] { retry(); });
 }
@@ -17,13 +19,14 @@ PresenceKeeper::~PresenceKeeper() {
 }
 
 void PresenceKeeper::announce() {
+    m_otherReaders = m_reader.join();
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (m_mutex.getMutex(kMutexName)) {
+        if (m_reader.holdPresence()) {
             break;
         }
         Sleep(kStartRetryMs);
     }
-    if (!m_mutex.isHeld()) {
+    if (!m_reader.holdsPresence()) {
         m_retryTimer.start();
     }
 
@@ -45,11 +48,11 @@ void PresenceKeeper::announce() {
 }
 
 bool PresenceKeeper::retry() {
-    if (m_mutex.isHeld()) {
+    if (m_reader.holdsPresence()) {
         m_retryTimer.stop();
         return true;
     }
-    if (!m_mutex.getMutex(kMutexName)) {
+    if (!m_reader.holdPresence()) {
         return false;
     }
     m_retryTimer.stop();
@@ -60,7 +63,7 @@ bool PresenceKeeper::retry() {
 
 void PresenceKeeper::withdraw() {
     m_retryTimer.stop();
-    m_mutex.releaseMutex();
+    m_reader.leave();
     if (m_key == nullptr) {
         return;
     }

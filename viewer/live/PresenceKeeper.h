@@ -1,12 +1,14 @@
 #pragma once
 #include <QTimer>
+#include <vector>
 
 #include "platform/Registry.h"
 #include "platform/Win32.h"
-#include "transport/CMutexSimple.h"
+#include "transport/ReaderPresence.h"
 
 // Tells clients that a viewer runs: the presence mutex, held while the viewer runs, and the
-// registry flag, 1 while a viewer runs.
+// registry flag, 1 while a viewer runs. Both ride on the viewer's ReaderPresence, which also
+// names the viewer to readers of its mailbox that start later, and finds those already running.
 //
 // At start the mutex is tried six times with pauses; a viewer that still finds it held by
 // another keeps trying once a second without waiting, and takes it (setting the flag again) when
@@ -18,6 +20,8 @@ class PresenceKeeper {
     static constexpr DWORD kStartRetryMs = 500;
     static constexpr int kRetryPeriodMs = 1000;
     static constexpr const char* kMutexName = "QuorvaneMutex_Alive";
+    // How the viewer is named to other readers.
+    static constexpr const char* kReaderProgram = "quorvane-viewer";
 
     PresenceKeeper();
     PresenceKeeper(const PresenceKeeper&) = delete;
@@ -25,20 +29,24 @@ class PresenceKeeper {
     // Withdraws.
     ~PresenceKeeper();
 
-    // Takes the mutex (pausing between attempts) and sets the flag.
+    // Finds the other readers of the trace mailbox and joins them, then takes the mutex (pausing
+    // between attempts) and sets the flag.
     void announce();
     // One attempt at the mutex without waiting, made by the retry timer; true when it is held.
     bool retry();
     // Releases the mutex and leaves the flag as described above; later calls do nothing.
     void withdraw();
 
-    bool holdsMutex() const { return m_mutex.isHeld(); }
+    bool holdsMutex() const { return m_reader.holdsPresence(); }
     bool isRetrying() const { return m_retryTimer.isActive(); }
+    // The readers of the same mailbox found running when the viewer announced itself.
+    const std::vector<MarkedProcess>& otherReaders() const { return m_otherReaders; }
 
   private:
     void writeFlag(DWORD value);
 
-    CMutexSimple m_mutex;
+    ReaderPresence m_reader;
+    std::vector<MarkedProcess> m_otherReaders;
     HKEY m_key = nullptr;
     // The flag as read at start; 0 when it was absent.
     DWORD m_savedFlag = 0;
