@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -77,9 +79,12 @@ struct Arrivals {
     std::uint64_t total = 0;
 
     void note(const TraceRecord& record) {
-        const std::string origin(recordFieldText(record.originName));
-        const std::string machine = origin.substr(0, origin.find('/'));
-        byMachine[machine].push_back(std::strtoull(record.entryText, nullptr, 10));
+        note(recordFieldText(record.originName), record.entryText);
+    }
+    // A record seen as its origin ("machine/app") and entry text.
+    void note(std::string_view origin, const char* text) {
+        const std::string machine(origin.substr(0, origin.find('/')));
+        byMachine[machine].push_back(std::strtoull(text, nullptr, 10));
         ++total;
     }
     // "" when `machine`'s records 0 .. count-1 each came once and in order, else what is wrong.
@@ -364,6 +369,38 @@ TEST_F(RelpTest, TracesWaitInTheSendersQueueWhileNoReaderRunsAndArriveWhenOneSta
     EXPECT_EQ(m_arrivals.total, 0U) << "posted with no reader running" << diagnostics();
     ASSERT_TRUE(m_presence.getMutex(quorvane::kPresenceMutexName));
     expectAllOnceInOrder();
+}
+
+TEST_F(RelpTest, CollectorWithOnlyQuorvaneTailReceivesEverythingInOrder) {
+    m_presence.releaseMutex();
+    startReceiver();
+    std::size_t total = 0;
+    for (const std::string& name : kMachines) {
+        Machine& machine = addMachine(name, 1000, m_receiverPort, name);
+        startRsyslog(machine);
+        total += machine.records.size();
+    }
+    Subprocess tail({QUORVANE_TAIL, "--count", std::to_string(total)},
+                    {{"QUORVANE_MAILBOX", m_collectorName}});
+    for (Machine& machine : m_machines) startSending(machine, 0, machine.records.size());
+    const Subprocess::Result tailed = tail.finish(kDeliveryLimit);
+    EXPECT_EQ(tailed.status, 0) << tailed.err << diagnostics();
+    // Line number, sender key, time, origin, then the entry name with "(text)" after the tabs
+    // that indent it.
+    std::istringstream lines(tailed.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, '\t');) fields.push_back(field);
+        ASSERT_GE(fields.size(), 5U) << line;
+        const std::size_t text = fields.back().find('(');
+        ASSERT_NE(text, std::string::npos) << line;
+        m_arrivals.note(fields[3], fields.back().c_str() + text + 1);
+    }
+    for (const Machine& machine : m_machines) {
+        EXPECT_EQ(m_arrivals.check(machine.name, machine.records.size()), "") << diagnostics();
+    }
 }
 
 }  // namespace
