@@ -1,6 +1,7 @@
 #include "tools/syslog/SenderOrder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,12 +49,18 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 SenderOrder::~SenderOrder() {
     if (m_slots != nullptr) ::munmap(m_slots, m_mappedBytes);
     if (m_journal >= 0) ::close(m_journal);
+    if (m_lock >= 0) ::close(m_lock);
 }
 
 bool SenderOrder::open(const std::string& directory, std::string& error) {
-    if (::mkdir(directory.c_str(), kPrivateDirectory) != 0 && errno != EEXIST) {
-        error = systemError("cannot create " + directory);
-        return false;
+    // The directory and those above it that are missing ($XDG_STATE_HOME/quorvane/relp).
+    for (std::size_t end = directory.find('/', 1);; end = directory.find('/', end + 1)) {
+        const std::string part = directory.substr(0, end);
+        if (::mkdir(part.c_str(), kPrivateDirectory) != 0 && errno != EEXIST) {
+            error = systemError("cannot create " + part);
+            return false;
+        }
+        if (end == std::string::npos) break;
     }
     const std::string slotsPath = directory + kSlotsFile;
     const int fd = ::open(slotsPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFile);
@@ -61,6 +68,14 @@ bool SenderOrder::open(const std::string& directory, std::string& error) {
         error = systemError("cannot open " + slotsPath);
         return false;
     }
+    // One receiver a state: a second would post the same runs' traces again.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "another quorvane-relp uses " + directory
+                                     : systemError("cannot lock " + slotsPath);
+        ::close(fd);
+        return false;
+    }
+    m_lock = fd;
     m_mappedBytes = kMaxRuns * sizeof(Slot);
     struct stat status {};
     const bool sized = ::fstat(fd, &status) == 0 &&
@@ -68,7 +83,6 @@ bool SenderOrder::open(const std::string& directory, std::string& error) {
                         ::ftruncate(fd, static_cast<off_t>(m_mappedBytes)) == 0);
     void* mapped =
         sized ? ::mmap(nullptr, m_mappedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : nullptr;
-    ::close(fd);
     if (mapped == nullptr || mapped == MAP_FAILED) {
         error = systemError("cannot map " + slotsPath);
         return false;

@@ -41,8 +41,9 @@ class SenderOrder {
     SenderOrder& operator=(const SenderOrder&) = delete;
     ~SenderOrder();
 
-    // Opens or creates the state files in `directory` and takes back the traces held when the
-    // last process ended. False, with the reason in `error`, when they cannot be used.
+    // Opens or creates the state files in `directory`, locked against a second receiver, and
+    // takes back the traces held when the last process ended. False, with the reason in
+    // `error`, when they cannot be used.
     bool open(const std::string& directory, std::string& error);
 
     // One trace of run `run` from `host`, numbered `line` by its forwarder.
@@ -77,6 +78,7 @@ class SenderOrder {
     Slot* m_slots = nullptr;
     std::size_t m_mappedBytes = 0;
     int m_journal = -1;
+    int m_lock = -1;  // the slots' file, locked while this receiver runs
     std::uint64_t m_clock = 0;
     std::size_t m_heldTotal = 0;
     std::uint64_t m_gapsGivenUp = 0;
