@@ -1,12 +1,19 @@
-// Traces from three machines over RELP: records per second from three traced machines' rsyslogd
-// (configured from deploy/rsyslog/) through the collector into its mailbox, with TLS and
-// without, beside rsyslog's own imrelp writing the same messages to a file in the same run; and
-// the hand-off the collector's rsyslog had before quorvane-relp (imrelp, then omprog passing each
-// message to quorvane-send --syslog --confirm), the design quorvane-relp was chosen over.
+// Traces from three machines over RELP, records per second into the collector, with TLS and
+// without, beside rsyslog's own imrelp writing the same messages to a file in the same run, and
+// beside the hand-off the collector's rsyslog had before quorvane-relp (imrelp, then omprog
+// passing each message to quorvane-send --syslog --confirm). First the collector's own pace:
+// three librelp clients, as omrelp uses it, send straight to it. Then end to end: three traced
+// machines' rsyslogd (configured from deploy/rsyslog/) forward to it.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// librelp.h uses size_t without declaring it, and declares C functions without saying so.
+#include <stddef.h>
+extern "C" {
+#include <librelp.h>
+}
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +83,64 @@ std::vector<std::string> machineFrames(const std::vector<TraceRecord>& records) 
     return frames;
 }
 
+// Each machine's messages, one a string, as omrelp passes them on.
+std::vector<std::vector<std::string>> machineMessages(const std::vector<TraceRecord>& records) {
+    std::vector<std::vector<std::string>> messages(kMachines);
+    for (int machine = 0; machine < kMachines; ++machine) {
+        const std::string run = "000000000000000" + std::to_string(machine + 1);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            std::string& message = messages[static_cast<std::size_t>(machine)].emplace_back();
+            appendTraceMessage(message, records[i], run, i + 1,
+                               RsyslogDaemons::machineName(machine));
+        }
+    }
+    return messages;
+}
+
+void ignoreDebugOutput(char* /*format*/, ...) {}
+
+// One machine's RELP client: an engine and a client of librelp's, as omrelp sets them up, that
+// sends `messages` to the collector and closes the session once each was answered.
+void sendOverRelp(std::uint16_t port, const Certificates* tls, const std::string& machine,
+                  const std::vector<std::string>& messages, std::atomic<int>& failures) {
+    constexpr int kWindow = 1024;
+    relpEngine_t* engine = nullptr;
+    relpClt_t* client = nullptr;
+    const auto text = [](const std::string& value) { return const_cast<char*>(value.c_str()); };
+    std::string portText = std::to_string(port);
+    std::string host = "127.0.0.1";
+    std::string syslog = "syslog";
+    std::string name = "name";
+    std::string collector = quorvane::test::kCollectorName;
+    std::string ca = tls != nullptr ? tls->ca() : std::string();
+    std::string cert = tls != nullptr ? tls->cert(machine) : std::string();
+    std::string key = tls != nullptr ? tls->key(machine) : std::string();
+    bool ok = relpEngineConstruct(&engine) == RELP_RET_OK &&
+              relpEngineSetDbgprint(engine, ignoreDebugOutput) == RELP_RET_OK &&
+              relpEngineSetEnableCmd(engine, reinterpret_cast<unsigned char*>(text(syslog)),
+                                     eRelpCmdState_Required) == RELP_RET_OK &&
+              relpEngineCltConstruct(engine, &client) == RELP_RET_OK &&
+              relpCltSetWindowSize(client, kWindow) == RELP_RET_OK;
+    if (ok && tls != nullptr) {
+        ok = relpCltEnableTLS(client) == RELP_RET_OK &&
+             relpCltSetCACert(client, text(ca)) == RELP_RET_OK &&
+             relpCltSetOwnCert(client, text(cert)) == RELP_RET_OK &&
+             relpCltSetPrivKey(client, text(key)) == RELP_RET_OK &&
+             relpCltSetAuthMode(client, text(name)) == RELP_RET_OK &&
+             relpCltAddPermittedPeer(client, text(collector)) == RELP_RET_OK;
+    }
+    ok = ok && relpCltConnect(client, AF_INET, reinterpret_cast<unsigned char*>(text(portText)),
+                              reinterpret_cast<unsigned char*>(text(host))) == RELP_RET_OK;
+    for (std::size_t i = 0; ok && i < messages.size(); ++i) {
+        ok = relpCltSendSyslog(client,
+                               reinterpret_cast<unsigned char*>(text(messages[i])),
+                               messages[i].size()) == RELP_RET_OK;
+    }
+    if (!ok) ++failures;
+    if (client != nullptr) relpEngineCltDestruct(engine, &client);
+    if (engine != nullptr) relpEngineDestruct(&engine);
+}
+
 // Writes each machine's frames into its rsyslogd's TCP input, a thread a machine.
 class Senders {
   public:
@@ -124,25 +189,57 @@ struct Round {
     TempDirectory& directory;
     const Certificates& tls;
     const std::vector<std::string>& frames;
+    const std::vector<std::vector<std::string>>& messages;
     std::uint64_t perMachine;
     int index;
+    // Whether librelp clients send straight to the collector, not the machines' rsyslogd.
+    bool direct;
+};
+
+// Sends every machine's messages the round's way, on threads of their own, until destroyed.
+class RoundSenders {
+  public:
+    RoundSenders(const Round& round, const RsyslogDaemons& daemons, bool useTls) {
+        if (!round.direct) {
+            m_senders = std::make_unique<Senders>(daemons, round.frames);
+            return;
+        }
+        for (int machine = 0; machine < kMachines; ++machine) {
+            m_clients.emplace_back([&round, &daemons, useTls, machine, this] {
+                sendOverRelp(daemons.collectorPort(), useTls ? &round.tls : nullptr,
+                             RsyslogDaemons::machineName(machine),
+                             round.messages[static_cast<std::size_t>(machine)], m_failures);
+            });
+        }
+    }
+    RoundSenders(const RoundSenders&) = delete;
+    RoundSenders& operator=(const RoundSenders&) = delete;
+    ~RoundSenders() {
+        for (std::thread& client : m_clients) client.join();
+    }
+
+  private:
+    std::unique_ptr<Senders> m_senders;
+    std::vector<std::thread> m_clients;
+    std::atomic<int> m_failures{0};
 };
 
 // Records a second from the first byte sent until every record is in the mailbox; negative, with
 // the reason in `failure`, when the run is void.
 double intoMailbox(const Round& round, bool useTls, Collector collector, std::string& failure) {
     const std::string tag = std::string(collector == Collector::QuorvaneRelp ? "relp" : "omprog") +
-                            (useTls ? "-tls" : "-plain") + std::to_string(round.index) + "-";
+                            (useTls ? "-tls" : "-plain") + (round.direct ? "-direct" : "") +
+                            std::to_string(round.index) + "-";
     const std::string mailboxName = "bench-relp-" + std::to_string(::getpid()) + "-" + tag;
     CMclMailbox mailbox(quorvane::kMailSlots, kTraceRecordSize, mailboxName.c_str());
     RsyslogDaemons daemons(round.directory.path(), tag, round.tls, useTls, collector, mailboxName);
-    if (!daemons.start(failure)) return -1.0;
+    if (!daemons.start(failure, !round.direct)) return -1.0;
     const std::uint64_t total = round.perMachine * kMachines;
     Arrivals arrivals;
     TraceRecord record{};
     const auto start = Clock::now();
     {
-        const Senders senders(daemons, round.frames);
+        const RoundSenders senders(round, daemons, useTls);
         const auto deadline = start + kDeliveryLimit;
         while (arrivals.received < total && Clock::now() < deadline) {
             if (mailbox.receive(&record, kReceiveSliceMs)) arrivals.note(record);
@@ -171,17 +268,17 @@ std::uint64_t countLines(const std::string& path, std::uint64_t& offset, std::ui
 
 // The peer: the collector's rsyslogd writes the same messages to a file.
 double intoFile(const Round& round, bool useTls, std::string& failure) {
-    const std::string tag =
-        std::string("file") + (useTls ? "-tls" : "-plain") + std::to_string(round.index) + "-";
+    const std::string tag = std::string("file") + (useTls ? "-tls" : "-plain") +
+                            (round.direct ? "-direct" : "") + std::to_string(round.index) + "-";
     RsyslogDaemons daemons(round.directory.path(), tag, round.tls, useTls, Collector::RsyslogFile,
                            std::string());
-    if (!daemons.start(failure)) return -1.0;
+    if (!daemons.start(failure, !round.direct)) return -1.0;
     const std::uint64_t total = round.perMachine * kMachines;
     std::uint64_t offset = 0;
     std::uint64_t lines = 0;
     const auto start = Clock::now();
     {
-        const Senders senders(daemons, round.frames);
+        const RoundSenders senders(round, daemons, useTls);
         const auto deadline = start + kDeliveryLimit;
         while (lines < total && Clock::now() < deadline) {
             lines = countLines(daemons.outputFile(), offset, lines);
@@ -239,36 +336,49 @@ int main(int argc, char** argv) {
 
     const std::vector<TraceRecord> records = numberedRecords(perMachine);
     const std::vector<std::string> frames = machineFrames(records);
+    const std::vector<std::vector<std::string>> messages = machineMessages(records);
     double load[3] = {};
-    getloadavg(load, 3);
-    report.section("RELP from 3 machines: " + std::to_string(perMachine) +
-                   " records of the mix each, " + std::to_string(rounds) +
-                   " rounds, load average " + std::to_string(load[0]).substr(0, 4) + " at start");
-    Samples relpTls, fileTls, relpPlain, filePlain, omprogTls;
-    for (int round = 0; round < rounds; ++round) {
-        const Round run{directory, tls, frames, perMachine, round};
-        std::string failure;
-        addOrNote(report, relpTls, intoMailbox(run, true, Collector::QuorvaneRelp, failure),
-                  "quorvane-relp with TLS", round, failure);
-        addOrNote(report, fileTls, intoFile(run, true, failure), "file with TLS", round, failure);
-        addOrNote(report, relpPlain, intoMailbox(run, false, Collector::QuorvaneRelp, failure),
-                  "quorvane-relp plain", round, failure);
-        addOrNote(report, filePlain, intoFile(run, false, failure), "file plain", round, failure);
-        addOrNote(report, omprogTls, intoMailbox(run, true, Collector::RsyslogOmprog, failure),
-                  "imrelp + omprog with TLS", round, failure);
+    bool complete = true;
+    for (const bool direct : {true, false}) {
+        getloadavg(load, 3);
+        report.section(std::string(direct ? "RELP clients straight to the collector"
+                                          : "End to end through the machines' rsyslogd") +
+                       ": 3 machines, " + std::to_string(perMachine) +
+                       " records of the mix each, " + std::to_string(rounds) +
+                       " rounds, load average " + std::to_string(load[0]).substr(0, 4) +
+                       " at start");
+        Samples relpTls, fileTls, relpPlain, filePlain, omprogTls;
+        for (int round = 0; round < rounds; ++round) {
+            const Round run{directory, tls, frames, messages, perMachine, round, direct};
+            std::string failure;
+            addOrNote(report, relpTls, intoMailbox(run, true, Collector::QuorvaneRelp, failure),
+                      "quorvane-relp with TLS", round, failure);
+            addOrNote(report, fileTls, intoFile(run, true, failure), "file with TLS", round,
+                      failure);
+            addOrNote(report, relpPlain, intoMailbox(run, false, Collector::QuorvaneRelp, failure),
+                      "quorvane-relp plain", round, failure);
+            addOrNote(report, filePlain, intoFile(run, false, failure), "file plain", round,
+                      failure);
+            addOrNote(report, omprogTls, intoMailbox(run, true, Collector::RsyslogOmprog, failure),
+                      "imrelp + omprog with TLS", round, failure);
+        }
+        report.comparison("records/s into the mailbox, quorvane-relp, TLS", relpTls,
+                          "rsyslog imrelp to a file, TLS", fileTls, Unit::PerSecond);
+        report.comparison("records/s into the mailbox, quorvane-relp, plain RELP", relpPlain,
+                          "rsyslog imrelp to a file, plain RELP", filePlain, Unit::PerSecond);
+        report.comparison(
+            "records/s into the mailbox, imrelp + omprog quorvane-send --confirm, TLS", omprogTls,
+            "rsyslog imrelp to a file, TLS", fileTls, Unit::PerSecond);
+        const std::string prefix = direct ? "relp_direct_" : "relp_end_to_end_";
+        report.result(resultLine(prefix + "tls_collector", relpTls.median(), fileTls.median(),
+                                 kTargetRatio, Better::Higher));
+        report.result(resultLine(prefix + "plain_collector", relpPlain.median(),
+                                 filePlain.median(), kTargetRatio, Better::Higher));
+        complete = complete && !relpTls.empty() && !fileTls.empty() && !relpPlain.empty() &&
+                   !filePlain.empty();
     }
-    report.comparison("records/s into the mailbox, quorvane-relp, TLS", relpTls,
-                      "rsyslog imrelp to a file, TLS", fileTls, Unit::PerSecond);
-    report.comparison("records/s into the mailbox, quorvane-relp, plain RELP", relpPlain,
-                      "rsyslog imrelp to a file, plain RELP", filePlain, Unit::PerSecond);
-    report.comparison("records/s into the mailbox, imrelp + omprog quorvane-send --confirm, TLS",
-                      omprogTls, "rsyslog imrelp to a file, TLS", fileTls, Unit::PerSecond);
-    report.result(resultLine("relp_tls_collector", relpTls.median(), fileTls.median(),
-                             kTargetRatio, Better::Higher));
-    report.result(resultLine("relp_plain_collector", relpPlain.median(), filePlain.median(),
-                             kTargetRatio, Better::Higher));
     getloadavg(load, 3);
     report.note("load average at the end: " + std::to_string(load[0]).substr(0, 4));
     report.finish();
-    return relpTls.empty() || fileTls.empty() || relpPlain.empty() || filePlain.empty() ? 1 : 0;
+    return complete ? 0 : 1;
 }

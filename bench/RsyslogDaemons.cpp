@@ -68,7 +68,7 @@ std::string RsyslogDaemons::collectorConfig() const {
            "}\n";
 }
 
-bool RsyslogDaemons::start(std::string& error) {
+bool RsyslogDaemons::start(std::string& error, bool machines) {
     const Environment environment{{"QUORVANE_MAILBOX", m_mailbox}};
     if (m_collector == Collector::QuorvaneRelp) {
         std::vector<std::string> arguments = {QUORVANE_RELP, "--address=127.0.0.1",
@@ -95,7 +95,7 @@ bool RsyslogDaemons::start(std::string& error) {
                 readFile(path("collector.log"));
         return false;
     }
-    for (int machine = 0; machine < kMachines; ++machine) {
+    for (int machine = 0; machines && machine < kMachines; ++machine) {
         const std::string name = machineName(machine);
         const std::string config = quorvane::test::tracedConfig(
             path(name), m_collectorPort, m_inputPorts[machine], m_tls, m_useTls ? name : "", error);

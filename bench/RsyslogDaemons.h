@@ -22,12 +22,13 @@ class RsyslogDaemons {
     RsyslogDaemons& operator=(const RsyslogDaemons&) = delete;
     ~RsyslogDaemons();
 
-    // Starts the collector and the machines; false, with the reason in `error`, when one does
-    // not listen.
-    bool start(std::string& error);
+    // Starts the collector and, with `machines`, the machines; false, with the reason in
+    // `error`, when one does not listen.
+    bool start(std::string& error, bool machines = true);
 
     static std::string machineName(int machine) { return "machine-" + std::to_string(machine + 1); }
     std::uint16_t inputPort(int machine) const { return m_inputPorts[machine]; }
+    std::uint16_t collectorPort() const { return m_collectorPort; }
     std::string outputFile() const { return path("collected.log"); }
     std::string path(const std::string& name) const { return m_directory + "/" + m_run + name; }
 
