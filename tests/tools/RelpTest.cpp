@@ -327,6 +327,16 @@ TEST_F(RelpTest, ConnectionDroppedMidFloodLosesAndRepeatsNothing) {
 }
 
 TEST_F(RelpTest, SenderWithAWrongCertificateOrPlainTcpGetsNothingIn) {
+    // A machine whose key is missing is not set up at all, rather than set up to fail later.
+    std::filesystem::rename(m_certificates.key(kMachines[2]), m_directory + "/elsewhere.pem");
+    std::string error;
+    EXPECT_EQ(quorvane::test::tracedConfig(m_directory, m_receiverPort, freePort(),
+                                           m_certificates, kMachines[2], error),
+              "");
+    EXPECT_NE(error.find(m_certificates.key(kMachines[2]) + " is not a readable file"),
+              std::string::npos)
+        << error;
+
     startReceiver();
     Machine& rogue = addMachine(kRogue, 50, m_receiverPort, kRogue);
     startRsyslog(rogue);
