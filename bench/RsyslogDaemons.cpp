@@ -4,53 +4,107 @@
 
 #include <utility>
 
-#include "bench/TempDirectory.h"
-
-using quorvane::test::collectorConfig;
+using quorvane::test::Certificates;
 using quorvane::test::Environment;
 using quorvane::test::freePort;
-using quorvane::test::relayConfig;
+using quorvane::test::kCollectorName;
+using quorvane::test::LoggedProcess;
+using quorvane::test::readFile;
 using quorvane::test::RsyslogDaemon;
 
-RsyslogDaemons::RsyslogDaemons(const TempDirectory& directory, std::string run,
-                               std::string mailboxB, bool peer)
-    : m_directory(directory.path()),
+RsyslogDaemons::RsyslogDaemons(std::string directory, std::string run, const Certificates& tls,
+                               bool useTls, Collector collector, std::string mailbox)
+    : m_directory(std::move(directory)),
       m_run(std::move(run)),
-      m_mailboxB(std::move(mailboxB)),
-      m_peer(peer),
-      m_relayPort(freePort()),
+      m_tls(tls),
+      m_useTls(useTls),
+      m_collector(collector),
+      m_mailbox(std::move(mailbox)),
       m_collectorPort(freePort()) {
-    for (const char* folder : {"relay", "collector"}) {
-        ::mkdir(path(folder).c_str(), 0700);
+    ::mkdir(path("collector").c_str(), 0700);
+    for (int machine = 0; machine < kMachines; ++machine) {
+        ::mkdir(path(machineName(machine)).c_str(), 0700);
+        m_inputPorts.push_back(freePort());
     }
 }
 
-bool RsyslogDaemons::startCollector() {
-    std::string config;
-    if (m_peer) {
-        config = "global(workDirectory=\"" + path("collector") +
-                 "\" net.enableDNS=\"off\")\n"
-                 "module(load=\"imtcp\")\ninput(type=\"imtcp\" port=\"" +
-                 std::to_string(m_collectorPort) +
-                 "\" address=\"127.0.0.1\" ruleset=\"file\")\n"
-                 "ruleset(name=\"file\") { action(type=\"omfile\" file=\"" +
-                 outputFile() + "\" template=\"RSYSLOG_SyslogProtocol23Format\") }\n";
+RsyslogDaemons::~RsyslogDaemons() {
+    m_machines.clear();
+    m_collectorDaemon.reset();
+    m_receiver.reset();
+}
+
+std::string RsyslogDaemons::collectorConfig() const {
+    std::string config = "global(workDirectory=\"" + path("collector") +
+                         "\" net.enableDNS=\"off\")\n"
+                         "module(load=\"imrelp\")\n"
+                         "input(type=\"imrelp\" port=\"" +
+                         std::to_string(m_collectorPort) +
+                         "\" address=\"127.0.0.1\" ruleset=\"traces\"";
+    if (m_useTls) {
+        config += " tls=\"on\" tls.caCert=\"" + m_tls.ca() + "\" tls.myCert=\"" +
+                  m_tls.cert(kCollectorName) + "\" tls.myPrivKey=\"" + m_tls.key(kCollectorName) +
+                  "\" tls.authMode=\"name\" tls.permittedPeer=[";
+        for (int machine = 0; machine < kMachines; ++machine) {
+            config += (machine > 0 ? ",\"" : "\"") + machineName(machine) + "\"";
+        }
+        config += "]";
+    }
+    config += ")\n";
+    if (m_collector == Collector::RsyslogFile) {
+        return config + "ruleset(name=\"traces\") { action(type=\"omfile\" file=\"" +
+               outputFile() + "\" template=\"RSYSLOG_SyslogProtocol23Format\") }\n";
+    }
+    // The hand-off the collector's rsyslog had before quorvane-relp: one confirmation a message.
+    return config +
+           "module(load=\"omprog\")\n"
+           "ruleset(name=\"traces\" queue.type=\"LinkedList\" queue.workerThreads=\"1\") {\n"
+           "  action(type=\"omprog\" binary=\"" QUORVANE_SEND
+           " --syslog --confirm\" template=\"RSYSLOG_SyslogProtocol23Format\"\n"
+           "         confirmMessages=\"on\" output=\"" +
+           path("send.log") +
+           "\" queue.type=\"LinkedList\" queue.size=\"100000\"\n"
+           "         action.resumeRetryCount=\"-1\" action.resumeInterval=\"1\")\n"
+           "}\n";
+}
+
+bool RsyslogDaemons::start(std::string& error, bool machines) {
+    const Environment environment{{"QUORVANE_MAILBOX", m_mailbox}};
+    if (m_collector == Collector::QuorvaneRelp) {
+        std::vector<std::string> arguments = {QUORVANE_RELP, "--address=127.0.0.1",
+                                              "--port=" + std::to_string(m_collectorPort),
+                                              "--state=" + path("collector")};
+        if (m_useTls) {
+            arguments.push_back("--ca=" + m_tls.ca());
+            arguments.push_back("--cert=" + m_tls.cert(kCollectorName));
+            arguments.push_back("--key=" + m_tls.key(kCollectorName));
+            for (int machine = 0; machine < kMachines; ++machine) {
+                arguments.push_back("--permit=" + machineName(machine));
+            }
+        } else {
+            arguments.emplace_back("--plain");
+        }
+        m_receiver =
+            std::make_unique<LoggedProcess>(arguments, path("receiver.log"), environment);
     } else {
-        config = collectorConfig(path("collector"), m_collectorPort, sendLog());
+        m_collectorDaemon = std::make_unique<RsyslogDaemon>(m_directory, m_run + "collector",
+                                                            collectorConfig(), environment);
     }
-    m_collector = std::make_unique<RsyslogDaemon>(m_directory, m_run + "collector", config,
-                                                  Environment{{"QUORVANE_MAILBOX", m_mailboxB}});
-    return m_collector->listening(m_collectorPort);
-}
-
-bool RsyslogDaemons::startRelay() {
-    m_relay = std::make_unique<RsyslogDaemon>(
-        m_directory, m_run + "relay",
-        relayConfig(path("relay"), m_relayPort, m_collectorPort, path("relay.sock")));
-    return m_relay->listening(m_relayPort);
-}
-
-void RsyslogDaemons::stopAll() {
-    m_relay.reset();
-    m_collector.reset();
+    if (!quorvane::test::waitListening(m_collectorPort)) {
+        error = "the collector does not listen: " + readFile(path("receiver.log")) +
+                readFile(path("collector.log"));
+        return false;
+    }
+    for (int machine = 0; machines && machine < kMachines; ++machine) {
+        const std::string name = machineName(machine);
+        const std::string config = quorvane::test::tracedConfig(
+            path(name), m_collectorPort, m_inputPorts[machine], m_tls, m_useTls ? name : "", error);
+        if (config.empty()) return false;
+        m_machines.push_back(std::make_unique<RsyslogDaemon>(m_directory, m_run + name, config));
+        if (!m_machines.back()->listening(m_inputPorts[machine])) {
+            error = name + "'s rsyslogd does not listen: " + m_machines.back()->log();
+            return false;
+        }
+    }
+    return true;
 }

@@ -2,36 +2,48 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/RsyslogRig.h"
 
-class TempDirectory;
-
-// One run's rsyslog daemons for the rsyslog benchmark, configured from deploy/rsyslog/: the relay
-// on the traced machine and the collector on the viewer's, either passing to quorvane-send or,
-// for the peer, writing a file. Their files are named after the run, in `directory`.
+// One run's daemons for the RELP benchmark: three traced machines' rsyslogd, configured from
+// deploy/rsyslog/ as quorvane-rsyslog-setup fills it in (each with a TCP input the benchmark
+// writes to), forwarding over RELP, with or without TLS, to one collector: quorvane-relp, or
+// rsyslogd's imrelp passing to quorvane-send under omprog, or writing a file. Their files are
+// named after the run, in `directory`.
 class RsyslogDaemons {
   public:
-    RsyslogDaemons(const TempDirectory& directory, std::string run, std::string mailboxB,
-                   bool peer);
+    enum class Collector { QuorvaneRelp, RsyslogOmprog, RsyslogFile };
+    static constexpr int kMachines = 3;
 
-    bool startCollector();
-    bool startRelay();
-    int stopCollector() { return m_collector ? m_collector->stop() : -1; }
-    void stopAll();
+    RsyslogDaemons(std::string directory, std::string run, const quorvane::test::Certificates& tls,
+                   bool useTls, Collector collector, std::string mailbox);
+    RsyslogDaemons(const RsyslogDaemons&) = delete;
+    RsyslogDaemons& operator=(const RsyslogDaemons&) = delete;
+    ~RsyslogDaemons();
 
-    std::uint16_t relayPort() const { return m_relayPort; }
+    // Starts the collector and, with `machines`, the machines; false, with the reason in
+    // `error`, when one does not listen.
+    bool start(std::string& error, bool machines = true);
+
+    static std::string machineName(int machine) { return "machine-" + std::to_string(machine + 1); }
+    std::uint16_t inputPort(int machine) const { return m_inputPorts[machine]; }
+    std::uint16_t collectorPort() const { return m_collectorPort; }
     std::string outputFile() const { return path("collected.log"); }
-    std::string sendLog() const { return path("send.log"); }
     std::string path(const std::string& name) const { return m_directory + "/" + m_run + name; }
 
   private:
+    std::string collectorConfig() const;
+
     std::string m_directory;
     std::string m_run;
-    std::string m_mailboxB;
-    bool m_peer;
-    std::uint16_t m_relayPort;
+    const quorvane::test::Certificates& m_tls;
+    bool m_useTls;
+    Collector m_collector;
+    std::string m_mailbox;
     std::uint16_t m_collectorPort;
-    std::unique_ptr<quorvane::test::RsyslogDaemon> m_relay;
-    std::unique_ptr<quorvane::test::RsyslogDaemon> m_collector;
+    std::vector<std::uint16_t> m_inputPorts;
+    std::unique_ptr<quorvane::test::LoggedProcess> m_receiver;
+    std::unique_ptr<quorvane::test::RsyslogDaemon> m_collectorDaemon;
+    std::vector<std::unique_ptr<quorvane::test::RsyslogDaemon>> m_machines;
 };

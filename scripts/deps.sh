@@ -5,8 +5,8 @@ quorvane_install_missing() {
     local packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libboost-dev
                     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
                     xvfb xauth x11-apps xdotool xclip imagemagick dbus fonts-dejavu-core
-                    appstream desktop-file-utils rsyslog jq groff-base man-db bsdutils
-                    python3 python3-pytest dpkg-dev file lintian "$@")
+                    appstream desktop-file-utils rsyslog rsyslog-relp librelp-dev gnutls-bin jq
+                    groff-base man-db bsdutils python3 python3-pytest dpkg-dev file lintian "$@")
     local missing=()
     for package in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

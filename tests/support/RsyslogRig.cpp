@@ -1,6 +1,8 @@
 #include "tests/support/RsyslogRig.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -89,28 +91,75 @@ std::string rsyslogd() {
     return std::string();
 }
 
-std::string collectorConfig(const std::string& workDirectory, std::uint16_t port,
-                            const std::string& sendLog) {
-    std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-collector.conf");
-    snippet = replaced(snippet, "port=\"@PORT@\"",
-                       "port=\"" + std::to_string(port) + "\" address=\"127.0.0.1\"");
-    snippet = replaced(snippet, "@QUORVANE_SEND@", QUORVANE_SEND);
-    snippet = replaced(snippet, "/var/log/quorvane-send.log", sendLog);
-    return "global(workDirectory=\"" + workDirectory + "\" net.enableDNS=\"off\")\n" + snippet;
+bool Certificates::make(const std::string& directory, const std::vector<std::string>& names,
+                        const std::vector<std::string>& rogues, std::string& error) {
+    m_directory = directory;
+    // RSA 2048 and a lifetime of two days: quick to make, and enough for a test run.
+    std::string script =
+        "set -e; cd \"$1\"; shift\n"
+        "key() { certtool --generate-privkey --key-type=rsa --bits=2048 --outfile \"$1-key.pem\" "
+        "2>/dev/null; }\n"
+        "template() { printf 'cn = \"%s\"\\ndns_name = \"%s\"\\nexpiration_days = 2\\n"
+        "tls_www_client\\ntls_www_server\\nsigning_key\\nencryption_key\\n' \"$1\" \"$1\" "
+        ">\"$1.tmpl\"; }\n"
+        "printf 'cn = \"Quorvane test CA\"\\nca\\ncert_signing_key\\nexpiration_days = 2\\n' "
+        ">ca.tmpl\n"
+        "key ca\n"
+        "certtool --generate-self-signed --load-privkey ca-key.pem --template ca.tmpl "
+        "--outfile ca.pem 2>/dev/null\n"
+        "while [ \"$1\" != -- ]; do key \"$1\"; template \"$1\"\n"
+        "  certtool --generate-certificate --load-privkey \"$1-key.pem\" --load-ca-certificate "
+        "ca.pem --load-ca-privkey ca-key.pem --template \"$1.tmpl\" --outfile \"$1.pem\" "
+        "2>/dev/null; shift; done; shift\n"
+        "for name; do key \"$name\"; template \"$name\"\n"
+        "  certtool --generate-self-signed --load-privkey \"$name-key.pem\" --template "
+        "\"$name.tmpl\" --outfile \"$name.pem\" 2>/dev/null; done\n";
+    std::vector<std::string> arguments = {"/bin/sh", "-c", script, "certificates", directory};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    arguments.emplace_back("--");
+    arguments.insert(arguments.end(), rogues.begin(), rogues.end());
+    const Subprocess::Result made = run(arguments);
+    if (made.status != 0) {
+        error = "certtool failed: " + made.out + made.err;
+        return false;
+    }
+    return true;
 }
 
-std::string relayConfig(const std::string& workDirectory, std::uint16_t relayPort,
-                        std::uint16_t collectorPort, const std::string& socketPath) {
-    std::string snippet = readFile(QUORVANE_DEPLOY_DIR "/quorvane-traced.conf");
-    snippet = replaced(snippet, "@COLLECTOR@", "127.0.0.1");
-    snippet = replaced(snippet, "@PORT@", std::to_string(collectorPort));
-    snippet = replaced(snippet, "/run/quorvane-syslog.sock", socketPath);
-    return "global(workDirectory=\"" + workDirectory + "\" net.enableDNS=\"off\")\n" +
-           "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+std::string tracedConfig(const std::string& directory, std::uint16_t collectorPort,
+                         std::uint16_t inputPort, const Certificates& certificates,
+                         const std::string& tlsName, std::string& error) {
+    const std::string setup = QUORVANE_DEPLOY_DIR "/quorvane-rsyslog-setup";
+    std::vector<std::string> traced = {setup,           "traced",
+                                       "--collector",   "127.0.0.1",
+                                       "--port",        std::to_string(collectorPort),
+                                       "--socket",      directory + "/syslog.sock"};
+    if (tlsName.empty()) {
+        traced.emplace_back("--plain-relp");
+    } else {
+        const std::vector<std::string> tls = {"--collector-name", kCollectorName,
+                                              "--ca",             certificates.ca(),
+                                              "--cert",           certificates.cert(tlsName),
+                                              "--key",            certificates.key(tlsName)};
+        traced.insert(traced.end(), tls.begin(), tls.end());
+    }
+    const Subprocess::Result snippet = run(traced);
+    if (snippet.status != 0) {
+        error = "quorvane-rsyslog-setup traced: " + snippet.err;
+        return std::string();
+    }
+    const std::string snippetPath = directory + "/quorvane-traced.conf";
+    std::ofstream(snippetPath) << snippet.out;
+    const Subprocess::Result main =
+        run({setup, "main", "--work-dir", directory, "--snippet", snippetPath});
+    if (main.status != 0) {
+        error = "quorvane-rsyslog-setup main: " + main.err;
+        return std::string();
+    }
+    return main.out +
            "module(load=\"imtcp\")\n"
            "input(type=\"imtcp\" port=\"" +
-           std::to_string(relayPort) + "\" address=\"127.0.0.1\" ruleset=\"quorvane-forward\")\n" +
-           snippet;
+           std::to_string(inputPort) + "\" address=\"127.0.0.1\" ruleset=\"quorvane-forward\")\n";
 }
 
 LoggedProcess::LoggedProcess(const std::vector<std::string>& arguments, const std::string& logPath,
@@ -129,11 +178,113 @@ int LoggedProcess::stop() {
     return m_status;
 }
 
+void LoggedProcess::kill() {
+    if (!m_process) return;
+    m_process->signal(SIGKILL);
+    m_status = m_process->finish(kDaemonStartLimit).status;
+    m_process.reset();
+}
+
 RsyslogDaemon::RsyslogDaemon(const std::string& directory, const std::string& name,
                              const std::string& config, const Environment& environment)
     : m_log(directory + "/" + name + ".log"),
       m_process({rsyslogd(), "-n", "-f", writeConfig(directory, name, config), "-i",
                  directory + "/" + name + ".pid"},
                 m_log, environment) {}
+
+TcpProxy::TcpProxy(std::uint16_t target) : m_target(target) {}
+
+bool TcpProxy::start() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = loopback(m_port);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 16) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0) {
+        ::close(listener);
+        return false;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this, listener] { run(listener, m_wake[0]); });
+    return true;
+}
+
+void TcpProxy::kill() {
+    if (!m_thread.joinable()) return;
+    const char wake = 0;
+    (void)!::write(m_wake[1], &wake, 1);
+    m_thread.join();
+    ::close(m_wake[0]);
+    ::close(m_wake[1]);
+    m_wake[0] = m_wake[1] = -1;
+}
+
+void TcpProxy::run(int listener, int wake) {
+    // Pairs of sockets: a machine's connection and the proxy's own to the target.
+    std::vector<std::pair<int, int>> pairs;
+    const auto closePair = [](std::pair<int, int> pair, bool reset) {
+        for (const int fd : {pair.first, pair.second}) {
+            if (reset) {
+                const linger abort{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            }
+            ::close(fd);
+        }
+    };
+    char buffer[65536];
+    for (;;) {
+        std::vector<pollfd> polled = {{wake, POLLIN, 0}, {listener, POLLIN, 0}};
+        for (const auto& [inner, outer] : pairs) {
+            polled.push_back({inner, POLLIN, 0});
+            polled.push_back({outer, POLLIN, 0});
+        }
+        if (::poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) break;
+        if (polled[0].revents != 0) break;
+        if ((polled[1].revents & POLLIN) != 0) {
+            const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (accepted >= 0) {
+                const int outer = connectTo(m_target);
+                if (outer < 0) {
+                    ::close(accepted);
+                } else {
+                    pairs.emplace_back(accepted, outer);
+                }
+            }
+        }
+        std::vector<std::pair<int, int>> open;
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            bool ended = false;
+            for (int side = 0; side < 2 && !ended; ++side) {
+                const pollfd& one = polled[2 + 2 * i + static_cast<std::size_t>(side)];
+                if (one.revents == 0) continue;
+                const int from = side == 0 ? pairs[i].first : pairs[i].second;
+                const int to = side == 0 ? pairs[i].second : pairs[i].first;
+                const ssize_t got = ::read(from, buffer, sizeof buffer);
+                if (got <= 0) {
+                    ended = true;
+                    break;
+                }
+                for (ssize_t sent = 0; sent < got && !ended;) {
+                    const ssize_t now = ::send(to, buffer + sent, static_cast<std::size_t>(got - sent),
+                                               MSG_NOSIGNAL);
+                    if (now <= 0) ended = true;
+                    sent += now > 0 ? now : 0;
+                }
+            }
+            if (ended) {
+                closePair(pairs[i], false);
+            } else {
+                open.push_back(pairs[i]);
+            }
+        }
+        pairs = std::move(open);
+    }
+    // Killed: every connection reset at once, as when the proxy's process dies.
+    for (const auto& pair : pairs) closePair(pair, true);
+    ::close(listener);
+}
 
 }  // namespace quorvane::test

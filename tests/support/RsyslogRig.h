@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,14 +36,34 @@ bool waitListening(std::uint16_t port);
 // The path of rsyslogd, or empty when it is not installed.
 std::string rsyslogd();
 
-// deploy/rsyslog/quorvane-collector.conf listening on `port` and passing to quorvane-send, which
-// logs to `sendLog`; rsyslogd keeps its queues in `workDirectory`.
-std::string collectorConfig(const std::string& workDirectory, std::uint16_t port,
-                            const std::string& sendLog);
-// deploy/rsyslog/quorvane-traced.conf forwarding to `collectorPort`, its socket at `socketPath`,
-// with a TCP input on `relayPort` for quorvane-forward.
-std::string relayConfig(const std::string& workDirectory, std::uint16_t relayPort,
-                        std::uint16_t collectorPort, const std::string& socketPath);
+// The name in the collector's certificate, which the traced machines permit.
+inline constexpr const char* kCollectorName = "collector.quorvane.test";
+
+// The private CA and the machines' certificates of one test, made with certtool.
+class Certificates {
+  public:
+    // Makes the CA and a certificate signed by it for each of `names` (the name is the
+    // certificate's CN and DNS name), and for each of `rogues` one it signed itself.
+    // False, with certtool's words in `error`, when one could not be made.
+    bool make(const std::string& directory, const std::vector<std::string>& names,
+              const std::vector<std::string>& rogues, std::string& error);
+    std::string ca() const { return m_directory + "/ca.pem"; }
+    std::string cert(const std::string& name) const { return m_directory + "/" + name + ".pem"; }
+    std::string key(const std::string& name) const {
+        return m_directory + "/" + name + "-key.pem";
+    }
+
+  private:
+    std::string m_directory;
+};
+
+// A traced machine's rsyslogd: deploy/rsyslog/'s main file and traced snippet as
+// quorvane-rsyslog-setup fills them in (its files in `directory`, the snippet forwarding to
+// `collectorPort` with `tlsName`'s certificate, or plain RELP when it is empty), and a TCP input
+// on `inputPort` for quorvane-forward. Empty, with the setup's words in `error`, when it fails.
+std::string tracedConfig(const std::string& directory, std::uint16_t collectorPort,
+                         std::uint16_t inputPort, const Certificates& certificates,
+                         const std::string& tlsName, std::string& error);
 
 // A program with its standard output and error appended to a log file.
 class LoggedProcess {
@@ -56,6 +77,8 @@ class LoggedProcess {
     // Stops it as a service manager would (SIGTERM) and waits for its end; returns its exit
     // status, -1 when it had to be killed.
     int stop();
+    // Kills it with SIGKILL and waits for its end.
+    void kill();
 
   private:
     std::unique_ptr<Subprocess> m_process;
@@ -71,11 +94,35 @@ class RsyslogDaemon {
     // Whether it listens on `port` within kDaemonStartLimit.
     bool listening(std::uint16_t port) const { return waitListening(port); }
     int stop() { return m_process.stop(); }
+    void kill() { m_process.kill(); }
     std::string log() const { return readFile(m_log); }
 
   private:
     std::string m_log;
     LoggedProcess m_process;
+};
+
+// A TCP proxy on 127.0.0.1 in a thread of its own, between the machines and the collector: it
+// can be killed (every connection reset, the listener closed) and started again on its port.
+class TcpProxy {
+  public:
+    explicit TcpProxy(std::uint16_t target);
+    TcpProxy(const TcpProxy&) = delete;
+    TcpProxy& operator=(const TcpProxy&) = delete;
+    ~TcpProxy() { kill(); }
+
+    // Listens on port() (a free one the first time); false when it cannot.
+    bool start();
+    void kill();
+    std::uint16_t port() const { return m_port; }
+
+  private:
+    void run(int listener, int wake);
+
+    std::uint16_t m_target;
+    std::uint16_t m_port = 0;
+    int m_wake[2] = {-1, -1};
+    std::thread m_thread;
 };
 
 }  // namespace quorvane::test
