@@ -1,6 +1,7 @@
 // Cost of one trace call: quorvane's printf-style one-line trace beside snprintf into a stack
 // buffer (the floor), fprintf to /dev/null, and spdlog's asynchronous logger writing the same
-// line to a null sink, interleaved round by round in one run.
+// line to a null sink, interleaved round by round in one run. And the cost of a traced scope (its
+// entry and its leave record) beside two of spdlog's asynchronous messages.
 //
 // "ns per call" is wall time over calls, all threads together. Ours runs with no reader (the ring
 // fills, then every record is dropped), and with a reader process that drains the mailbox and,
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
+#include "quorvane/Trace.h"
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
 #include "transport/CMclMailbox.h"
@@ -33,7 +35,8 @@ constexpr int kDefaultRounds = 5;
 constexpr int kThreads = 4;
 constexpr std::size_t kSpdlogQueue = 8192;
 constexpr double kTargetNoReader = 2.0;  // x snprintf
-constexpr double kTargetReader = 1.5;    // x spdlog's asynchronous logger
+constexpr double kTargetReader = 0.5;    // x spdlog's asynchronous logger
+constexpr double kTargetScope = 0.5;     // x two of spdlog's asynchronous messages
 constexpr DWORD kReaderWaitMs = 125;
 
 using Clock = std::chrono::steady_clock;
@@ -111,7 +114,8 @@ int main(int argc, char** argv) {
     spdlog::init_thread_pool(kSpdlogQueue, 1);
 
     Samples snprintfFloor, fprintfNull, spdlogOne, spdlogFour, oursAlone, oursRead, oursReadFour;
-    std::uint64_t dropped = 0, readPosted = 0, readDropped = 0;
+    Samples spdlogPairOne, spdlogPairFour, scopeOne, scopeFour;
+    std::uint64_t dropped = 0, readPosted = 0, readDropped = 0, scopePosted = 0, scopeDropped = 0;
     std::FILE* devNull = std::fopen("/dev/null", "w");
     for (int round = 0; round < rounds; ++round) {
         const std::string tag = stem + "-" + std::to_string(round);
@@ -131,6 +135,15 @@ int main(int argc, char** argv) {
             });
             spdlog::drop(logger->name());
             (threads == 1 ? spdlogOne : spdlogFour).add(ns);
+        }
+        for (int threads : {1, kThreads}) {
+            auto logger = asyncNullLogger(tag + "-spdlog-pair-" + std::to_string(threads));
+            const double ns = nsPerCall(calls, threads, [&](std::uint64_t i) {
+                logger->info("bench i={} value={}", static_cast<long>(i), static_cast<int>(i * 7));
+                logger->info("bench leave");
+            });
+            spdlog::drop(logger->name());
+            (threads == 1 ? spdlogPairOne : spdlogPairFour).add(ns);
         }
         {
             quorvane::Tracer alone(optionsFor(tag + "-alone", tag + "-nobody"));
@@ -153,6 +166,19 @@ int main(int argc, char** argv) {
             readPosted += tracer.postedCount();
             readDropped += tracer.droppedCount();
         }
+        for (int threads : {1, kThreads}) {
+            const std::string mailbox = tag + "-scope-" + std::to_string(threads);
+            const std::string presence = mailbox + "-alive";
+            Reader reader(mailbox, presence);
+            quorvane::Tracer tracer(optionsFor(mailbox, presence));
+            const double ns = nsPerCall(calls, threads, [&](std::uint64_t i) {
+                const quorvane::Scope scope(tracer, "bench", "i=%ld value=%d",
+                                            static_cast<long>(i), static_cast<int>(i * 7));
+            });
+            (threads == 1 ? scopeOne : scopeFour).add(ns);
+            scopePosted += tracer.postedCount();
+            scopeDropped += tracer.droppedCount();
+        }
     }
     std::fclose(devNull);
 
@@ -168,16 +194,25 @@ int main(int argc, char** argv) {
                       spdlogOne, Unit::Nanoseconds);
     report.comparison("quorvane, 4 threads, reader draining", oursReadFour,
                       "spdlog async, 4 threads", spdlogFour, Unit::Nanoseconds);
+    report.comparison("quorvane scope (entry and leave), reader draining", scopeOne,
+                      "spdlog async, two messages", spdlogPairOne, Unit::Nanoseconds);
+    report.comparison("quorvane scope, 4 threads, reader draining", scopeFour,
+                      "spdlog async, two messages, 4 threads", spdlogPairFour, Unit::Nanoseconds);
     report.note("no reader: " + std::to_string(dropped) + " records dropped of " +
                 std::to_string(calls * static_cast<std::uint64_t>(rounds)) +
                 "; with a reader: " + std::to_string(readPosted) + " posted, " +
-                std::to_string(readDropped) + " dropped");
+                std::to_string(readDropped) + " dropped; scopes: " + std::to_string(scopePosted) +
+                " records posted, " + std::to_string(scopeDropped) + " dropped");
     report.result(resultLine("trace_no_reader_vs_snprintf", oursAlone.median(),
                              snprintfFloor.median(), kTargetNoReader, Better::Lower));
     report.result(resultLine("trace_reader_vs_spdlog_async", oursRead.median(), spdlogOne.median(),
                              kTargetReader, Better::Lower));
     report.result(resultLine("trace_reader_4threads_vs_spdlog_async", oursReadFour.median(),
                              spdlogFour.median(), kTargetReader, Better::Lower));
+    report.result(resultLine("scope_reader_vs_spdlog_async_pair", scopeOne.median(),
+                             spdlogPairOne.median(), kTargetScope, Better::Lower));
+    report.result(resultLine("scope_reader_4threads_vs_spdlog_async_pair", scopeFour.median(),
+                             spdlogPairFour.median(), kTargetScope, Better::Lower));
     report.finish();
     spdlog::shutdown();
     return 0;
