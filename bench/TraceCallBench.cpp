@@ -172,8 +172,8 @@ int main(int argc, char** argv) {
             Reader reader(mailbox, presence);
             quorvane::Tracer tracer(optionsFor(mailbox, presence));
             const double ns = nsPerCall(calls, threads, [&](std::uint64_t i) {
-                const quorvane::Scope scope(tracer, "bench", "i=%ld value=%d",
-                                            static_cast<long>(i), static_cast<int>(i * 7));
+                const quorvane::Scope scope(tracer, "bench", "i=%ld value=%d", static_cast<long>(i),
+                                            static_cast<int>(i * 7));
             });
             (threads == 1 ? scopeOne : scopeFour).add(ns);
             scopePosted += tracer.postedCount();

@@ -51,8 +51,16 @@ struct Spec {
     bool zero = false;
     int width = 0;
     int precision = -1;  // none
-    enum class Length { Int, Char, Short, Long, LongLong, Max, Size, Difference } length =
-        Length::Int;
+    enum class Length {
+        Int,
+        Char,
+        Short,
+        Long,
+        LongLong,
+        Max,
+        Size,
+        Difference
+    } length = Length::Int;
 };
 
 // Reads flags, width, precision and length after '%'; false for anything this file leaves to
@@ -60,12 +68,23 @@ struct Spec {
 bool parseSpec(const char*& cursor, Spec& spec, std::va_list& arguments) {
     for (;; ++cursor) {
         switch (*cursor) {
-            case '-': spec.left = true; continue;
-            case '+': spec.plus = true; continue;
-            case ' ': spec.space = true; continue;
-            case '#': spec.alternate = true; continue;
-            case '0': spec.zero = true; continue;
-            default: break;
+            case '-':
+                spec.left = true;
+                continue;
+            case '+':
+                spec.plus = true;
+                continue;
+            case ' ':
+                spec.space = true;
+                continue;
+            case '#':
+                spec.alternate = true;
+                continue;
+            case '0':
+                spec.zero = true;
+                continue;
+            default:
+                break;
         }
         break;
     }
@@ -106,25 +125,44 @@ bool parseSpec(const char*& cursor, Spec& spec, std::va_list& arguments) {
             ++cursor;
             spec.length = *cursor == 'l' ? (++cursor, Length::LongLong) : Length::Long;
             break;
-        case 'j': ++cursor; spec.length = Length::Max; break;
-        case 'z': ++cursor; spec.length = Length::Size; break;
-        case 't': ++cursor; spec.length = Length::Difference; break;
-        default: break;
+        case 'j':
+            ++cursor;
+            spec.length = Length::Max;
+            break;
+        case 'z':
+            ++cursor;
+            spec.length = Length::Size;
+            break;
+        case 't':
+            ++cursor;
+            spec.length = Length::Difference;
+            break;
+        default:
+            break;
     }
     return true;
 }
 
+// Every length but int and the narrow ones is a 64-bit integer here, read as long long.
+static_assert(sizeof(long) == sizeof(long long) && sizeof(std::intmax_t) == sizeof(long long) &&
+              sizeof(std::size_t) == sizeof(long long) &&
+              sizeof(std::ptrdiff_t) == sizeof(long long));
+
 std::uint64_t unsignedArgument(Spec::Length length, std::va_list& arguments) {
     using Length = Spec::Length;
     switch (length) {
-        case Length::Char: return static_cast<unsigned char>(va_arg(arguments, unsigned));
-        case Length::Short: return static_cast<unsigned short>(va_arg(arguments, unsigned));
-        case Length::Long: return va_arg(arguments, unsigned long);
-        case Length::LongLong: return va_arg(arguments, unsigned long long);
-        case Length::Max: return va_arg(arguments, std::uintmax_t);
-        case Length::Size: return va_arg(arguments, std::size_t);
-        case Length::Difference: return static_cast<std::uint64_t>(va_arg(arguments, std::ptrdiff_t));
-        case Length::Int: break;
+        case Length::Char:
+            return static_cast<unsigned char>(va_arg(arguments, unsigned));
+        case Length::Short:
+            return static_cast<unsigned short>(va_arg(arguments, unsigned));
+        case Length::Long:
+        case Length::LongLong:
+        case Length::Max:
+        case Length::Size:
+        case Length::Difference:
+            return va_arg(arguments, unsigned long long);
+        case Length::Int:
+            break;
     }
     return va_arg(arguments, unsigned);
 }
@@ -132,14 +170,18 @@ std::uint64_t unsignedArgument(Spec::Length length, std::va_list& arguments) {
 std::int64_t signedArgument(Spec::Length length, std::va_list& arguments) {
     using Length = Spec::Length;
     switch (length) {
-        case Length::Char: return static_cast<signed char>(va_arg(arguments, int));
-        case Length::Short: return static_cast<short>(va_arg(arguments, int));
-        case Length::Long: return va_arg(arguments, long);
-        case Length::LongLong: return va_arg(arguments, long long);
-        case Length::Max: return va_arg(arguments, std::intmax_t);
-        case Length::Size: return static_cast<std::int64_t>(va_arg(arguments, std::size_t));
-        case Length::Difference: return va_arg(arguments, std::ptrdiff_t);
-        case Length::Int: break;
+        case Length::Char:
+            return static_cast<signed char>(va_arg(arguments, int));
+        case Length::Short:
+            return static_cast<short>(va_arg(arguments, int));
+        case Length::Long:
+        case Length::LongLong:
+        case Length::Max:
+        case Length::Size:
+        case Length::Difference:
+            return va_arg(arguments, long long);
+        case Length::Int:
+            break;
     }
     return va_arg(arguments, int);
 }
@@ -147,7 +189,9 @@ std::int64_t signedArgument(Spec::Length length, std::va_list& arguments) {
 // One integer conversion: sign or base prefix, zeros to the precision, digits, padded to width.
 void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool negative,
                 bool isSigned, char conversion) {
-    const unsigned base = conversion == 'o' ? 8 : (conversion == 'x' || conversion == 'X') ? 16 : 10;
+    const unsigned base = conversion == 'o'                          ? 8
+                          : (conversion == 'x' || conversion == 'X') ? 16
+                                                                     : 10;
     const char* digitSet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[kDigitsSize];
     std::size_t count = 0;
@@ -163,8 +207,8 @@ void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool neg
         for (std::uint64_t value = magnitude; value != 0; value >>= 3)
             digits[kDigitsSize - 1 - count++] = static_cast<char>('0' + (value & 7));
     }
-    int zeros = spec.precision > static_cast<int>(count) ? spec.precision - static_cast<int>(count)
-                                                         : 0;
+    int zeros =
+        spec.precision > static_cast<int>(count) ? spec.precision - static_cast<int>(count) : 0;
     if (spec.precision < 0 && magnitude == 0) zeros = 1;  // "0" unless a precision says none
     // '#' with octal makes the first digit a 0.
     if (base == 8 && spec.alternate && zeros == 0) zeros = 1;
@@ -172,9 +216,12 @@ void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool neg
     char prefix[2];
     int prefixLength = 0;
     if (isSigned) {
-        if (negative) prefix[prefixLength++] = '-';
-        else if (spec.plus) prefix[prefixLength++] = '+';
-        else if (spec.space) prefix[prefixLength++] = ' ';
+        if (negative)
+            prefix[prefixLength++] = '-';
+        else if (spec.plus)
+            prefix[prefixLength++] = '+';
+        else if (spec.space)
+            prefix[prefixLength++] = ' ';
     } else if (base == 16 && spec.alternate && magnitude != 0) {
         prefix[prefixLength++] = '0';
         prefix[prefixLength++] = conversion;
@@ -190,8 +237,8 @@ void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool neg
 }
 
 void putText(Output& out, const Spec& spec, const char* text, std::size_t length) {
-    const int padding = spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length)
-                                                              : 0;
+    const int padding =
+        spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
     if (!spec.left) out.repeat(' ', padding);
     out.put(text, length);
     if (spec.left) out.repeat(' ', padding);
@@ -235,7 +282,8 @@ bool formatHere(Output& out, const char* format, std::va_list& arguments) {
                 break;
             case 'c': {
                 if (spec.length != Spec::Length::Int || spec.zero) return false;
-                const char c = static_cast<char>(static_cast<unsigned char>(va_arg(arguments, int)));
+                const char c =
+                    static_cast<char>(static_cast<unsigned char>(va_arg(arguments, int)));
                 putText(out, spec, &c, 1);
                 break;
             }
@@ -258,8 +306,7 @@ bool formatHere(Output& out, const char* format, std::va_list& arguments) {
                 if (pointer == nullptr) return false;
                 Spec hex;
                 hex.alternate = true;
-                putInteger(out, hex, reinterpret_cast<std::uintptr_t>(pointer), false, false,
-                           'x');
+                putInteger(out, hex, reinterpret_cast<std::uintptr_t>(pointer), false, false, 'x');
                 break;
             }
             default:

@@ -10,7 +10,6 @@ namespace quorvane {
 // The conversions trace calls mostly use (d i u x X o c s p %, with flags, width, precision and
 // the integer length modifiers) are done here, several times faster than the C library's; any
 // other (floating point, positional arguments, wide characters, %n, %m) goes to vsnprintf.
-int formatEntryText(char* out, std::size_t size, const char* format,
-                            std::va_list arguments);
+int formatEntryText(char* out, std::size_t size, const char* format, std::va_list arguments);
 
 }  // namespace quorvane

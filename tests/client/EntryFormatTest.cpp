@@ -1,5 +1,3 @@
-#include "client/EntryFormat.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -10,13 +8,15 @@
 #include <cstring>
 #include <string>
 
+#include "client/EntryFormat.h"
+
 namespace {
 
 // Formats through formatEntryText and through the C library into buffers of several sizes,
 // both filled with the same pattern first, and expects the same bytes in the whole buffer.
 void expectAsCLibrary(const char* format, ...) {
-    for (std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{40},
-                             std::size_t{512}}) {
+    for (std::size_t size :
+         {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{40}, std::size_t{512}}) {
         std::string ours(size, '\x5a');
         std::string theirs(size, '\x5a');
         std::va_list arguments;
@@ -42,16 +42,16 @@ TEST(EntryFormat, IntegersMatchTheCLibraryInEveryFlagWidthPrecisionAndLength) {
                      static_cast<std::size_t>(-3), INTMAX_MIN, static_cast<std::ptrdiff_t>(-9));
     expectAsCLibrary("%hhu %hu %lu %llu %zu %ju", 300u, 70000u, ULONG_MAX, 0ull,
                      static_cast<std::size_t>(12), UINTMAX_MAX);
-    expectAsCLibrary("[%x|%X|%#x|%#X|%#x|%o|%#o|%#o|%#.0o|%.0x|%#5.3x|%-#10o]", 255u, 255u,
-                     255u, 255u, 0u, 8u, 8u, 0u, 0u, 0u, 10u, 8u);
+    expectAsCLibrary("[%x|%X|%#x|%#X|%#x|%o|%#o|%#o|%#.0o|%.0x|%#5.3x|%-#10o]", 255u, 255u, 255u,
+                     255u, 0u, 8u, 8u, 0u, 0u, 0u, 10u, 8u);
     expectAsCLibrary("[%*d|%-*d|%*d|%.*d|%.*d|%*.*x]", 6, 1, 6, 2, -6, 3, 4, 5, -1, 6, 8, 3, 255u);
     expectAsCLibrary("%+u % u %+x", 5u, 5u, 5u);
 }
 
 TEST(EntryFormat, TextCharactersPointersAndPlainTextMatchTheCLibrary) {
     expectAsCLibrary("plain text with no conversion at all");
-    expectAsCLibrary("[%s|%10s|%-10s|%.2s|%10.3s|%-*s|%.*s]", "abc", "abc", "abc", "abc",
-                     "abcdef", 7, "xy", 3, "abcdef");
+    expectAsCLibrary("[%s|%10s|%-10s|%.2s|%10.3s|%-*s|%.*s]", "abc", "abc", "abc", "abc", "abcdef",
+                     7, "xy", 3, "abcdef");
     expectAsCLibrary("[%c|%3c|%-3c|%c]", 'a', 'b', 'c', 0x141);
     expectAsCLibrary("%% 100%% %s%%", "done");
     int local = 0;
