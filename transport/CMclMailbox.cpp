@@ -219,10 +219,8 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs,
     // before sleeping: more usually come within its time slice, and then the other side need not
     // make a system call to wake this one; on one core it is what lets the other side run at
     // all. After a wait that had to sleep, sleep at once: a sleeper woken by the other side runs
-    // sooner than one that yielded to every other program. (A count that is there, with only
-    // the guard busy, is waited for on the guard.)
-    if (flowing.load(std::memory_order_relaxed) &&
-        counter.waitUntilAvailable(0) != WAIT_OBJECT_0) {
+    // sooner than one that yielded to every other program.
+    if (flowing.load(std::memory_order_relaxed)) {
         bool found = false;
         for (int round = 0; round < kYieldsBeforeSleep && !found; ++round) {
             SwitchToThread();
