@@ -199,14 +199,12 @@ void CMclMailbox::repairCounts() {
     setCount(*m_freeCountSemaphore, static_cast<LONG>(m_slotCount - records));
 }
 
-bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs,
-                                 std::atomic<bool>& flowing) {
+bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
     // The common case first, without reading the clock: a count is there and the guard free.
     // The count is looked at before the guard is taken, so that a receiver on an empty ring
     // (or a sender on a full one) reads a shared line instead of taking the guard from the
     // other side.
     if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
-        flowing.store(true, std::memory_order_relaxed);
         const DWORD quickGuard = m_guardMutex->waitFor(0);
         if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
             if (quickGuard == WAIT_ABANDONED) repairCounts();
@@ -215,18 +213,12 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs,
         }
     }
     if (timeoutMs == 0) return false;
-    // While records (or free slots) flow, offer the processor to the other side a few times
-    // before sleeping: more usually come within its time slice, and then the other side need not
-    // make a system call to wake this one; on one core it is what lets the other side run at
-    // all. After a wait that had to sleep, sleep at once: a sleeper woken by the other side runs
-    // sooner than one that yielded to every other program.
-    if (flowing.load(std::memory_order_relaxed)) {
-        bool found = false;
-        for (int round = 0; round < kYieldsBeforeSleep && !found; ++round) {
-            SwitchToThread();
-            found = counter.waitUntilAvailable(0) == WAIT_OBJECT_0;
-        }
-        flowing.store(found, std::memory_order_relaxed);
+    // Before sleeping, offer the processor to the other side a few times: records (or free
+    // slots) usually come within a time slice, and then the other side need not make a system
+    // call to wake this one. On one core, it is what lets the other side run at all.
+    for (int round = 0; round < kYieldsBeforeSleep; ++round) {
+        SwitchToThread();
+        if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) break;
     }
     const Deadline deadline(timeoutMs);
     for (;;) {
@@ -246,7 +238,7 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs,
 
 bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
-    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs, m_recordsFlowing)) return false;
+    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return false;
     const std::uint32_t readIndex = m_header->readIndex;
     if (readIndex >= m_slotCount) {
         // Written by a faulty process: touch nothing outside the ring; the record stays announced.
@@ -269,7 +261,7 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
 DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeoutMs) {
     if (maxRecords == 0) return 0;
     prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
-    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs, m_recordsFlowing)) return 0;
+    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return 0;
     const std::uint32_t readIndex = m_header->readIndex;
     if (readIndex >= m_slotCount) {
         m_pendingCountSemaphore->release(1);
@@ -301,7 +293,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
 
 bool CMclMailbox::post(const void* source, DWORD timeoutMs) {
     prefetchSlot<1>(&m_header->writeIndex, m_data, m_slotCount, m_slotSize);
-    if (!takeUnderGuard(*m_freeCountSemaphore, timeoutMs, m_slotsFlowing)) return false;
+    if (!takeUnderGuard(*m_freeCountSemaphore, timeoutMs)) return false;
     const std::uint32_t writeIndex = m_header->writeIndex;
     if (writeIndex >= m_slotCount) {
         m_freeCountSemaphore->release(1);  // the slot stays free

@@ -1,6 +1,4 @@
 #pragma once
-#include <atomic>
-
 #include "platform/Win32.h"
 #include "transport/CMclDerivedAutoPtr.h"
 #include "transport/CMclMutex.h"
@@ -68,9 +66,8 @@ class CMclMailbox {
     // Sets both counts from the indices, under the guard, after a holder died with it.
     void repairCounts();
     // Takes one count of `counter` under the guard: waits for it to be available, then for the
-    // guard, then takes it. On true the guard is held and the count taken. `flowing` says
-    // whether this side's last wait found its count without sleeping.
-    bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs, std::atomic<bool>& flowing);
+    // guard, then takes it. On true the guard is held and the count taken.
+    bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs);
 
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;
@@ -80,9 +77,6 @@ class CMclMailbox {
     CMclDerivedAutoPtr<CMclSemaphore> m_pendingCountSemaphore;
     DWORD m_status = 0;
     bool m_isCreator = false;
-    // Whether this process's last wait for a record (for a free slot) was met without sleeping.
-    std::atomic<bool> m_recordsFlowing{true};
-    std::atomic<bool> m_slotsFlowing{true};
     // Geometry as constructed: the shared header is never trusted for bounds.
     DWORD m_slotCount = 0;
     DWORD m_slotSize = 0;
