@@ -133,9 +133,6 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
 BOOL CloseHandle(HANDLE handle);
 
 void Sleep(DWORD milliseconds);
-// Offers the rest of the calling thread's time slice to another ready thread. Always TRUE here:
-// the system does not say whether another thread ran.
-BOOL SwitchToThread();
 
 // Our own: makes fork() safe for these objects. Before a fork it waits for this layer's short
 // locks and takes them; afterwards each process holds the objects independently. Idempotent; a

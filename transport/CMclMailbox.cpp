@@ -46,9 +46,6 @@ std::uint64_t viewSize(const void* view) {
 
 constexpr std::size_t kCacheLineSize = 64;
 
-// How often a wait for a count offers the processor to the other side before it sleeps.
-constexpr int kYieldsBeforeSleep = 8;
-
 // Starts loading a slot's cache lines before the guard is taken, so that the copy made while
 // holding it waits less. The index is read without the guard: it is only a hint, and a stale
 // one costs nothing but the prefetch.
@@ -213,13 +210,6 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
         }
     }
     if (timeoutMs == 0) return false;
-    // Before sleeping, offer the processor to the other side a few times: records (or free
-    // slots) usually come within a time slice, and then the other side need not make a system
-    // call to wake this one. On one core, it is what lets the other side run at all.
-    for (int round = 0; round < kYieldsBeforeSleep; ++round) {
-        SwitchToThread();
-        if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) break;
-    }
     const Deadline deadline(timeoutMs);
     for (;;) {
         if (counter.waitUntilAvailable(deadline.remainingMs()) != WAIT_OBJECT_0) return false;

@@ -1,7 +1,6 @@
 // Handles, the last-error value and the calls common to every kind of kernel object.
 #include "platform/posix/ObjectHandles.h"
 
-#include <sched.h>
 #include <time.h>
 
 #include <cerrno>
@@ -119,10 +118,6 @@ BOOL CloseHandle(HANDLE handle) {
     if (object == nullptr) return fail(ERROR_INVALID_HANDLE);
     releaseObject(object);
     return TRUE;
-}
-
-BOOL SwitchToThread() {
-    return ::sched_yield() == 0 ? TRUE : FALSE;
 }
 
 void Sleep(DWORD milliseconds) {
