@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/EntryFormat.h"
 #include "quorvane/Names.h"
 #include "records/RecordFields.h"
 #include "transport/TraceMailbox.h"
@@ -81,7 +82,8 @@ void CQuorvane::setEntryTextV(const char* format, std::va_list arguments) {
         return;
     }
     char* field = m_record.entryText;
-    const int written = std::vsnprintf(field, TraceRecord::kEntryTextSize, format, arguments);
+    const int written =
+        quorvane::formatEntryText(field, TraceRecord::kEntryTextSize, format, arguments);
     const std::size_t length = written < 0 ? 0 : strnlen(field, TraceRecord::kEntryTextSize - 1);
     std::memset(field + length, 0, TraceRecord::kEntryTextSize - length);
 }

@@ -99,6 +99,21 @@ BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count);
 // The process whose thread owns the mutex, or 0 when it is free (or the handle is no mutex).
 DWORD GetMutexOwnerProcessId(HANDLE mutex);
 
+// Our own: a mutex or a semaphore found once from its handle, for paths that run per record. Each
+// call below does what the handle call of the same name does, without finding the object behind
+// the handle again. Valid while the handle it came from stays open.
+struct SYNC_OBJECT;
+using PSYNC_OBJECT = SYNC_OBJECT*;
+// Null, with ERROR_INVALID_HANDLE, for a bad handle or a section.
+PSYNC_OBJECT GetSyncObject(HANDLE handle);
+DWORD WaitForSyncObject(PSYNC_OBJECT object, DWORD milliseconds);
+BOOL ReleaseMutexObject(PSYNC_OBJECT mutex);
+DWORD WaitForSemaphoreObjectAvailable(PSYNC_OBJECT semaphore, DWORD milliseconds);
+BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed);
+BOOL WakeSemaphoreObjectSleepers(PSYNC_OBJECT semaphore);
+// The current count; 0 for an object that is no semaphore.
+LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore);
+
 // Only INVALID_HANDLE_VALUE (no backing file) is supported as `file`.
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
                           DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCSTR name);

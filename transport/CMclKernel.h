@@ -21,8 +21,12 @@ class CMclKernel : public CMclWaitableObject {
     CMclKernel() = default;
     // Records the outcome of a create call that returned `handle`; raises on failure.
     void adoptCreated(HANDLE handle, bool named);
+    // For a mutex or a semaphore: finds the object behind the handle once, so that waits and
+    // releases do not look the handle up each time.
+    void resolveSyncObject();
     [[noreturn]] void raiseStatus() const;
 
     HANDLE m_handle = nullptr;
+    PSYNC_OBJECT m_syncObject = nullptr;
     DWORD m_status = ERROR_INVALID_HANDLE;
 };

@@ -2,6 +2,7 @@
 
 CMclMutex::CMclMutex(BOOL initialOwner, LPCSTR name, LPSECURITY_ATTRIBUTES securityAttributes) {
     adoptCreated(CreateMutexA(securityAttributes, initialOwner, name), name != nullptr);
+    resolveSyncObject();
 }
 
 CMclMutex::~CMclMutex() {
@@ -10,5 +11,5 @@ CMclMutex::~CMclMutex() {
 }
 
 BOOL CMclMutex::release() {
-    return ReleaseMutex(m_handle);
+    return ReleaseMutexObject(m_syncObject);
 }

@@ -4,6 +4,7 @@ CMclSemaphore::CMclSemaphore(LONG initialCount, LONG maximumCount, LPCSTR name,
                              LPSECURITY_ATTRIBUTES securityAttributes) {
     adoptCreated(CreateSemaphoreA(securityAttributes, initialCount, maximumCount, name),
                  name != nullptr);
+    resolveSyncObject();
 }
 
 CMclSemaphore::~CMclSemaphore() = default;
@@ -16,17 +17,16 @@ BOOL CMclSemaphore::release(LONG count, LONG* previousCount) {
 }
 
 DWORD CMclSemaphore::waitUntilAvailable(DWORD milliseconds) const {
-    return WaitForSemaphoreAvailable(m_handle, milliseconds);
+    return WaitForSemaphoreObjectAvailable(m_syncObject, milliseconds);
 }
 
 LONG CMclSemaphore::count() const {
-    LONG count = 0;
-    return GetSemaphoreCount(m_handle, &count) ? count : 0;
+    return GetSemaphoreObjectCount(m_syncObject);
 }
 
 bool CMclSemaphore::raise(LONG count, bool& wakeOwed) {
     BOOL owed = FALSE;
-    const bool raised = RaiseSemaphore(m_handle, count, &owed) != FALSE;
+    const bool raised = RaiseSemaphoreObject(m_syncObject, count, &owed) != FALSE;
     wakeOwed = raised && owed != FALSE;
     return raised;
 }

@@ -14,7 +14,7 @@ class CMclSemaphore : public CMclKernel {
     // release() in two halves: raise() adds `count` and returns whether sleepers are owed a
     // wake, which wakeSleepers() then gives (after a lock held meanwhile is let go).
     bool raise(LONG count, bool& wakeOwed);
-    void wakeSleepers() { WakeSemaphoreSleepers(m_handle); }
+    void wakeSleepers() { WakeSemaphoreObjectSleepers(m_syncObject); }
     // Takes one count if one is there, without waiting.
     bool tryAcquire() { return waitFor(0) == WAIT_OBJECT_0; }
     // Waits until the count is above zero, taking nothing: WAIT_OBJECT_0 or WAIT_TIMEOUT.

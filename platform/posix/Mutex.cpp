@@ -203,3 +203,9 @@ BOOL ReleaseMutex(HANDLE mutex) {
     if (object == nullptr) return FALSE;
     return releaseMutex(static_cast<MutexState*>(object->state));
 }
+
+BOOL ReleaseMutexObject(PSYNC_OBJECT mutex) {
+    KernelObject* object = objectOf(mutex, ObjectKind::Mutex);
+    if (object == nullptr) return FALSE;
+    return releaseMutex(static_cast<MutexState*>(object->state));
+}

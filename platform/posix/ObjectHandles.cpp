@@ -58,6 +58,15 @@ KernelObject* objectOf(HANDLE handle, ObjectKind kind) {
     return object;
 }
 
+KernelObject* objectOf(PSYNC_OBJECT syncObject, ObjectKind kind) {
+    auto* object = reinterpret_cast<KernelObject*>(syncObject);
+    if (object == nullptr || object->kind != kind) {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return object;
+}
+
 }  // namespace quorvane::platform
 
 using namespace quorvane::platform;

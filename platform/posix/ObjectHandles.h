@@ -20,6 +20,8 @@ HANDLE createObject(ObjectKind kind, LPCSTR name, std::uint64_t sectionSize,
 
 // The object behind `handle` when it is of `kind`; otherwise null with ERROR_INVALID_HANDLE.
 KernelObject* objectOf(HANDLE handle, ObjectKind kind);
+// The same for an object found once (GetSyncObject): a check of its kind, no look-up.
+KernelObject* objectOf(PSYNC_OBJECT object, ObjectKind kind);
 
 // For the fork handlers: the table of mapped views is locked across fork().
 void lockViewsForFork();

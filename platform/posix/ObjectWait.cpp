@@ -7,8 +7,21 @@
 
 using namespace quorvane::platform;
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+PSYNC_OBJECT GetSyncObject(HANDLE handle) {
     KernelObject* object = lookupHandle(handle);
+    if (object == nullptr || object->kind == ObjectKind::Section) {
+        fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return reinterpret_cast<PSYNC_OBJECT>(object);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return WaitForSyncObject(reinterpret_cast<PSYNC_OBJECT>(lookupHandle(handle)), milliseconds);
+}
+
+DWORD WaitForSyncObject(PSYNC_OBJECT syncObject, DWORD milliseconds) {
+    auto* object = reinterpret_cast<KernelObject*>(syncObject);
     if (object == nullptr) {
         fail(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;

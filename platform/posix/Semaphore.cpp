@@ -98,6 +98,16 @@ BOOL raiseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCou
     return TRUE;
 }
 
+LONG countOf(const SemaphoreState* state) {
+    return static_cast<LONG>(state->word.load(std::memory_order_acquire) & kCountMask);
+}
+
+// The object behind a handle, as the calls that take one find it; null for a bad handle, which
+// the object calls then refuse.
+PSYNC_OBJECT asSyncObject(HANDLE handle) {
+    return reinterpret_cast<PSYNC_OBJECT>(lookupHandle(handle));
+}
+
 void wakeSemaphoreSleepers(SemaphoreState* state) {
     futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
 }
@@ -141,6 +151,25 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previousCount)
 }
 
 BOOL RaiseSemaphore(HANDLE semaphore, LONG releaseCount, BOOL* wakeOwed) {
+    return RaiseSemaphoreObject(asSyncObject(semaphore), releaseCount, wakeOwed);
+}
+
+BOOL WakeSemaphoreSleepers(HANDLE semaphore) {
+    return WakeSemaphoreObjectSleepers(asSyncObject(semaphore));
+}
+
+DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds) {
+    return WaitForSemaphoreObjectAvailable(asSyncObject(semaphore), milliseconds);
+}
+
+BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr || count == nullptr) return fail(ERROR_INVALID_HANDLE);
+    *count = countOf(static_cast<SemaphoreState*>(object->state));
+    return TRUE;
+}
+
+BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return FALSE;
     bool owed = false;
@@ -150,23 +179,20 @@ BOOL RaiseSemaphore(HANDLE semaphore, LONG releaseCount, BOOL* wakeOwed) {
     return raised;
 }
 
-BOOL WakeSemaphoreSleepers(HANDLE semaphore) {
+BOOL WakeSemaphoreObjectSleepers(PSYNC_OBJECT semaphore) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return FALSE;
     wakeSemaphoreSleepers(static_cast<SemaphoreState*>(object->state));
     return TRUE;
 }
 
-DWORD WaitForSemaphoreAvailable(HANDLE semaphore, DWORD milliseconds) {
+DWORD WaitForSemaphoreObjectAvailable(PSYNC_OBJECT semaphore, DWORD milliseconds) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return WAIT_FAILED;
     return waitSemaphore(static_cast<SemaphoreState*>(object->state), milliseconds, false);
 }
 
-BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count) {
+LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
-    if (object == nullptr || count == nullptr) return fail(ERROR_INVALID_HANDLE);
-    auto* state = static_cast<SemaphoreState*>(object->state);
-    *count = static_cast<LONG>(state->word.load(std::memory_order_acquire) & kCountMask);
-    return TRUE;
+    return object == nullptr ? 0 : countOf(static_cast<SemaphoreState*>(object->state));
 }

@@ -135,9 +135,26 @@ TEST(NamedObjects, BadHandlesFailWithInvalidHandle) {
         EXPECT_FALSE(CloseHandle(bad));
         EXPECT_FALSE(ReleaseSemaphore(bad, 1, nullptr));
         EXPECT_FALSE(ReleaseMutex(bad));
+        EXPECT_EQ(GetSyncObject(bad), nullptr);
     }
     Handle mutex(CreateMutexA(nullptr, FALSE, nullptr));
     EXPECT_FALSE(ReleaseSemaphore(mutex, 1, nullptr));  // a handle of the wrong kind
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    // An object found once is refused by the calls of the other kind, as its handle is.
+    PSYNC_OBJECT mutexObject = GetSyncObject(mutex);
+    ASSERT_NE(mutexObject, nullptr);
+    SetLastError(0);
+    EXPECT_FALSE(RaiseSemaphoreObject(mutexObject, 1, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForSemaphoreObjectAvailable(mutexObject, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSyncObject(mutexObject, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutexObject(mutexObject));
+    EXPECT_FALSE(ReleaseMutexObject(mutexObject));  // not owned any more
+    Handle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                      nullptr));
+    SetLastError(0);
+    EXPECT_EQ(GetSyncObject(section), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 

@@ -1,0 +1,332 @@
+#include "client/EntryFormat.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace quorvane {
+
+namespace {
+
+// A width or precision above this goes to vsnprintf, which knows its own limits.
+constexpr int kLargestField = 4096;
+// Enough for the octal digits of a 64-bit value.
+constexpr std::size_t kDigitsSize = 24;
+
+// Writes into the buffer while there is room and counts everything, as vsnprintf does.
+class Output {
+  public:
+    Output(char* out, std::size_t size) : m_out(out), m_room(size - 1) {}
+    void put(char c) {
+        if (m_length < m_room) m_out[m_length] = c;
+        ++m_length;
+    }
+    void put(const char* text, std::size_t length) {
+        if (m_length < m_room) {
+            const std::size_t fits = length < m_room - m_length ? length : m_room - m_length;
+            std::memcpy(m_out + m_length, text, fits);
+        }
+        m_length += length;
+    }
+    void repeat(char c, int count) {
+        for (int i = 0; i < count; ++i) put(c);
+    }
+    std::size_t finish() {
+        m_out[m_length < m_room ? m_length : m_room] = '\0';
+        return m_length;
+    }
+
+  private:
+    char* m_out;
+    std::size_t m_room;
+    std::size_t m_length = 0;
+};
+
+struct Spec {
+    bool left = false;
+    bool plus = false;
+    bool space = false;
+    bool alternate = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1;  // none
+    enum class Length {
+        Int,
+        Char,
+        Short,
+        Long,
+        LongLong,
+        Max,
+        Size,
+        Difference
+    } length = Length::Int;
+};
+
+// Reads flags, width, precision and length after '%'; false for anything this file leaves to
+// vsnprintf (positional arguments, grouping, `L`, `q`, fields too wide).
+bool parseSpec(const char*& cursor, Spec& spec, std::va_list& arguments) {
+    for (;; ++cursor) {
+        switch (*cursor) {
+            case '-':
+                spec.left = true;
+                continue;
+            case '+':
+                spec.plus = true;
+                continue;
+            case ' ':
+                spec.space = true;
+                continue;
+            case '#':
+                spec.alternate = true;
+                continue;
+            case '0':
+                spec.zero = true;
+                continue;
+            default:
+                break;
+        }
+        break;
+    }
+    if (*cursor == '*') {
+        ++cursor;
+        const int width = va_arg(arguments, int);
+        if (width < 0) spec.left = true;
+        spec.width = width < 0 ? (width == INT32_MIN ? kLargestField + 1 : -width) : width;
+    } else {
+        while (*cursor >= '0' && *cursor <= '9') {
+            spec.width = spec.width * 10 + (*cursor++ - '0');
+            if (spec.width > kLargestField) return false;
+        }
+        if (*cursor == '$') return false;
+    }
+    if (*cursor == '.') {
+        ++cursor;
+        spec.precision = 0;
+        if (*cursor == '*') {
+            ++cursor;
+            const int precision = va_arg(arguments, int);
+            spec.precision = precision < 0 ? -1 : precision;
+        } else {
+            while (*cursor >= '0' && *cursor <= '9') {
+                spec.precision = spec.precision * 10 + (*cursor++ - '0');
+                if (spec.precision > kLargestField) return false;
+            }
+        }
+    }
+    if (spec.width > kLargestField || spec.precision > kLargestField) return false;
+    using Length = Spec::Length;
+    switch (*cursor) {
+        case 'h':
+            ++cursor;
+            spec.length = *cursor == 'h' ? (++cursor, Length::Char) : Length::Short;
+            break;
+        case 'l':
+            ++cursor;
+            spec.length = *cursor == 'l' ? (++cursor, Length::LongLong) : Length::Long;
+            break;
+        case 'j':
+            ++cursor;
+            spec.length = Length::Max;
+            break;
+        case 'z':
+            ++cursor;
+            spec.length = Length::Size;
+            break;
+        case 't':
+            ++cursor;
+            spec.length = Length::Difference;
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+// Every length but int and the narrow ones is a 64-bit integer here, read as long long.
+static_assert(sizeof(long) == sizeof(long long) && sizeof(std::intmax_t) == sizeof(long long) &&
+              sizeof(std::size_t) == sizeof(long long) &&
+              sizeof(std::ptrdiff_t) == sizeof(long long));
+
+std::uint64_t unsignedArgument(Spec::Length length, std::va_list& arguments) {
+    using Length = Spec::Length;
+    switch (length) {
+        case Length::Char:
+            return static_cast<unsigned char>(va_arg(arguments, unsigned));
+        case Length::Short:
+            return static_cast<unsigned short>(va_arg(arguments, unsigned));
+        case Length::Long:
+        case Length::LongLong:
+        case Length::Max:
+        case Length::Size:
+        case Length::Difference:
+            return va_arg(arguments, unsigned long long);
+        case Length::Int:
+            break;
+    }
+    return va_arg(arguments, unsigned);
+}
+
+std::int64_t signedArgument(Spec::Length length, std::va_list& arguments) {
+    using Length = Spec::Length;
+    switch (length) {
+        case Length::Char:
+            return static_cast<signed char>(va_arg(arguments, int));
+        case Length::Short:
+            return static_cast<short>(va_arg(arguments, int));
+        case Length::Long:
+        case Length::LongLong:
+        case Length::Max:
+        case Length::Size:
+        case Length::Difference:
+            return va_arg(arguments, long long);
+        case Length::Int:
+            break;
+    }
+    return va_arg(arguments, int);
+}
+
+// One integer conversion: sign or base prefix, zeros to the precision, digits, padded to width.
+void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool negative,
+                bool isSigned, char conversion) {
+    const unsigned base = conversion == 'o'                          ? 8
+                          : (conversion == 'x' || conversion == 'X') ? 16
+                                                                     : 10;
+    const char* digitSet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[kDigitsSize];
+    std::size_t count = 0;
+    // Each base with its constant divisor, which the compiler turns into multiplies and shifts
+    // (a division by a variable costs tens of cycles per digit).
+    if (base == 10) {
+        for (std::uint64_t value = magnitude; value != 0; value /= 10)
+            digits[kDigitsSize - 1 - count++] = static_cast<char>('0' + value % 10);
+    } else if (base == 16) {
+        for (std::uint64_t value = magnitude; value != 0; value >>= 4)
+            digits[kDigitsSize - 1 - count++] = digitSet[value & 15];
+    } else {
+        for (std::uint64_t value = magnitude; value != 0; value >>= 3)
+            digits[kDigitsSize - 1 - count++] = static_cast<char>('0' + (value & 7));
+    }
+    int zeros =
+        spec.precision > static_cast<int>(count) ? spec.precision - static_cast<int>(count) : 0;
+    if (spec.precision < 0 && magnitude == 0) zeros = 1;  // "0" unless a precision says none
+    // '#' with octal makes the first digit a 0.
+    if (base == 8 && spec.alternate && zeros == 0) zeros = 1;
+
+    char prefix[2];
+    int prefixLength = 0;
+    if (isSigned) {
+        if (negative)
+            prefix[prefixLength++] = '-';
+        else if (spec.plus)
+            prefix[prefixLength++] = '+';
+        else if (spec.space)
+            prefix[prefixLength++] = ' ';
+    } else if (base == 16 && spec.alternate && magnitude != 0) {
+        prefix[prefixLength++] = '0';
+        prefix[prefixLength++] = conversion;
+    }
+    const int body = prefixLength + zeros + static_cast<int>(count);
+    const int padding = spec.width > body ? spec.width - body : 0;
+    if (!spec.left && !(spec.zero && spec.precision < 0)) out.repeat(' ', padding);
+    out.put(prefix, static_cast<std::size_t>(prefixLength));
+    if (!spec.left && spec.zero && spec.precision < 0) out.repeat('0', padding);
+    out.repeat('0', zeros);
+    out.put(digits + kDigitsSize - count, count);
+    if (spec.left) out.repeat(' ', padding);
+}
+
+void putText(Output& out, const Spec& spec, const char* text, std::size_t length) {
+    const int padding =
+        spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
+    if (!spec.left) out.repeat(' ', padding);
+    out.put(text, length);
+    if (spec.left) out.repeat(' ', padding);
+}
+
+// Formats the whole text; false as soon as something is left to vsnprintf.
+bool formatHere(Output& out, const char* format, std::va_list& arguments) {
+    for (const char* cursor = format; *cursor != '\0';) {
+        if (*cursor != '%') {
+            const char* next = std::strchr(cursor, '%');
+            const std::size_t length =
+                next == nullptr ? std::strlen(cursor) : static_cast<std::size_t>(next - cursor);
+            out.put(cursor, length);
+            cursor += length;
+            continue;
+        }
+        ++cursor;
+        if (*cursor == '%') {
+            out.put('%');
+            ++cursor;
+            continue;
+        }
+        Spec spec;
+        if (!parseSpec(cursor, spec, arguments)) return false;
+        const char conversion = *cursor++;
+        switch (conversion) {
+            case 'd':
+            case 'i': {
+                const std::int64_t value = signedArgument(spec.length, arguments);
+                const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                                          : static_cast<std::uint64_t>(value);
+                putInteger(out, spec, magnitude, value < 0, true, conversion);
+                break;
+            }
+            case 'u':
+            case 'o':
+            case 'x':
+            case 'X':
+                putInteger(out, spec, unsignedArgument(spec.length, arguments), false, false,
+                           conversion);
+                break;
+            case 'c': {
+                if (spec.length != Spec::Length::Int || spec.zero) return false;
+                const char c =
+                    static_cast<char>(static_cast<unsigned char>(va_arg(arguments, int)));
+                putText(out, spec, &c, 1);
+                break;
+            }
+            case 's': {
+                if (spec.length != Spec::Length::Int || spec.zero) return false;
+                const char* text = va_arg(arguments, const char*);
+                if (text == nullptr) return false;  // the C library's own words for it
+                const std::size_t length =
+                    spec.precision < 0 ? std::strlen(text)
+                                       : strnlen(text, static_cast<std::size_t>(spec.precision));
+                putText(out, spec, text, length);
+                break;
+            }
+            case 'p': {
+                // Only the plain form; flags, width and precision go to the C library.
+                if (spec.left || spec.plus || spec.space || spec.alternate || spec.zero ||
+                    spec.width != 0 || spec.precision >= 0 || spec.length != Spec::Length::Int)
+                    return false;
+                const void* pointer = va_arg(arguments, void*);
+                if (pointer == nullptr) return false;
+                Spec hex;
+                hex.alternate = true;
+                putInteger(out, hex, reinterpret_cast<std::uintptr_t>(pointer), false, false, 'x');
+                break;
+            }
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int formatEntryText(char* out, std::size_t size, const char* format, std::va_list arguments) {
+    std::va_list work;
+    va_copy(work, arguments);
+    Output output(out, size);
+    const bool done = formatHere(output, format, work);
+    va_end(work);
+    if (!done) return std::vsnprintf(out, size, format, arguments);
+    const std::size_t length = output.finish();
+    return length > INT_MAX ? -1 : static_cast<int>(length);
+}
+
+}  // namespace quorvane
