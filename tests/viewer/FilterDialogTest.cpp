@@ -123,11 +123,11 @@ TEST_F(FilterDialogTest, FindBarAndLineMenuFilterTheListWhileLinesArriveAndSaveK
     bar.patternEdit().selectAll();
     QTest::keyClicks(&bar.patternEdit(), "ok");
     ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
-    EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
+    EXPECT_EQ(bar.statusText(), QStringLiteral("1 line matches"));
     EXPECT_EQ(list.currentRow(), 1);
     QTest::keyClick(&bar.patternEdit(), Qt::Key_Return);
     EXPECT_EQ(list.currentRow(), 1);
-    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("wrapped")));
+    EXPECT_TRUE(bar.statusText().contains(QStringLiteral("wrapped")));
     QTest::keyClick(&bar.patternEdit(), Qt::Key_C, Qt::ControlModifier);
     QString copied = QApplication::clipboard()->text();
     EXPECT_TRUE(copied.startsWith(QStringLiteral("00003\t1\t"))) << copied.toStdString();
@@ -212,12 +212,12 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     QTest::keyClicks(QApplication::focusWidget(), "NEEDLE");
     // The first step has not reached the match: the bar says so and finds it once counted.
     EXPECT_TRUE(bar.isCounting());
-    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("searching")))
-        << bar.status().text().toStdString();
+    EXPECT_TRUE(bar.statusText().contains(QStringLiteral("searching")))
+        << bar.statusText().toStdString();
     ASSERT_TRUE(waitForValue(
         "the current row", [&] { return list.currentRow(); },
         static_cast<std::ptrdiff_t>(kLines - 1)));
-    EXPECT_EQ(bar.status().text(), QStringLiteral("1 line matches"));
+    EXPECT_EQ(bar.statusText(), QStringLiteral("1 line matches"));
 
     // A filter over the long list is applied on later turns too, the note counting "so far".
     bar.hideButton().click();
@@ -236,7 +236,7 @@ TEST_F(FilterDialogTest, OnALongListFindAndFilterFinishOnLaterTurnsAndThenGoToTh
     QTest::keyClick(&bar.patternEdit(), Qt::Key_F3);
     ASSERT_TRUE(waitUntil("the find bar counts", [&] { return !bar.isCounting(); }));
     EXPECT_EQ(bar.matchCount(), 0u);
-    EXPECT_TRUE(bar.status().text().contains(QStringLiteral("not found")));
+    EXPECT_TRUE(bar.statusText().contains(QStringLiteral("not found")));
 }
 
 TEST(SavedLogFilter, ASavedLogWindowShowsOnlyTheSenderOfALineAndEverythingAgain) {

@@ -10,6 +10,7 @@
 #include "viewer/list/CLogListView.h"
 #include "viewer/list/FilterNote.h"
 #include "viewer/list/FindBar.h"
+#include "viewer/list/FollowNote.h"
 #include "viewer/list/ListContextMenu.h"
 #include "viewer/list/TimeColumnsItem.h"
 #include "viewer/live/FrameDialog.h"
@@ -75,6 +76,7 @@ class CQuorvaneDlg : public FrameDialog {
     CLogListView& logList() { return m_logList; }
     FindBar& findBar() { return m_findBar; }
     const FilterNote& filterNote() const { return m_filterNote; }
+    const FollowNote& followNote() const { return m_followNote; }
     ListPause& listPause() { return m_pause; }
     SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
     LineExporter& exporter() { return m_exporter; }
@@ -109,6 +111,7 @@ class CQuorvaneDlg : public FrameDialog {
     MailboxWaitNote m_waitNote;
     FindBar m_findBar;
     FilterNote m_filterNote;
+    FollowNote m_followNote;
     ListPause m_pause;
     TimeColumnsItem m_timeColumns;
     LineExporter m_exporter;
