@@ -27,6 +27,8 @@ class QuorvaneDlgFollowTest : public QuorvaneDlgTest {
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
         dialog->logList().setFocus();
+        // The lines as they are saved, whatever time columns an earlier test left chosen.
+        dialog->logList().setTimeColumns({});
     }
 
     // Posts `count` records named after `name` and shows them.
@@ -206,6 +208,33 @@ TEST_F(QuorvaneDlgFollowTest, ShiftF10OpensTheMenuUnderTheCurrentLineAndMarksIt)
     EXPECT_EQ(marked, 3) << "the line the menu acts on is marked";
     EXPECT_TRUE(items.contains(QStringLiteral("Show only &sender 1"))) << items.join(u'|').toStdString();
     EXPECT_EQ(list.menuRow(), -1) << "the mark goes with the menu";
+}
+
+TEST_F(QuorvaneDlgFollowTest, CtrlCRightAfterTypingCopiesTheLineFoundAndANarrowBarElidesItsCount) {
+    // More lines than the find bar counts in one step, the one to find the oldest.
+    CLogListModel& model = dialog->logList().model();
+    model.stageLine("00001\t1\t10:00:00\tp\tf(needle)", true);
+    for (int i = 2; i <= 3 * static_cast<int>(FindBar::kCountStepLines); ++i) {
+        model.stageLine("0000" + std::to_string(i) + "\t1\t10:00:00\tp\tf(hay)", true);
+    }
+    model.commitStaged();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    CLogListView& list = dialog->logList();
+    QTest::keyClick(&list, Qt::Key_F, Qt::ControlModifier);
+    FindBar& bar = dialog->findBar();
+    QTest::keyClicks(&bar.patternEdit(), "needle");
+    ASSERT_TRUE(bar.isCounting()) << "the copy comes while the search still counts";
+    QTest::keyClick(&bar.patternEdit(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("00001\t1\t10:00:00\tp\tf(needle)\n"));
+
+    dialog->resize(dialog->width() / 2, dialog->height());
+    ASSERT_TRUE(waitUntil("the bar is laid out narrow", [&] {
+        return bar.status().text() != bar.statusText();
+    }));
+    EXPECT_TRUE(bar.status().text().isEmpty() || bar.status().text().endsWith(QChar(0x2026)))
+        << bar.status().text().toStdString();
+    EXPECT_EQ(bar.status().toolTip(), bar.statusText());
 }
 
 }  // namespace

@@ -46,7 +46,6 @@ CLogListView::CLogListView(QWidget* parent)
     // Every scroll the user makes (wheel, bar, its keys) is an action; the list's own are not.
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
             [this] { onUserScrolled(); });
-    setAttribute(Qt::WA_InputMethodEnabled, false);
     updateScrollBars();
 }
 
@@ -425,7 +424,11 @@ void CLogListView::onShownRowsChanged() {
     m_lastTopCount = m_shown.topCount();
     updateScrollBars();
     if (const std::optional<std::size_t> row = m_selection.rowToRestore()) {
-        selectRow(*row);
+        // The line current before the filter, current again; a followed list goes on following.
+        m_selection.moveTo(*row, false, false);
+        if (!m_following) {
+            ensureRowVisible(*row);
+        }
     }
     if (m_anchored) {
         // The entry of the scope just folded or unfolded stays where it was on screen.
