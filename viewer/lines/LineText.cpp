@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "records/LineFormatter.h"
+
 namespace {
+constexpr int kProgramField = 3;
 constexpr std::uint64_t kHighBits = 0x8080808080808080;
 
 bool isAscii(std::string_view bytes) {
@@ -64,4 +67,8 @@ QString lineText(std::string_view line) {
         text += QLatin1Char('\t');
         start = tab + 1;
     }
+}
+
+int programField(std::string_view line) {
+    return timeColumnEnd(line) == std::string_view::npos ? -1 : kProgramField;
 }

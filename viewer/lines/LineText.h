@@ -9,3 +9,7 @@
 //
 // A line of ASCII alone, most lines, is widened without a look at UTF-8.
 QString lineText(std::string_view line);
+
+// The field that holds the program of a line the live window made (after the line number, the
+// sender and the time), or -1 for a line of another shape.
+int programField(std::string_view line);

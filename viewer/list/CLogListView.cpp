@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "records/LineFormatter.h"
 #include "viewer/lines/LineText.h"
 #include "viewer/list/FoldKeys.h"
 #include "viewer/list/ListKeys.h"
@@ -18,8 +17,6 @@
 
 namespace {
 constexpr int kTextMargin = 2;
-// The program's field: after the line number, the sender and the time.
-constexpr int kProgramField = 3;
 // How often a drag held outside the list scrolls it, and how many pixels away add a row a tick.
 constexpr int kDragScrollMs = 40;
 constexpr int kDragPixelsPerRow = 16;
@@ -189,7 +186,7 @@ void CLogListView::paintEvent(QPaintEvent*) {
     m_foldMarks.beginPaint();
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
         std::string_view line = m_shown.line(row);
-        const int program = programField(line);
+        const int program = shownProgramField(line);
         if (m_times != nullptr && m_timeColumns.any()) {
             decorateLine(line, *m_times, m_timeColumns, m_decorated);
             line = m_decorated;
@@ -517,12 +514,10 @@ void CLogListView::onUserScrolled() {
     setFollowing(atNewestEnd());
 }
 
-int CLogListView::programField(std::string_view line) const {
-    if (timeColumnEnd(line) == std::string_view::npos) {
-        return -1;
-    }
+int CLogListView::shownProgramField(std::string_view line) const {
+    const int field = programField(line);
     // The durations column comes before the program.
-    return kProgramField + (m_times != nullptr && m_timeColumns.durations ? 1 : 0);
+    return field < 0 ? field : field + (m_times != nullptr && m_timeColumns.durations ? 1 : 0);
 }
 
 void CLogListView::updateScrollBars() {

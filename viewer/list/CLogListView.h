@@ -144,7 +144,7 @@ class CLogListView : public QAbstractScrollArea {
     // The drag selects up to the row at viewport height `y`, kept inside the rows in sight.
     void dragSelectTo(int y, Qt::KeyboardModifiers modifiers);
     // The field of the program in the rows drawn, or -1 in a row of another shape.
-    int programField(std::string_view line) const;
+    int shownProgramField(std::string_view line) const;
     void updateScrollBars();
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);

@@ -33,13 +33,13 @@ int ListTextLayout::lineWidth(const QString& text) const {
     return static_cast<int>(std::ceil(m_text.measure(text, 0).width));
 }
 
-QString ListTextLayout::screenText(std::string_view line, int programField) const {
+QString ListTextLayout::screenText(std::string_view line, int programAt) const {
     QString text = lineText(line);
-    if (programField < 0) {
+    if (programAt < 0) {
         return text;
     }
     qsizetype start = 0;
-    for (int field = 0; field < programField; ++field) {
+    for (int field = 0; field < programAt; ++field) {
         start = text.indexOf(QLatin1Char('\t'), start);
         if (start < 0) {
             return text;
@@ -89,8 +89,7 @@ bool ListTextLayout::noteInserted(const CLogListModel& model, std::size_t first,
         }
     }
     const std::string_view longest = model.line(longestRow);
-    return noteWidth(
-        lineWidth(lineText(longest)));
+    return noteWidth(lineWidth(screenText(longest, programField(longest))));
 }
 
 void ListTextLayout::reset() {
