@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real viewer on a private Xvfb display, fed by quorvane-send, searched with real key presses:
 # Ctrl+F and typing find a line, Enter the next one, and Ctrl+C puts each found line on the X
-# clipboard as Save writes it. Arguments: the viewer and quorvane-send.
+# clipboard as it is shown, ended by LF. Arguments: the viewer and quorvane-send.
 set -euo pipefail
 
 viewer_program="$1"
@@ -74,9 +74,9 @@ second="$(copy)"
 
 for found in "$first" "$second"; do
     [[ "$found" == *$'\t'"probe(needle "* ]] || fail "copied '$found', not a needle line"
-    [[ "$found" == *$'\r' ]] || fail "copied '$found' without the CR LF Save writes"
+    [[ "$found" != *$'\r'* ]] || fail "copied '$found' with a CR: a copy ends its lines with LF"
     [[ "$found" == *xvfb-find* ]] || fail "copied '$found' without its origin"
 done
 [[ "$first" != "$second" ]] || fail "Enter did not move to the other needle line: '$first'"
-echo "typing found: ${first%$'\r'}"
-echo "Enter found:  ${second%$'\r'}"
+echo "typing found: $first"
+echo "Enter found:  $second"

@@ -41,8 +41,12 @@ TEST(LogListModel, LineReturnsTheBytesUnchangedAndDisplayDataDecodesThem) {
     model.insertLine(empty, false);
     EXPECT_EQ(model.line(0), bytes);
     EXPECT_EQ(model.line(1), empty);
+    // A field that is no UTF-8 reads as Latin-1, beside one that is.
     EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(),
-              QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size())));
+              QStringLiteral("a\tb\t\t\u00ff\u00e9 \u0001"));
+    model.insertLine("caf\xc3\xa9\tcaf\xe9", false);
+    EXPECT_EQ(model.data(model.index(2), Qt::DisplayRole).toString(),
+              QStringLiteral("caf\u00e9\tcaf\u00e9"));
     EXPECT_FALSE(model.data(model.index(5), Qt::DisplayRole).isValid());
 }
 

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <string>
 
+#include "tests/viewer/ViewerTestSupport.h"
 #include "viewer/list/CLogListView.h"
+#include "viewer/list/ListTextLayout.h"
 
 namespace {
 
@@ -99,30 +101,35 @@ TEST_F(LogListViewTest, ArrowPageHomeAndEndKeysMoveTheSelectionAndShiftExtendsIt
     EXPECT_EQ(view.selectedCount(), 2u);
 }
 
-TEST_F(LogListViewTest, CtrlEndAndCtrlHomeSelectTheNewestAndTheOldestLineInEitherOrder) {
+TEST_F(LogListViewTest, CtrlHomeAndCtrlEndSelectTheTopAndTheBottomLineAndFollowAtTheNewestEnd) {
     fill(40, false);
     view.setFocus();
     click(3);
+    EXPECT_FALSE(view.isFollowing());
     QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(selectedRows(), Rows({39}));
     EXPECT_EQ(view.currentRow(), 39);
     EXPECT_GT(view.topRow(), 0u) << "the newest line is scrolled into sight";
+    EXPECT_TRUE(view.isFollowing());
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(selectedRows(), Rows({0}));
     EXPECT_EQ(view.topRow(), 0u);
+    EXPECT_FALSE(view.isFollowing());
 
     view.model().clear();
     fill(40, true);  // newest on top
     QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
-    ASSERT_EQ(selectedRows(), Rows({0}));
-    EXPECT_EQ(view.model().line(0), "line 40");
-    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     ASSERT_EQ(selectedRows(), Rows({39}));
     EXPECT_EQ(view.model().line(39), "line 1");
     EXPECT_GT(view.topRow(), 0u);
+    EXPECT_FALSE(view.isFollowing());
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_EQ(selectedRows(), Rows({0}));
+    EXPECT_EQ(view.model().line(0), "line 40");
+    EXPECT_TRUE(view.isFollowing());
 }
 
-TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsASavedFileHoldsThem) {
+TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsShownEachEndedByLF) {
     view.model().insertLine("00001\t7\t10:00:00\torig\tA()", true);
     view.model().insertLine("00002\t7\t10:00:00\torig\t\t\tB()", true);
     view.model().insertLine("00003\t7\t10:00:00\t\tC()", true);
@@ -132,7 +139,7 @@ TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsASavedFileHoldsT
     view.setFocus();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
-              "00002\t7\t10:00:00\torig\tB()\r\n00003\t7\t10:00:00\tC()\r\n");
+              "00002\t7\t10:00:00\torig\t\t\tB()\n00003\t7\t10:00:00\t\tC()\n");
 
     view.model().clear();
     view.model().insertLine("first\t\tx", false);
@@ -141,7 +148,7 @@ TEST_F(LogListViewTest, CtrlCCopiesTheSelectedLinesOldestFirstAsASavedFileHoldsT
     click(2);
     click(0, Qt::ControlModifier);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "first\tx\r\nthird\r\n");
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "first\t\tx\nthird\n");
 }
 
 TEST_F(LogListViewTest, SelectionStaysOnItsLinesWhenNewLinesArriveOnTop) {
@@ -167,7 +174,27 @@ TEST_F(LogListViewTest, LinesOnTopKeepTheLinesInSightWhenScrolledDown) {
     EXPECT_EQ(view.model().line(view.topRow()), inSight);
     view.scrollToRow(0);
     view.model().insertLine("newer", true);
+    EXPECT_EQ(view.topRow(), 1u) << "a list that does not follow keeps its lines at the top too";
+    view.follow();
+    view.model().insertLine("newest", true);
     EXPECT_EQ(view.topRow(), 0u);
+}
+
+TEST_F(LogListViewTest, ADragHeldBelowTheListKeepsScrollingAndSelectingUntilReleased) {
+    fill(200, false);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::NoModifier, pointOfRow(2));
+    QTest::mouseMove(view.viewport(), QPoint(20, view.viewport()->height() + 20));
+    ASSERT_TRUE(viewertest::waitUntil("the drag scrolls", [&] { return view.topRow() >= 30; }));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier,
+                        QPoint(20, view.viewport()->height() + 20));
+    const std::size_t top = view.topRow();
+    const auto current = static_cast<std::size_t>(view.currentRow());
+    EXPECT_EQ(current + 1, top + static_cast<std::size_t>(view.verticalScrollBar()->pageStep()))
+        << "the selection reaches the bottom line in sight";
+    EXPECT_EQ(view.selectedCount(), current - 1);
+    EXPECT_TRUE(view.isSelected(2));
+    QTest::qWait(200);
+    EXPECT_EQ(view.topRow(), top) << "released, it stops";
 }
 
 TEST_F(LogListViewTest, LongLinesScrollHorizontallyAsFarAsTheirWidth) {
@@ -241,11 +268,33 @@ TEST_F(LogListViewTest, LineNumbersWiderThanATabStopKeepTheNextColumnAlignedOnSc
 
     // The lines themselves keep their one tab, as a saved file holds them.
     view.selectAll();
-    EXPECT_EQ(view.selectedText(),
-              "00001\t" + block + "\r\n1234567\t" + block + "\r\n00002\t" + block + "\r\n");
+    EXPECT_EQ(view.copiedText().toStdString(),
+              "00001\t" + block + "\n1234567\t" + block + "\n00002\t" + block + "\n");
     view.model().clear();
     view.model().insertLine("00001\t" + block, false);
     EXPECT_EQ(view.lineWidth(QStringLiteral("00001\t")), static_cast<int>(std::ceil(stop)));
+}
+
+TEST(ListTextLayout, ColumnsKeepASpaceApartAndALongProgramNeverMovesTheEntryOnScreen) {
+    const QFont font = QApplication::font();
+    ListTextLayout layout(font);
+    const qreal stop = QFontMetricsF(font).horizontalAdvance(QStringLiteral("10:00:00"));
+    const CLogListModel noLines;
+    layout.setTabStopDistance(stop + 1, font, noLines);
+    const QString space(QLatin1Char(' '));
+    EXPECT_GE(layout.lineWidth(QStringLiteral("10:00:00\t")),
+              layout.lineWidth(QStringLiteral("10:00:00")) + layout.lineWidth(space))
+        << "a time that ends just short of a stop is kept a space's width from the next column";
+
+    const std::string head = "00001\t7\t10:00:00\t";
+    const int entryColumn = layout.lineWidth(layout.screenText(head + "p\t", 3));
+    const std::string program = "a-program-much-wider-than-one-stop";
+    const QString cut = layout.screenText(head + program + "\tA()", 3);
+    EXPECT_EQ(layout.lineWidth(cut.left(cut.indexOf(QStringLiteral("A()")))), entryColumn);
+    EXPECT_TRUE(cut.contains(QChar(0x2026))) << cut.toStdString();
+    EXPECT_EQ(layout.screenText(head + program + "\tA()", -1).toStdString(),
+              head + program + "\tA()")
+        << "a line of another shape is left whole";
 }
 
 }  // namespace

@@ -218,7 +218,7 @@ TEST_F(QuorvaneDlgTest, ControlsFollowTheTemplateInTextIdPlaceAndTabOrder) {
     EXPECT_LT(dialog->clearButton().x(), dialog->saveButton().x());
     EXPECT_LT(dialog->saveButton().x(), dialog->closeButton().x());
 
-    // Tab visits the list, the check box, Clear, Close, then Save.
+    // Tab goes in screen order: from the list to the row above it, left to right, and back.
     dialog->activateWindow();
     dialog->logList().setFocus();
     std::vector<QWidget*> visited;
@@ -227,8 +227,8 @@ TEST_F(QuorvaneDlgTest, ControlsFollowTheTemplateInTextIdPlaceAndTabOrder) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     EXPECT_EQ(visited, (std::vector<QWidget*>{&dialog->logList(), &dialog->reverseCheck(),
-                                              &dialog->clearButton(), &dialog->closeButton(),
-                                              &dialog->saveButton()}));
+                                              &dialog->clearButton(), &dialog->saveButton(),
+                                              &dialog->closeButton()}));
     EXPECT_EQ(QApplication::focusWidget(), &dialog->logList());
 }
 

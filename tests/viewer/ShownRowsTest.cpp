@@ -13,6 +13,7 @@
 #include "viewer/find/RowIndex.h"
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineText.h"
 
 namespace {
 
@@ -198,7 +199,7 @@ TEST(RowIndex, ResultsNotedAsLinesAreStagedAreUsedWithoutReadingTheLinesAgain) {
 TEST(LineSearch, PlainTextLookedForInBytesFindsWhatTheSameSearchFindsInText) {
     // ASCII lines and lines with letters that fold to ASCII ones without case (Kelvin sign,
     // long s), an accented letter, a Cyrillic one (which Latin-1 cannot hold) and a byte that is
-    // no UTF-8.
+    // no UTF-8, which makes its field read as Latin-1.
     const std::vector<std::string> pieces = {
         "k",    "K",  "s",  "S",  "\xE2\x84\xAA", "\xC5\xBF", "\xC3\xA9", "e",
         "\xFF", "ab", "AB", "\t", "kSa",          " ",        "?",        "\xD0\xB6"};
@@ -220,7 +221,7 @@ TEST(LineSearch, PlainTextLookedForInBytesFindsWhatTheSameSearchFindsInText) {
                 for (int piece = length(random); piece > 0; --piece) {
                     line += pieces[pick(random)];
                 }
-                const QString text = QString::fromLocal8Bit(line.data(), line.size());
+                const QString text = lineText(line);
                 const bool expected = search.matches(text);
                 EXPECT_EQ(search.matches(std::string_view(line)), expected)
                     << "pattern " << pattern.toStdString() << " case " << matchCase << " line "

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "viewer/lines/LineText.h"
+
 void LineFilter::addSearch(const LineSearch& search, const QString& pattern, bool show) {
     if (!search.isActive()) {
         return;
@@ -36,7 +38,9 @@ bool LineFilter::passes(std::string_view line) const {
 QString LineFilter::describe() const {
     QStringList parts;
     for (const Rule& rule : m_rules) {
-        const QString value = QString::fromStdString(rule.value);
+        // A search's value is its pattern in UTF-8; a field's is the line's own bytes.
+        const QString value =
+            rule.isSearch ? QString::fromStdString(rule.value) : lineText(rule.value);
         if (rule.isSearch) {
             parts << (rule.show ? QStringLiteral("matching \"%1\"")
                                 : QStringLiteral("not matching \"%1\""))

@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "viewer/lines/LineText.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace {
 QString textOf(std::string_view line) {
-    return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+    return lineText(line);
 }
 
 unsigned char lowerAscii(unsigned char byte) {

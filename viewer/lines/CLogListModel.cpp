@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "viewer/lines/LineText.h"
 #include "viewer/lines/MemoryRelease.h"
 
 CLogListModel::CLogListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -20,7 +21,7 @@ QVariant CLogListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const std::string_view bytes = line(static_cast<std::size_t>(index.row()));
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return lineText(bytes);
 }
 
 std::string_view CLogListModel::line(std::size_t row) const {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,12 +10,16 @@
 #include <algorithm>
 #include <optional>
 
+#include "viewer/lines/LineText.h"
 #include "viewer/list/FoldKeys.h"
 #include "viewer/list/ListKeys.h"
 #include "viewer/list/RowPainter.h"
 
 namespace {
 constexpr int kTextMargin = 2;
+// How often a drag held outside the list scrolls it, and how many pixels away add a row a tick.
+constexpr int kDragScrollMs = 40;
+constexpr int kDragPixelsPerRow = 16;
 }  // namespace
 
 CLogListView::CLogListView(QWidget* parent)
@@ -35,6 +40,9 @@ CLogListView::CLogListView(QWidget* parent)
     connect(&m_shown, &ShownRows::filterAboutToChange, this, &CLogListView::onFilterAboutToChange);
     connect(&m_shown, &ShownRows::foldAboutToChange, this, &CLogListView::onFoldAboutToChange);
     connect(&m_shown, &ShownRows::rowsChanged, this, &CLogListView::onShownRowsChanged);
+    // Every scroll the user makes (wheel, bar, its keys) is an action; the list's own are not.
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { onUserScrolled(); });
     updateScrollBars();
 }
 
@@ -86,13 +94,59 @@ void CLogListView::selectRow(std::size_t row) {
     moveCurrentTo(row, Qt::NoModifier);
 }
 
+QString CLogListView::copiedText() const {
+    QString text;
+    m_selection.forEachRowOldestFirst([&](std::size_t row) {
+        text += lineText(shownText(row));
+        text += QLatin1Char('\n');
+    });
+    return text;
+}
+
 void CLogListView::copySelection() const {
     if (m_selection.empty()) {
         return;
     }
-    const std::string text = selectedText();
-    QApplication::clipboard()->setText(
-        QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+    QApplication::clipboard()->setText(copiedText());
+}
+
+void CLogListView::follow() {
+    setFollowing(true);
+    scrollToNewestEnd();
+}
+
+void CLogListView::setNewestOnTop(bool onTop) {
+    m_newestOnTopHint = onTop;
+}
+
+bool CLogListView::newestOnTop() const {
+    if (m_model.topCount() > 0) {
+        return true;
+    }
+    return m_model.size() > 0 ? false : m_newestOnTopHint;
+}
+
+void CLogListView::setMenuRow(std::ptrdiff_t row) {
+    m_menuRow = row;
+    viewport()->update();
+}
+
+QRect CLogListView::rowRect(std::size_t row) const {
+    const std::size_t top = topRow();
+    if (row < top || row >= top + static_cast<std::size_t>(rowsInSight())) {
+        return {};
+    }
+    return {0, static_cast<int>(row - top) * rowHeight(), viewport()->width(), rowHeight()};
+}
+
+QVariant CLogListView::inputMethodQuery(Qt::InputMethodQuery query) const {
+    // The Menu key opens the context menu where this says the cursor is: on the current line.
+    if (query == Qt::ImCursorRectangle && currentRow() >= 0) {
+        if (const QRect rect = rowRect(static_cast<std::size_t>(currentRow())); !rect.isEmpty()) {
+            return QRect(viewport()->mapTo(this, rect.topLeft()), rect.size());
+        }
+    }
+    return QAbstractScrollArea::inputMethodQuery(query);
 }
 
 void CLogListView::setSearch(const LineSearch* search) {
@@ -132,15 +186,24 @@ void CLogListView::paintEvent(QPaintEvent*) {
     m_foldMarks.beginPaint();
     for (std::size_t row = topRow(); row < rows && y < viewport()->height(); ++row, y += height) {
         std::string_view line = m_shown.line(row);
+        const int program = shownProgramField(line);
         if (m_times != nullptr && m_timeColumns.any()) {
             decorateLine(line, *m_times, m_timeColumns, m_decorated);
             line = m_decorated;
         }
+        const QString text = m_layout.screenText(line, program);
         const QRect rect(0, y, viewport()->width(), height);
-        const int width = rowPainter.paint(line, rect, x, isSelected(row),
+        const int width = rowPainter.paint(text, rect, x, isSelected(row),
                                            static_cast<std::ptrdiff_t>(row) == current);
         widest = std::max(widest, width);
-        drawFoldMark(painter, row, line, rect, x, width);
+        drawFoldMark(painter, row, text, rect, x, width);
+        if (static_cast<std::ptrdiff_t>(row) == m_menuRow) {
+            painter.save();
+            painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(rect.adjusted(1, 1, -1, -1));
+            painter.restore();
+        }
     }
     if (m_layout.noteWidth(widest)) {
         updateScrollBars();
@@ -149,11 +212,27 @@ void CLogListView::paintEvent(QPaintEvent*) {
 
 void CLogListView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    const std::ptrdiff_t current = currentRow();
+    const std::size_t top = topRow();
+    const bool currentWasInSight = current >= 0 && static_cast<std::size_t>(current) >= top &&
+                                   static_cast<std::size_t>(current) <
+                                       top + static_cast<std::size_t>(m_lastRowsInSight);
     updateScrollBars();
+    // A note or a bar that takes room under the list hides neither the newest line nor the
+    // current one.
+    if (m_following) {
+        scrollToNewestEnd();
+    } else if (currentWasInSight) {
+        ensureRowVisible(static_cast<std::size_t>(current));
+    }
+    m_lastRowsInSight = rowsInSight();
 }
 
 void CLogListView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
+        if (rowAt(event->position().toPoint().y()) >= 0) {
+            setFollowing(false);
+        }
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
@@ -166,6 +245,7 @@ void CLogListView::mousePressEvent(QMouseEvent* event) {
     if (row < 0) {
         return;
     }
+    setFollowing(false);
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     m_selection.click(static_cast<std::size_t>(row), modifiers & Qt::ShiftModifier,
                       modifiers & Qt::ControlModifier);
@@ -174,22 +254,50 @@ void CLogListView::mousePressEvent(QMouseEvent* event) {
 
 void CLogListView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton) || !m_selection.hasCurrent()) {
+        m_dragScroll.stop();
         return;
     }
-    const int y = std::clamp(event->position().toPoint().y(), 0, viewport()->height() - 1);
-    const std::ptrdiff_t row = rowAt(y);
+    m_dragY = event->position().toPoint().y();
+    m_dragModifiers = event->modifiers();
+    // Held above or below the list, the drag goes on scrolling until it comes back or ends.
+    if (m_dragY < 0 || m_dragY >= viewport()->height()) {
+        if (!m_dragScroll.isActive()) {
+            m_dragScroll.start(kDragScrollMs, this);
+        }
+    } else {
+        m_dragScroll.stop();
+    }
+    dragSelectTo(m_dragY, m_dragModifiers);
+}
+
+void CLogListView::dragSelectTo(int y, Qt::KeyboardModifiers modifiers) {
+    const std::ptrdiff_t row = rowAt(std::clamp(y, 0, viewport()->height() - 1));
     if (row < 0) {
         return;
     }
-    if (!m_selection.dragTo(static_cast<std::size_t>(row),
-                            event->modifiers() & Qt::ControlModifier)) {
+    if (!m_selection.dragTo(static_cast<std::size_t>(row), modifiers & Qt::ControlModifier)) {
         return;
     }
     ensureRowVisible(static_cast<std::size_t>(row));
     viewport()->update();
 }
 
+void CLogListView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_dragScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    const int height = viewport()->height();
+    const int beyond = m_dragY < 0 ? -m_dragY : m_dragY - height + 1;
+    const int rows = 1 + std::max(0, beyond) / kDragPixelsPerRow;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + (m_dragY < 0 ? -rows : rows));
+    setFollowing(false);
+    dragSelectTo(m_dragY < 0 ? 0 : height - 1, m_dragModifiers);
+}
+
 void CLogListView::mouseReleaseEvent(QMouseEvent* event) {
+    m_dragScroll.stop();
     event->setAccepted(event->button() == Qt::LeftButton);
 }
 
@@ -198,7 +306,16 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
         copySelection();
         return;
     }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        // As the Menu key: the menu of the current line (or of the list), at that line.
+        const QRect rect = inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const QPoint at = rect.center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, mapToGlobal(at));
+        QApplication::sendEvent(this, &menu);
+        return;
+    }
     if (event == QKeySequence::SelectAll) {
+        setFollowing(false);
         selectAll();
         return;
     }
@@ -209,12 +326,16 @@ void CLogListView::keyPressEvent(QKeyEvent* event) {
     }
     const bool end = event->key() == Qt::Key_End;
     if (event->modifiers() == Qt::ControlModifier && (end || event->key() == Qt::Key_Home)) {
-        // Ctrl+End selects the newest line, on top or at the bottom; Ctrl+Home the oldest.
-        selectRow(end == (m_shown.topCount() > 0) ? 0 : rows - 1);
+        // Ctrl+Home selects the top line, Ctrl+End the bottom one; the newest end is followed.
+        selectRow(end ? rows - 1 : 0);
+        if (end != newestOnTop()) {
+            follow();
+        }
         return;
     }
     const std::size_t current = currentRow() >= 0 ? static_cast<std::size_t>(currentRow()) : 0;
     if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        setFollowing(false);
         m_selection.toggleAt(current);
         viewport()->update();
         return;
@@ -257,8 +378,10 @@ void CLogListView::onRowsInserted(const QModelIndex&, int first, int last) {
 
     const int oldTop = verticalScrollBar()->value();
     updateScrollBars();
-    // Lines put on top while the user looks further down keep the user's lines in sight.
-    if (addedOnTop > 0 && oldTop > 0) {
+    if (m_following) {
+        scrollToNewestEnd();
+    } else if (addedOnTop > 0) {
+        // Lines put on top while the user looks at others keep the user's lines in sight.
         verticalScrollBar()->setValue(oldTop + static_cast<int>(addedOnTop));
     }
     viewport()->update();
@@ -298,7 +421,11 @@ void CLogListView::onShownRowsChanged() {
     m_lastTopCount = m_shown.topCount();
     updateScrollBars();
     if (const std::optional<std::size_t> row = m_selection.rowToRestore()) {
-        selectRow(*row);
+        // The line current before the filter, current again; a followed list goes on following.
+        m_selection.moveTo(*row, false, false);
+        if (!m_following) {
+            ensureRowVisible(*row);
+        }
     }
     if (m_anchored) {
         // The entry of the scope just folded or unfolded stays where it was on screen.
@@ -310,6 +437,8 @@ void CLogListView::onShownRowsChanged() {
                 static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, row - m_anchorOffset)));
         }
         m_anchored = !m_shown.isComplete();
+    } else if (m_following) {
+        scrollToNewestEnd();
     }
     viewport()->update();
 }
@@ -343,14 +472,13 @@ bool CLogListView::foldByKey(bool right) {
     return false;
 }
 
-void CLogListView::drawFoldMark(QPainter& painter, std::size_t row, std::string_view drawn,
+void CLogListView::drawFoldMark(QPainter& painter, std::size_t row, const QString& text,
                                 const QRect& rect, int x, int width) {
     const ScopeTree::Id scope = m_shown.scopeAt(row);
     if (scope == ScopeTree::kNone) {
         return;
     }
     const std::string_view line = m_shown.line(row);
-    const QString text = QString::fromLocal8Bit(drawn.data(), static_cast<qsizetype>(drawn.size()));
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     const QColor colour =
         palette().color(group, isSelected(row) ? QPalette::HighlightedText : QPalette::Text);
@@ -361,6 +489,35 @@ void CLogListView::drawFoldMark(QPainter& painter, std::size_t row, std::string_
 
 int CLogListView::rowsInSight() const {
     return std::max(1, viewport()->height() / rowHeight());
+}
+
+bool CLogListView::atNewestEnd() const {
+    const QScrollBar* bar = verticalScrollBar();
+    return newestOnTop() ? bar->sliderPosition() <= bar->minimum()
+                         : bar->sliderPosition() >= bar->maximum();
+}
+
+void CLogListView::scrollToNewestEnd() {
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(newestOnTop() ? bar->minimum() : bar->maximum());
+}
+
+void CLogListView::setFollowing(bool following) {
+    if (following == m_following) {
+        return;
+    }
+    m_following = following;
+    emit followingChanged(following);
+}
+
+void CLogListView::onUserScrolled() {
+    setFollowing(atNewestEnd());
+}
+
+int CLogListView::shownProgramField(std::string_view line) const {
+    const int field = programField(line);
+    // The durations column comes before the program.
+    return field < 0 ? field : field + (m_times != nullptr && m_timeColumns.durations ? 1 : 0);
 }
 
 void CLogListView::updateScrollBars() {
@@ -387,6 +544,7 @@ void CLogListView::ensureRowVisible(std::size_t row) {
 }
 
 void CLogListView::moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers) {
+    setFollowing(false);
     m_selection.moveTo(row, modifiers & Qt::ShiftModifier, modifiers & Qt::ControlModifier);
     ensureRowVisible(row);
     viewport()->update();

@@ -1,5 +1,7 @@
 #pragma once
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QString>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -19,9 +21,15 @@ class LineSearch;
 // first past the widest line number (NumberColumn); long lines scroll horizontally.
 //
 // Selection is extended: a click selects one line, Shift extends from the anchor, Ctrl toggles
-// one line (or, with the arrow keys, moves without selecting). Ctrl+End and Ctrl+Home select the
-// newest and the oldest line. Ctrl+C copies the selected lines, oldest first, as a saved file
-// holds them.
+// one line (or, with the arrow keys, moves without selecting); a drag held above or below the
+// list keeps scrolling. Ctrl+Home and Ctrl+End select the top and the bottom line. Ctrl+C copies
+// the selected lines, oldest first, as they are shown. Shift+F10 opens the context menu at the
+// current line, as the Menu key does.
+//
+// While the view is parked at the newest end (the top with the newest line on top, the bottom
+// otherwise) it follows the newest line. A click, a selection or a scroll away stops that, so a
+// line the user looks at stays where it is; scrolling back to that end, or Ctrl+Home or Ctrl+End
+// to it, follows again.
 //
 // Under a filter (ShownRows) the list shows only the lines that pass it: rows, selection, keys
 // and copying are all in shown rows (ShownSelection), while the model keeps every line for Save.
@@ -69,10 +77,25 @@ class CLogListView : public QAbstractScrollArea {
     // Selects exactly `row` and makes it current.
     void selectRow(std::size_t row);
 
-    // The selected lines, oldest first, tab runs collapsed, each ended by CR LF.
-    std::string selectedText() const { return m_selection.text(); }
-    // Puts selectedText() on the clipboard.
+    // The selected lines, oldest first, as they are shown (time columns, indentation, one
+    // decoding: lineText()), each ended by LF.
+    QString copiedText() const;
+    // Puts copiedText() on the clipboard.
     void copySelection() const;
+
+    bool isFollowing() const { return m_following; }
+    // Scrolls to the newest end and follows it.
+    void follow();
+    // Which end the newest lines go to while the list holds none (Reverse Output); once it
+    // holds lines, they say.
+    void setNewestOnTop(bool onTop);
+    bool newestOnTop() const;
+    // The row a context menu acts on, marked while the menu is open; -1 for none.
+    void setMenuRow(std::ptrdiff_t row);
+    std::ptrdiff_t menuRow() const { return m_menuRow; }
+    // Where shown row `row` is in the viewport (empty when out of sight).
+    QRect rowRect(std::size_t row) const;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     // Highlights what `search` matches in the rows in sight; nullptr highlights nothing.
     void setSearch(const LineSearch* search);
 
@@ -89,7 +112,12 @@ class CLogListView : public QAbstractScrollArea {
     // Shown row `row` as it is drawn: its line with the time columns chosen.
     std::string shownText(std::size_t row) const;
 
+  signals:
+    // The list began or stopped following the newest line.
+    void followingChanged(bool following);
+
   protected:
+    void timerEvent(QTimerEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -108,13 +136,22 @@ class CLogListView : public QAbstractScrollArea {
 
   private:
     int rowsInSight() const;
+    bool atNewestEnd() const;
+    void scrollToNewestEnd();
+    void setFollowing(bool following);
+    // A scroll bar action of the user's: follows when it ends at the newest end, else stops.
+    void onUserScrolled();
+    // The drag selects up to the row at viewport height `y`, kept inside the rows in sight.
+    void dragSelectTo(int y, Qt::KeyboardModifiers modifiers);
+    // The field of the program in the rows drawn, or -1 in a row of another shape.
+    int shownProgramField(std::string_view line) const;
     void updateScrollBars();
     void ensureRowVisible(std::size_t row);
     void moveCurrentTo(std::size_t row, Qt::KeyboardModifiers modifiers);
     // Left or Right on the current line; false when it is in no scope.
     bool foldByKey(bool right);
     // Draws the mark of the scope shown row `row` opens, if any; `drawn` is its text as drawn.
-    void drawFoldMark(QPainter& painter, std::size_t row, std::string_view drawn, const QRect& rect,
+    void drawFoldMark(QPainter& painter, std::size_t row, const QString& text, const QRect& rect,
                       int x, int width);
 
     CLogListModel m_model;
@@ -132,4 +169,14 @@ class CLogListView : public QAbstractScrollArea {
     bool m_anchored = false;
     ScopeTree::Place m_anchor;
     std::ptrdiff_t m_anchorOffset = 0;
+    // A list begins not following: a saved log opens at its top. The live window follows.
+    bool m_following = false;
+    bool m_newestOnTopHint = true;
+    std::ptrdiff_t m_menuRow = -1;
+    // Rows in sight at the last resize, to keep the current row in sight through the next.
+    int m_lastRowsInSight = 0;
+    // While a drag is held above or below the list, it scrolls a row each tick.
+    QBasicTimer m_dragScroll;
+    int m_dragY = 0;
+    Qt::KeyboardModifiers m_dragModifiers;
 };

@@ -26,6 +26,7 @@ FindBar::FindBar(CLogListView& list, QWidget* parent)
     m_pattern.setPlaceholderText(QStringLiteral("Find"));
     m_pattern.setClearButtonEnabled(true);
     m_pattern.installEventFilter(this);
+    m_status.installEventFilter(this);
     m_closeButton.setText(QStringLiteral("\u00d7"));
     m_closeButton.setToolTip(QStringLiteral("Close the find bar (Escape)"));
     m_closeButton.setAutoRaise(true);
@@ -125,6 +126,15 @@ void FindBar::addMenuAction(QMenu& menu) {
 
 void FindBar::takeRoomFrom(ListPlacement& list) {
     placeUnderList(*this, list, kGapAboveBar);
+}
+
+void FindBar::continueTabOrder(QWidget& before) {
+    QWidget* previous = &before;
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             &m_pattern, &m_matchCase, &m_regex, &m_showOnly, &m_hide, &m_closeButton}) {
+        setTabOrder(previous, control);
+        previous = control;
+    }
 }
 
 void FindBar::findNext() {
@@ -240,14 +250,26 @@ void FindBar::showStatus() {
             text += QStringLiteral(", ") + m_note;
         }
     }
-    m_status.setText(text);
+    m_statusText = text;
     m_status.setToolTip(text);
+    elideStatus();
     // An invalid pattern shows its edit in the colour of an error.
     QPalette palette = m_pattern.palette();
     palette.setColor(QPalette::Text, m_search.error().isEmpty()
                                          ? QWidget::palette().color(QPalette::Text)
                                          : QColor(Qt::red));
     m_pattern.setPalette(palette);
+}
+
+void FindBar::elideStatus() {
+    m_status.setText(m_status.fontMetrics().elidedText(m_statusText, Qt::ElideRight,
+                                                       m_status.contentsRect().width()));
+}
+
+void FindBar::finishPendingFind() {
+    while (m_pending.asked && m_countStep.isActive() && m_list.shownRows().isComplete()) {
+        countSome();
+    }
 }
 
 void FindBar::keyPressEvent(QKeyEvent* event) {
@@ -269,11 +291,16 @@ void FindBar::keyPressEvent(QKeyEvent* event) {
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
-    // Ctrl+C in an edit with nothing selected copies the lines found instead.
+    // Ctrl+C in an edit with nothing selected copies the lines found instead; typed just before,
+    // the search may still be counting: the line it goes to is the one copied.
     if (watched == &m_pattern && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event) == QKeySequence::Copy && !m_pattern.hasSelectedText()) {
+        finishPendingFind();
         m_list.copySelection();
         return true;
+    }
+    if (watched == &m_status && event->type() == QEvent::Resize) {
+        elideStatus();
     }
     return QWidget::eventFilter(watched, event);
 }

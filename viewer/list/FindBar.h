@@ -51,11 +51,15 @@ class FindBar : public QWidget, public ContextMenuItem {
     void addMenuAction(QMenu& menu) override;
     // While shown, the bar takes its height from the bottom of the list's place.
     void takeRoomFrom(ListPlacement& list);
+    // Tab goes from `before` into the bar's controls, left to right.
+    void continueTabOrder(QWidget& before);
 
     QLineEdit& patternEdit() { return m_pattern; }
     QCheckBox& matchCaseBox() { return m_matchCase; }
     QCheckBox& regexBox() { return m_regex; }
     const QLabel& status() const { return m_status; }
+    // The status in full; the label shows as much of it as fits, ending in an ellipsis.
+    const QString& statusText() const { return m_statusText; }
     const LineSearch& search() const { return m_search; }
     QToolButton& showOnlyButton() { return m_showOnly; }
     QToolButton& hideButton() { return m_hide; }
@@ -77,6 +81,9 @@ class FindBar : public QWidget, public ContextMenuItem {
     void goToMatch(bool forward, bool includeCurrent);
     void countSome();
     void showStatus();
+    void elideStatus();
+    // Counts to the end at once, so that a find the count held back has gone to its line.
+    void finishPendingFind();
     void addFilterRule(bool show);
 
     // A next or previous asked for while the index was incomplete.
@@ -100,4 +107,5 @@ class FindBar : public QWidget, public ContextMenuItem {
     QToolButton m_closeButton;
     QTimer m_countStep;
     QString m_note;
+    QString m_statusText;
 };

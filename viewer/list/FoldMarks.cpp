@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "records/ScopeTimes.h"
+#include "viewer/lines/LineText.h"
 #include "viewer/lines/LineTimes.h"
 #include "viewer/list/TabbedText.h"
 
@@ -25,8 +26,7 @@ qsizetype FoldMarks::nameStart(const QString& drawn, std::string_view line) {
     }
     const std::size_t name = std::min(line.find_first_not_of('\t', from), line.size());
     const std::string_view entry = line.substr(name);
-    const qsizetype tail =
-        QString::fromLocal8Bit(entry.data(), static_cast<qsizetype>(entry.size())).size();
+    const qsizetype tail = lineText(entry).size();
     return drawn.size() >= tail ? drawn.size() - tail : -1;
 }
 

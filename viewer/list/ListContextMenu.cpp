@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "viewer/lines/LineText.h"
 #include "viewer/list/CLogListView.h"
 #include "viewer/list/ContextMenuItem.h"
 
@@ -17,10 +18,25 @@ bool ListContextMenu::exec(QWidget& window, const QContextMenuEvent& event,
     for (ContextMenuItem* item : m_items) {
         item->addMenuAction(menu);
     }
-    addFilterActions(menu, rowOf(window, event));
+    const std::ptrdiff_t row = rowOf(window, event);
+    addFilterActions(menu, row);
     m_folds.addMenuAction(menu);
-    QAction* chosen = menu.exec(event.globalPos());
+    // The line the menu acts on is marked while it is open.
+    m_list.setMenuRow(row);
+    QAction* chosen = menu.exec(placeOf(event, row));
+    m_list.setMenuRow(-1);
     return chosen != nullptr && chosen == about;
+}
+
+QPoint ListContextMenu::placeOf(const QContextMenuEvent& event, std::ptrdiff_t row) const {
+    if (event.reason() != QContextMenuEvent::Keyboard) {
+        return event.globalPos();
+    }
+    // By key the menu opens under the start of the current line, or at the list's corner.
+    QWidget* viewport = m_list.viewport();
+    const QRect rect = row >= 0 ? m_list.rowRect(static_cast<std::size_t>(row)) : QRect();
+    const QPoint at = rect.isEmpty() ? QPoint(0, 0) : rect.bottomLeft();
+    return viewport->mapToGlobal(at + QPoint(m_list.textMargin(), 0));
 }
 
 std::ptrdiff_t ListContextMenu::rowOf(QWidget& window, const QContextMenuEvent& event) const {
@@ -45,7 +61,7 @@ void ListContextMenu::addFilterActions(QMenu& menu, std::ptrdiff_t row) {
             const std::string value(LineFilter::fieldOf(line, field));
             // An ampersand in a name is shown, not taken for a mnemonic.
             const QString shownValue =
-                QString::fromStdString(value).replace(QLatin1Char('&'), QStringLiteral("&&"));
+                lineText(value).replace(QLatin1Char('&'), QStringLiteral("&&"));
             QAction* action =
                 menu.addAction(text.arg(shownValue), &m_list, [&shown, field, value, show] {
                     LineFilter filter = shown.filter();

@@ -13,7 +13,8 @@ class QWidget;
 // (Find..., Pause or Resume in the live window, Open Saved Log...), and for the line it was
 // opened on (or the current line, when opened by key) "Show only sender", "Hide sender" and
 // "Show only program", then "Show everything" while a filter is on; last, while the list holds
-// scopes, "Fold below depth" and "Unfold everything" (FoldMenu).
+// scopes, "Fold below depth" and "Unfold everything" (FoldMenu). The line it acts on is marked
+// while it is open; opened by key (the Menu key, Shift+F10) it opens at the current line.
 class ListContextMenu {
   public:
     // `items` come after About, in their order; they must outlive the menu.
@@ -28,6 +29,9 @@ class ListContextMenu {
     void addFilterActions(QMenu& menu, std::ptrdiff_t row);
 
   private:
+    // Where the menu opens: at the pointer, or by key under the start of `row`.
+    QPoint placeOf(const QContextMenuEvent& event, std::ptrdiff_t row) const;
+
     CLogListView& m_list;
     std::vector<ContextMenuItem*> m_items;
     FoldMenu m_folds;

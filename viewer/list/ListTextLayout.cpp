@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "viewer/lines/CLogListModel.h"
+#include "viewer/lines/LineText.h"
 
 ListTextLayout::ListTextLayout(const QFont& font) : m_text(font, kDefaultTabStopDistance) {}
 
@@ -32,6 +33,40 @@ int ListTextLayout::lineWidth(const QString& text) const {
     return static_cast<int>(std::ceil(m_text.measure(text, 0).width));
 }
 
+QString ListTextLayout::screenText(std::string_view line, int programAt) const {
+    QString text = lineText(line);
+    if (programAt < 0) {
+        return text;
+    }
+    qsizetype start = 0;
+    for (int field = 0; field < programAt; ++field) {
+        start = text.indexOf(QLatin1Char('\t'), start);
+        if (start < 0) {
+            return text;
+        }
+        ++start;
+    }
+    const qsizetype end = text.indexOf(QLatin1Char('\t'), start);
+    if (end < 0) {
+        return text;
+    }
+    const qreal left = m_text.measure(QStringView(text).left(start), 0).width;
+    const qreal room = m_text.gridStopAfter(left) - m_text.columnGap() - left;
+    const QStringView program = QStringView(text).mid(start, end - start);
+    if (m_text.measure(program, 0).width <= room) {
+        return text;
+    }
+    const QString ellipsis(QChar(0x2026));
+    qsizetype kept = program.size();
+    QString cut;
+    do {
+        --kept;
+        cut = program.left(kept).toString() + ellipsis;
+    } while (kept > 0 && m_text.measure(cut, 0).width > room);
+    text.replace(start, end - start, cut);
+    return text;
+}
+
 bool ListTextLayout::noteWidth(int width) {
     if (width <= m_contentWidth) {
         return false;
@@ -54,8 +89,7 @@ bool ListTextLayout::noteInserted(const CLogListModel& model, std::size_t first,
         }
     }
     const std::string_view longest = model.line(longestRow);
-    return noteWidth(
-        lineWidth(QString::fromLocal8Bit(longest.data(), static_cast<qsizetype>(longest.size()))));
+    return noteWidth(lineWidth(screenText(longest, programField(longest))));
 }
 
 void ListTextLayout::reset() {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QTextOption>
 #include <cstddef>
+#include <string_view>
 
 #include "viewer/list/NumberColumn.h"
 #include "viewer/list/TabbedText.h"
@@ -30,6 +31,11 @@ class ListTextLayout {
     QTextOption drawOption() const;
     // Width of `text` with these stops.
     int lineWidth(const QString& text) const;
+    // `line` as the list draws it (lineText()); when `programAt` is not negative, that field, the
+    // program, is cut short with an ellipsis where it would push the entry a stop further
+    // right, so that a long program never makes an entry look one level deeper. Only the screen
+    // changes: the line keeps its bytes.
+    QString screenText(std::string_view line, int programAt) const;
 
     // Width of the widest line measured so far.
     int contentWidth() const { return m_contentWidth; }

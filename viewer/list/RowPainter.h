@@ -2,7 +2,7 @@
 #include <QPalette>
 #include <QRect>
 #include <QTextOption>
-#include <string_view>
+#include <QString>
 
 class LineSearch;
 class ListTextLayout;
@@ -19,9 +19,9 @@ class RowPainter {
     RowPainter(QPainter& painter, const QWidget& view, const ListTextLayout& layout,
                const LineSearch* search);
 
-    // Draws `line` in `row`, the row's place in the viewport, its text starting at `x`; returns
-    // the width of the text drawn.
-    int paint(std::string_view line, const QRect& row, int x, bool selected, bool current) const;
+    // Draws `text` in `row`, the row's place in the viewport, starting at `x`; returns the width
+    // of the text drawn.
+    int paint(const QString& text, const QRect& row, int x, bool selected, bool current) const;
 
   private:
     QPainter& m_painter;

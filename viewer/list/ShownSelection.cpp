@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "viewer/files/LogFileWriter.h"
 #include "viewer/find/ShownRows.h"
 #include "viewer/lines/CLogListModel.h"
 
@@ -43,14 +42,6 @@ void ShownSelection::moveTo(std::size_t row, bool extend, bool toggle) {
 
 void ShownSelection::toggleAt(std::size_t row) {
     m_keys.toggleAt(keyOfRow(row));
-}
-
-std::string ShownSelection::text() const {
-    std::string text;
-    m_keys.forEachOldestFirst([&](Key key) {
-        LogFileWriter::appendSavedLine(text, m_shown.line(static_cast<std::size_t>(rowOfKey(key))));
-    });
-    return text;
 }
 
 void ShownSelection::clearForNewFilter() {

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <optional>
-#include <string>
 
 #include "viewer/list/RowSelection.h"
 
@@ -37,8 +36,15 @@ class ShownSelection {
     // Ctrl+Space on `row`.
     void toggleAt(std::size_t row);
 
-    // The selected lines, oldest first, each as a saved file holds it.
-    std::string text() const;
+    // Calls `visit` with every selected shown row, oldest line first.
+    template <class Visit>
+    void forEachRowOldestFirst(Visit visit) const {
+        m_keys.forEachOldestFirst([&](Key key) {
+            if (const std::ptrdiff_t row = rowOfKey(key); row >= 0) {
+                visit(static_cast<std::size_t>(row));
+            }
+        });
+    }
 
     // A new filter is about to apply: remembers the current line and clears the selection.
     void clearForNewFilter();

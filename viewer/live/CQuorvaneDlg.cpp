@@ -51,6 +51,7 @@ CQuorvaneDlg::CQuorvaneDlg(QWidget* parent)
       m_findBar(m_logList, this),
       m_filterNote(m_logList, this),
       m_notes(this),
+      m_followNote(m_logList, this),
       m_pause(m_logList, m_feed.drain(), *this),
       m_timeColumns(m_logList),
       m_exporter(*this, m_logList.model(), m_feed.drain().lineTimes()),
@@ -92,11 +93,13 @@ void CQuorvaneDlg::buildControls() {
     setUpPushButton(m_closeButton, kClose, QuorvaneStrings::kClose, units);
     setUpPushButton(m_saveButton, kSave, QuorvaneStrings::kSave, units);
 
-    // Template order: the list, then the row of controls with Close before Save.
-    setTabOrder(&m_logList, &m_reverseCheck);
+    // Tab goes in screen order: the row of controls left to right, the list under it, then the
+    // find bar's controls.
     setTabOrder(&m_reverseCheck, &m_clearButton);
-    setTabOrder(&m_clearButton, &m_closeButton);
-    setTabOrder(&m_closeButton, &m_saveButton);
+    setTabOrder(&m_clearButton, &m_saveButton);
+    setTabOrder(&m_saveButton, &m_closeButton);
+    setTabOrder(&m_closeButton, &m_logList);
+    m_findBar.continueTabOrder(m_logList);
 
     placeWindow(0);
 }
@@ -148,6 +151,8 @@ void CQuorvaneDlg::connectSignals() {
     connect(&m_findBar, &FindBar::shownOrHidden, this, [this] { layoutLogList(); });
     connect(&m_filterNote, &FilterNote::shownOrHidden, this, [this] { layoutLogList(); });
     connect(&m_notes, &WindowNotes::shownOrHidden, this, [this] { layoutLogList(); });
+    connect(&m_pause, &ListPause::shownOrHidden, this, [this] { layoutLogList(); });
+    connect(&m_followNote, &FollowNote::shownOrHidden, this, [this] { layoutLogList(); });
 }
 
 void CQuorvaneDlg::OnInitDialog() {
@@ -161,6 +166,8 @@ void CQuorvaneDlg::OnInitDialog() {
     setWindowIcon(icon());
 
     layoutLogList();
+    m_logList.follow();
+    m_logList.setFocus(Qt::OtherFocusReason);
     m_feed.start();
 }
 
@@ -170,6 +177,9 @@ void CQuorvaneDlg::DoDataExchange(bool saveAndValidate) {
     } else {
         m_reverseCheck.setChecked(m_bReverse != FALSE);
     }
+    // The newest lines' end, which the list follows, goes with Reverse Output.
+    m_logList.setNewestOnTop(m_bReverse != FALSE);
+    m_followNote.refresh();
 }
 
 void CQuorvaneDlg::OnTimer(int timerId) {
@@ -199,6 +209,7 @@ void CQuorvaneDlg::OnReverseClicked() {
 
 void CQuorvaneDlg::OnClearClicked() {
     m_logList.model().clear();
+    m_logList.follow();
     m_feed.drain().restartNumbering();
     m_reverseCheck.setEnabled(true);
     m_pause.refreshNote();
@@ -253,14 +264,16 @@ void CQuorvaneDlg::setMessageBox(MessageBox show) {
 
 void CQuorvaneDlg::layoutLogList() {
     ListPlacement placement = logListPlacement(width(), height(), m_reverseCheck.rect().height());
+    // Under the list, top to bottom: the window's notes (other readers, the last save), the pause
+    // note, whether it follows, the filter note and the find bar; each shown one takes its own
+    // height.
     m_findBar.takeRoomFrom(placement);
     m_filterNote.takeRoomFrom(placement);
+    m_followNote.takeRoomFrom(placement);
+    m_pause.takeRoomFrom(placement);
     m_notes.takeRoomFrom(placement);
     m_logList.setGeometry(placement.x, placement.y, placement.width, placement.height);
     m_waitNote.placeOver(m_logList.geometry());
-    // The pause note leaves the scroll bar, always shown, free.
-    m_pause.placeOver(
-        m_logList.geometry().adjusted(0, 0, -m_logList.verticalScrollBar()->sizeHint().width(), 0));
     m_logList.viewport()->update();
 }
 

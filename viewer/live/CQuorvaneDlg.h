@@ -10,6 +10,7 @@
 #include "viewer/list/CLogListView.h"
 #include "viewer/list/FilterNote.h"
 #include "viewer/list/FindBar.h"
+#include "viewer/list/FollowNote.h"
 #include "viewer/list/ListContextMenu.h"
 #include "viewer/list/TimeColumnsItem.h"
 #include "viewer/live/FrameDialog.h"
@@ -78,6 +79,7 @@ class CQuorvaneDlg : public FrameDialog {
     const FilterNote& filterNote() const { return m_filterNote; }
     // The note under the list: the other readers found at start, the last save's report.
     WindowNotes& notes() { return m_notes; }
+    const FollowNote& followNote() const { return m_followNote; }
     ListPause& listPause() { return m_pause; }
     SavedLogOpener& savedLogOpener() { return m_savedLogOpener; }
     LineExporter& exporter() { return m_exporter; }
@@ -117,6 +119,7 @@ class CQuorvaneDlg : public FrameDialog {
     FindBar m_findBar;
     FilterNote m_filterNote;
     WindowNotes m_notes;
+    FollowNote m_followNote;
     ListPause m_pause;
     TimeColumnsItem m_timeColumns;
     LineExporter m_exporter;

@@ -7,6 +7,7 @@
 
 namespace {
 constexpr int kNoteMarginPixels = 4;
+constexpr int kGapAboveNote = 2;
 const QKeySequence kPauseKey(Qt::CTRL | Qt::Key_P);
 }  // namespace
 
@@ -45,16 +46,22 @@ std::size_t ListPause::heldBack() const {
 
 void ListPause::refreshNote() {
     if (!isPaused()) {
-        m_note.hide();
+        setNoteShown(false);
         return;
     }
     const std::size_t held = heldBack();
     m_note.setText(QStringLiteral("Paused: %1 new line%2 held back. Resume with Ctrl+P.")
                        .arg(held)
                        .arg(held == 1 ? QString() : QStringLiteral("s")));
-    placeOver(m_area);
-    m_note.show();
-    m_note.raise();
+    setNoteShown(true);
+}
+
+void ListPause::setNoteShown(bool shown) {
+    if (shown == !m_note.isHidden()) {
+        return;
+    }
+    m_note.setVisible(shown);
+    emit shownOrHidden();
 }
 
 void ListPause::addShortcuts(QWidget& window) {
@@ -71,8 +78,6 @@ void ListPause::addMenuAction(QMenu& menu) {
     action->setShortcut(kPauseKey);
 }
 
-void ListPause::placeOver(const QRect& list) {
-    m_area = list;
-    const int height = m_note.sizeHint().height();
-    m_note.setGeometry(list.x(), list.bottom() + 1 - height, list.width(), height);
+void ListPause::takeRoomFrom(ListPlacement& list) {
+    placeUnderList(m_note, list, kGapAboveNote);
 }
