@@ -89,7 +89,9 @@ folding, durations, saving and JSON export.
 
 This package holds the viewer (quorvane-viewer), quorvane-tail (the records on
 a terminal, filtered, coloured or as JSON), quorvane-send (tracing from shell
-scripts), quorvane-forward (traces through syslog), quorvane-demo, and the
-Python module quorvane.")
+scripts), quorvane-forward (traces through syslog), quorvane-relp (traces
+from other machines over RELP with TLS), quorvane-rsyslog-setup (the rsyslog
+configuration of a traced machine), quorvane-demo, and the Python module
+quorvane.")
 
 include(CPack)

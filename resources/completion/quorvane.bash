@@ -1,7 +1,10 @@
 # bash completion for the Quorvane programs: quorvane-tail, quorvane-send, quorvane-forward,
-# quorvane-demo and quorvane-viewer. Installed once under each program's name.
+# quorvane-relp, quorvane-rsyslog-setup, quorvane-demo and quorvane-viewer. Installed once under
+# each program's name.
 
-# The options of program $1, those taking a value written with a trailing '='.
+# The options of program $1, those taking a value written with a trailing '='. For
+# quorvane-rsyslog-setup, whose options take their value as the next word, those of the mode $2
+# (traced or main; both when it is neither).
 _quorvane_options() {
     case $1 in
         quorvane-tail)
@@ -12,6 +15,17 @@ _quorvane_options() {
                 "--confirm --timeout= --help --version" ;;
         quorvane-forward)
             echo "--socket= --tcp= --udp= --hostname= --count= --idle= --help --version" ;;
+        quorvane-relp)
+            echo "--address= --port= --ca= --cert= --key= --permit= --auth-mode= --plain" \
+                "--state= --gap-wait= --help --version" ;;
+        quorvane-rsyslog-setup)
+            local traced="--collector --port --collector-name --ca --cert --key --socket --plain-relp"
+            local main="--work-dir --snippet"
+            case $2 in
+                traced) echo "$traced --help" ;;
+                main) echo "$main --help" ;;
+                *) echo "$traced $main --help" ;;
+            esac ;;
         quorvane-demo)
             echo "--seconds= --forever --help --version" ;;
         quorvane-viewer)
@@ -27,8 +41,19 @@ _quorvane_values() {
         quorvane-tail:--format) words="lines jsonl trace-event" ;;
         quorvane-tail:--time) words="seconds precise" ;;
         quorvane-tail:--color | quorvane-tail:--colour) words="auto always never" ;;
-        quorvane-forward:--socket | quorvane-forward:-s)
+        quorvane-forward:--socket | quorvane-forward:-s | quorvane-relp:--ca | \
+            quorvane-relp:--cert | quorvane-relp:--key | quorvane-rsyslog-setup:--ca | \
+            quorvane-rsyslog-setup:--cert | quorvane-rsyslog-setup:--key | \
+            quorvane-rsyslog-setup:--socket | quorvane-rsyslog-setup:--snippet)
             mapfile -t COMPREPLY < <(compgen -f -- "$3")
+            return 0 ;;
+        quorvane-relp:--state | quorvane-rsyslog-setup:--work-dir)
+            mapfile -t COMPREPLY < <(compgen -d -- "$3")
+            return 0 ;;
+        quorvane-relp:--auth-mode) words="name fingerprint" ;;
+        quorvane-rsyslog-setup:--collector | quorvane-rsyslog-setup:--port | \
+            quorvane-rsyslog-setup:--collector-name)
+            COMPREPLY=()
             return 0 ;;
         *:--*) [[ " $(_quorvane_options "$1") " == *" $2= "* ]] || return 1
             COMPREPLY=()
@@ -56,9 +81,13 @@ _quorvane() {
         _quorvane_values "$program" "$prev" "$cur" && return 0
     fi
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "$(_quorvane_options "$program")" -- "$cur")
+        local options
+        options=$(_quorvane_options "$program" "${COMP_WORDS[1]}")
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         # An option that takes a value: no space after its '='.
         [[ ${COMPREPLY[*]} == *= ]] && compopt -o nospace 2>/dev/null
+    elif [[ $program == quorvane-rsyslog-setup ]] && ((COMP_CWORD == 1)); then
+        mapfile -t COMPREPLY < <(compgen -W "traced main" -- "$cur")
     elif [[ $program == quorvane-viewer ]]; then
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     fi
@@ -66,4 +95,5 @@ _quorvane() {
 }
 
 complete -F _quorvane quorvane-tail quorvane-send quorvane-forward quorvane-demo
+complete -o filenames -F _quorvane quorvane-relp quorvane-rsyslog-setup
 complete -o filenames -F _quorvane quorvane-viewer

@@ -47,7 +47,15 @@ for file in bin/quorvane-viewer bin/quorvane-tail share/applications/quorvane.de
     lib/python3/dist-packages/quorvane/__init__.py; do
     contains quorvane "${file//./\\.}"
 done
-contains quorvane 'share/man/man1/quorvane-viewer\.1(\.gz)?'
+# Every program the package installs comes with its manual page and its completion.
+programs="$(dpkg-deb -c "$work/debs"/quorvane_*.deb | grep -oE '\./usr/bin/[^ ]+$' | sed 's|.*/||')"
+for program in quorvane-viewer quorvane-tail quorvane-relp quorvane-rsyslog-setup; do
+    grep -qx "$program" <<<"$programs" || { echo "FAIL: quorvane lacks bin/$program"; exit 1; }
+done
+for program in $programs; do
+    contains quorvane "share/man/man1/${program}\\.1\\.gz"
+    contains quorvane "share/bash-completion/completions/$program"
+done
 depends="$(dpkg-deb -f "$work/debs"/quorvane_*.deb Depends)"
 [[ $depends == *"libquorvane2 (= "* ]] || { echo "FAIL: quorvane does not depend on libquorvane2"; exit 1; }
 [[ $depends == *libqt6widgets6* ]] || { echo "FAIL: dpkg-shlibdeps found no dependencies: $depends"; exit 1; }

@@ -28,6 +28,12 @@ for file in bin/quorvane-viewer bin/quorvane-send bin/quorvane-tail bin/quorvane
     include/quorvane/quorvane.h include/quorvane/Trace.h; do
     [[ -s "$prefix/$file" ]] || { echo "FAIL: not installed: $file"; exit 1; }
 done
+# Every program installed comes with its manual page and its completion.
+for program in "$prefix"/bin/*; do
+    for file in "share/man/man1/${program##*/}.1.gz" "share/bash-completion/completions/${program##*/}"; do
+        [[ -s "$prefix/$file" ]] || { echo "FAIL: not installed: $file"; exit 1; }
+    done
+done
 "$prefix/bin/quorvane-demo" --version >/dev/null || { echo "FAIL: demo finds no library"; exit 1; }
 
 cmake -S "$source/examples/cpp" -B "$work/cpp" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

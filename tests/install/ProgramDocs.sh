@@ -39,7 +39,7 @@ check_sections() {
     grep -q QUORVANE_MAILBOX <<<"$text" && grep -q XDG_RUNTIME_DIR <<<"$text" ||
         fail "$name does not name QUORVANE_MAILBOX and XDG_RUNTIME_DIR"
     # A program's name broken at a line end loses its hyphen ("quorvanesend").
-    if grep -Eq 'quorvane(send|tail|forward|demo|viewer)' <<<"$text"; then
+    if grep -Eq 'quorvane(send|tail|forward|relp|rsyslog|demo|viewer)' <<<"$text"; then
         fail "$name runs a program's name together"
     fi
 }

@@ -1,6 +1,7 @@
 // Readers of one mailbox as real processes: quorvane-tail names the reader already running, never
-// one that was killed, and counts as a reader for quorvane-send --syslog --confirm. In a name
-// space of their own, so that the presence mutex of another test (or a desktop) is not seen.
+// one that was killed, and counts as a reader for quorvane-send --syslog --confirm; so does
+// quorvane-forward. In a name space of their own, so that the presence mutex of another test (or
+// a desktop) is not seen.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -131,6 +132,34 @@ TEST_F(ReadersTest, SendSyslogConfirmsEverythingWhileOnlyATailRunsAndStopsOnceIt
     } while (*answer == "OK");
     EXPECT_EQ(*answer, "no Quorvane viewer is running") << "a killed tail is no reader";
     EXPECT_EQ(send.finish().status, 0);
+}
+
+TEST_F(ReadersTest, ForwardHoldsThePresenceNamesTheReaderBeforeItAndIsNamedByTheTail) {
+    // A UDP destination: nothing is sent while the mailbox stays empty.
+    Subprocess forward(throughShell({QUORVANE_FORWARD, "--udp", "127.0.0.1:9"}));
+    const std::optional<std::string> forwardPid = forward.readLine();
+    ASSERT_TRUE(forwardPid.has_value());
+    ASSERT_TRUE(awaitReader(*forwardPid));
+    const ReaderPresence probe("probe", m_name);
+    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+    while (std::to_string(probe.presenceHolder()) != *forwardPid) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the forwarder holds no presence";
+        ::usleep(10'000);
+    }
+
+    const std::string named =
+        " runs: quorvane-forward (pid " + *forwardPid + "); each record goes to one reader only\n";
+    const Subprocess::Result tail = run({QUORVANE_TAIL, "--idle", "200"});
+    EXPECT_EQ(tail.status, 0) << tail.err;
+    EXPECT_EQ(tail.err, "quorvane-tail: another reader of the mailbox " + m_name + named);
+    const Subprocess::Result second =
+        run({QUORVANE_FORWARD, "--udp", "127.0.0.1:9", "--idle", "200"});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.err, "quorvane-forward: another reader of the mailbox " + m_name + named);
+
+    forward.signal(SIGTERM);
+    EXPECT_EQ(forward.finish().status, 0);
+    EXPECT_EQ(probe.presenceHolder(), 0U) << "the forwarder lets the presence go as it ends";
 }
 
 }  // namespace

@@ -63,6 +63,9 @@ constexpr const char* kRogue = "rogue";
 struct Machine {
     std::string name;
     std::string directory;
+    // The machine's name space (XDG_RUNTIME_DIR): its forwarder, a reader of its mailbox, holds
+    // the presence of this machine only, as on a machine of its own.
+    std::string runtime;
     std::string mailboxName;
     std::unique_ptr<CMclMailbox> mailbox;
     std::uint16_t inputPort = 0;
@@ -180,9 +183,16 @@ class RelpTest : public ::testing::Test {
         machine.name = name;
         machine.directory = m_directory + "/" + name;
         std::filesystem::create_directory(machine.directory);
+        machine.runtime = machine.directory + "/namespace";
+        std::filesystem::create_directory(machine.runtime);
+        std::filesystem::permissions(machine.runtime, std::filesystem::perms::owner_all);
         machine.mailboxName = uniqueName(name);
+        // Named objects are found when opened: the mailbox is opened in the machine's name space,
+        // then the collector's is this process's again.
+        ::setenv("XDG_RUNTIME_DIR", machine.runtime.c_str(), 1);
         machine.mailbox = std::make_unique<CMclMailbox>(quorvane::kMailSlots, kTraceRecordSize,
                                                         machine.mailboxName.c_str());
+        ::setenv("XDG_RUNTIME_DIR", (m_directory + "/namespace").c_str(), 1);
         machine.inputPort = freePort();
         std::string error;
         machine.config = quorvane::test::tracedConfig(machine.directory, collectorPort,
@@ -212,7 +222,8 @@ class RelpTest : public ::testing::Test {
                                          "127.0.0.1:" + std::to_string(machine.inputPort),
                                          "--hostname", machine.name, "--count",
                                          std::to_string(machine.records.size())},
-                quorvane::test::Environment{{"QUORVANE_MAILBOX", machine.mailboxName}});
+                quorvane::test::Environment{{"QUORVANE_MAILBOX", machine.mailboxName},
+                                            {"XDG_RUNTIME_DIR", machine.runtime}});
         }
         if (machine.poster.joinable()) machine.poster.join();
         machine.poster = std::thread([&machine, from, to] {

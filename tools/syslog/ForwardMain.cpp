@@ -1,5 +1,7 @@
 // quorvane-forward: takes the records arriving in the mailbox, as quorvane-tail does, and sends
-// each as an RFC 5424 syslog message, so that a syslog daemon carries it to another machine.
+// each as an RFC 5424 syslog message, so that a syslog daemon carries it to another machine. A
+// reader of the mailbox like the tail and the viewer: it names the readers already running and
+// holds the presence while no other reader does.
 
 #include <getopt.h>
 #include <sys/random.h>
@@ -22,6 +24,8 @@
 #include "tools/common/ToolCommandLine.h"
 #include "tools/syslog/SyslogDestination.h"
 #include "tools/syslog/SyslogMessage.h"
+#include "transport/ReaderPresence.h"
+#include "transport/TraceMailbox.h"
 
 namespace {
 
@@ -41,6 +45,8 @@ constexpr std::size_t kBatchBytes = std::size_t{256} * 1024;
 // The longest wait at the end for a TCP collector to show it read everything: one that reads
 // as it should answers the end of stream within milliseconds.
 constexpr int kFinishTimeoutMs = 5000;
+// How often the presence mutex is tried again while another reader holds it.
+constexpr auto kPresenceRetryPeriod = std::chrono::seconds(1);
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
 
@@ -49,7 +55,8 @@ void printHelp() {
         "Usage: quorvane-forward [OPTION]...\n"
         "Take the trace records arriving in the Quorvane mailbox and send each as one\n"
         "RFC 5424 syslog message, so that a syslog daemon such as rsyslog carries them to\n"
-        "the machine where the viewer runs (quorvane-send --syslog posts them there).\n"
+        "the machine where the viewer runs (quorvane-relp or quorvane-send --syslog\n"
+        "posts them there).\n"
         "\n"
         "  -s, --socket=PATH     send to the local syslog socket PATH (default: /dev/log)\n"
         "  -T, --tcp=HOST:PORT   send over TCP, each message framed by its length\n"
@@ -79,6 +86,10 @@ void printHelp() {
         "the end, the connection is shut down and its end awaited for up to %d seconds,\n"
         "sending again while the collector resets it. Runs until interrupted (SIGINT or\n"
         "SIGTERM) unless --count or --idle ends it.\n"
+        "\n"
+        "A record goes to whichever reader takes it first: quorvane-forward counts as a\n"
+        "reader, as quorvane-tail and the viewer do, and one started beside another\n"
+        "reader of the mailbox names it on standard error.\n"
         "\n"
         "The mailbox is named by the environment variable QUORVANE_MAILBOX (default:\n"
         "QuorvaneTraceMailbox).\n"
@@ -186,6 +197,27 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
+    ReaderPresence reader(kProgram, traceMailboxName());
+    const std::vector<MarkedProcess> otherReaders = reader.join();
+    if (!otherReaders.empty()) {
+        const bool one = otherReaders.size() == 1;
+        std::fprintf(stderr,
+                     "%s: %s of the mailbox %s %s: %s; each record goes to one reader only\n",
+                     kProgram, one ? "another reader" : "other readers", traceMailboxName(),
+                     one ? "runs" : "run", describeReaders(otherReaders).c_str());
+    }
+    reader.holdPresence();
+    auto presenceTried = std::chrono::steady_clock::now();
+    // While another reader holds the presence mutex, it is tried again now and then, so that
+    // this one takes over when that reader ends.
+    const auto keepPresence = [&] {
+        if (reader.holdsPresence()) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - presenceTried < kPresenceRetryPeriod) return;
+        presenceTried = now;
+        reader.holdPresence();
+    };
+
     SyslogDestination destination(settings.transport, settings.address, stopRequest());
     const std::string where = destination.description();
     const std::string runId = newRunId();
@@ -220,6 +252,7 @@ int main(int argc, char** argv) {
     };
 
     while (!stopRequested() && !(settings.limits.hasCount && sent >= settings.limits.count)) {
+        keepPresence();
         if (done == ends.size()) {
             batch.clear();
             ends.clear();
@@ -266,6 +299,7 @@ int main(int argc, char** argv) {
     }
 
     mailbox.reset();
+    reader.leave();
     int status = EXIT_SUCCESS;
     if (done < ends.size()) {
         std::fprintf(stderr,
