@@ -20,7 +20,7 @@
 #include "tools/common/StandardOutput.h"
 #include "tools/common/StopRequest.h"
 #include "tools/common/ToolCommandLine.h"
-#include "transport/ReaderPresence.h"
+#include "tools/common/ToolReader.h"
 #include "transport/TraceMailbox.h"
 
 namespace {
@@ -29,8 +29,6 @@ constexpr const char* kProgram = "quorvane-tail";
 constexpr int kExitFailure = 1;
 // The viewer's receive time-out: also how quickly a signal or the idle limit is noticed.
 constexpr DWORD kReceiveTimeoutMs = 125;
-// How often the presence mutex is tried again while another reader holds it.
-constexpr auto kPresenceRetryPeriod = std::chrono::seconds(1);
 
 enum LongOnlyOption {
     kOptionIdle = 256,
@@ -198,26 +196,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
-    ReaderPresence reader(kProgram, traceMailboxName());
-    const std::vector<MarkedProcess> otherReaders = reader.join();
-    if (!otherReaders.empty()) {
-        const bool one = otherReaders.size() == 1;
-        std::fprintf(stderr,
-                     "%s: %s of the mailbox %s %s: %s; each record goes to one reader only\n",
-                     kProgram, one ? "another reader" : "other readers", traceMailboxName(),
-                     one ? "runs" : "run", describeReaders(otherReaders).c_str());
-    }
-    reader.holdPresence();
-    auto presenceTried = std::chrono::steady_clock::now();
-    // While another reader holds the presence mutex, it is tried again now and then, so that
-    // this one takes over when that reader ends.
-    const auto keepPresence = [&] {
-        if (reader.holdsPresence()) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - presenceTried < kPresenceRetryPeriod) return;
-        presenceTried = now;
-        reader.holdPresence();
-    };
+    ToolReader reader(kProgram);
 
     TailOutput output(settings.format, stdout);
     TraceRecord record{};
@@ -243,7 +222,7 @@ int main(int argc, char** argv) {
             unflushed = true;
             continue;
         }
-        keepPresence();
+        reader.keepPresence();
         if (unflushed) {
             unflushed = false;
             // Lines that cannot be written would only lose more records: stop taking them.

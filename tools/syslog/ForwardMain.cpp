@@ -22,9 +22,9 @@
 #include "tools/common/StandardOutput.h"
 #include "tools/common/StopRequest.h"
 #include "tools/common/ToolCommandLine.h"
+#include "tools/common/ToolReader.h"
 #include "tools/syslog/SyslogDestination.h"
 #include "tools/syslog/SyslogMessage.h"
-#include "transport/ReaderPresence.h"
 #include "transport/TraceMailbox.h"
 
 namespace {
@@ -45,8 +45,6 @@ constexpr std::size_t kBatchBytes = std::size_t{256} * 1024;
 // The longest wait at the end for a TCP collector to show it read everything: one that reads
 // as it should answers the end of stream within milliseconds.
 constexpr int kFinishTimeoutMs = 5000;
-// How often the presence mutex is tried again while another reader holds it.
-constexpr auto kPresenceRetryPeriod = std::chrono::seconds(1);
 
 enum LongOnlyOption { kOptionIdle = 256, kOptionVersion };
 
@@ -197,26 +195,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<CMclMailbox> mailbox = openTraceMailbox(kProgram, INFINITE, stopRequest());
     if (mailbox == nullptr) return kExitFailure;
 
-    ReaderPresence reader(kProgram, traceMailboxName());
-    const std::vector<MarkedProcess> otherReaders = reader.join();
-    if (!otherReaders.empty()) {
-        const bool one = otherReaders.size() == 1;
-        std::fprintf(stderr,
-                     "%s: %s of the mailbox %s %s: %s; each record goes to one reader only\n",
-                     kProgram, one ? "another reader" : "other readers", traceMailboxName(),
-                     one ? "runs" : "run", describeReaders(otherReaders).c_str());
-    }
-    reader.holdPresence();
-    auto presenceTried = std::chrono::steady_clock::now();
-    // While another reader holds the presence mutex, it is tried again now and then, so that
-    // this one takes over when that reader ends.
-    const auto keepPresence = [&] {
-        if (reader.holdsPresence()) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - presenceTried < kPresenceRetryPeriod) return;
-        presenceTried = now;
-        reader.holdPresence();
-    };
+    ToolReader reader(kProgram);
 
     SyslogDestination destination(settings.transport, settings.address, stopRequest());
     const std::string where = destination.description();
@@ -252,7 +231,7 @@ int main(int argc, char** argv) {
     };
 
     while (!stopRequested() && !(settings.limits.hasCount && sent >= settings.limits.count)) {
-        keepPresence();
+        reader.keepPresence();
         if (done == ends.size()) {
             batch.clear();
             ends.clear();

@@ -27,6 +27,7 @@ void PresenceKeeper::announce() {
             break;
         }
         Sleep(kStartRetryMs);
+        ++m_startPauses;
     }
     if (!m_reader.holdsPresence()) {
         m_retryTimer.start();

@@ -40,6 +40,8 @@ class PresenceKeeper {
 
     bool holdsMutex() const { return m_reader.holdsPresence(); }
     bool isRetrying() const { return m_retryTimer.isActive(); }
+    // The pauses announce() made waiting for the mutex.
+    int startPauses() const { return m_startPauses; }
     // The readers of the same mailbox found running when the viewer announced itself.
     const std::vector<MarkedProcess>& otherReaders() const { return m_otherReaders; }
 
@@ -54,4 +56,5 @@ class PresenceKeeper {
     // The flag as read at start; 0 when it was absent.
     DWORD m_savedFlag = 0;
     QTimer m_retryTimer;
+    int m_startPauses = 0;
 };
