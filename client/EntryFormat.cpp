@@ -43,7 +43,7 @@ class Output {
     std::size_t m_length = 0;
 };
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -65,23 +65,23 @@ struct Spec {
 
 // Reads flags, width, precision and length after '%'; false for anything this file leaves to
 // vsnprintf (positional arguments, grouping, `L`, `q`, fields too wide).
-bool parseSpec(const char*& cursor, Spec& spec, std::va_list& arguments) {
+bool parseDirective(const char*& cursor, Directive& directive, std::va_list& arguments) {
     for (;; ++cursor) {
         switch (*cursor) {
             case '-':
-                spec.left = true;
+                directive.left = true;
                 continue;
             case '+':
-                spec.plus = true;
+                directive.plus = true;
                 continue;
             case ' ':
-                spec.space = true;
+                directive.space = true;
                 continue;
             case '#':
-                spec.alternate = true;
+                directive.alternate = true;
                 continue;
             case '0':
-                spec.zero = true;
+                directive.zero = true;
                 continue;
             default:
                 break;
@@ -91,51 +91,51 @@ bool parseSpec(const char*& cursor, Spec& spec, std::va_list& arguments) {
     if (*cursor == '*') {
         ++cursor;
         const int width = va_arg(arguments, int);
-        if (width < 0) spec.left = true;
-        spec.width = width < 0 ? (width == INT32_MIN ? kLargestField + 1 : -width) : width;
+        if (width < 0) directive.left = true;
+        directive.width = width < 0 ? (width == INT32_MIN ? kLargestField + 1 : -width) : width;
     } else {
         while (*cursor >= '0' && *cursor <= '9') {
-            spec.width = spec.width * 10 + (*cursor++ - '0');
-            if (spec.width > kLargestField) return false;
+            directive.width = directive.width * 10 + (*cursor++ - '0');
+            if (directive.width > kLargestField) return false;
         }
         if (*cursor == '$') return false;
     }
     if (*cursor == '.') {
         ++cursor;
-        spec.precision = 0;
+        directive.precision = 0;
         if (*cursor == '*') {
             ++cursor;
             const int precision = va_arg(arguments, int);
-            spec.precision = precision < 0 ? -1 : precision;
+            directive.precision = precision < 0 ? -1 : precision;
         } else {
             while (*cursor >= '0' && *cursor <= '9') {
-                spec.precision = spec.precision * 10 + (*cursor++ - '0');
-                if (spec.precision > kLargestField) return false;
+                directive.precision = directive.precision * 10 + (*cursor++ - '0');
+                if (directive.precision > kLargestField) return false;
             }
         }
     }
-    if (spec.width > kLargestField || spec.precision > kLargestField) return false;
-    using Length = Spec::Length;
+    if (directive.width > kLargestField || directive.precision > kLargestField) return false;
+    using Length = Directive::Length;
     switch (*cursor) {
         case 'h':
             ++cursor;
-            spec.length = *cursor == 'h' ? (++cursor, Length::Char) : Length::Short;
+            directive.length = *cursor == 'h' ? (++cursor, Length::Char) : Length::Short;
             break;
         case 'l':
             ++cursor;
-            spec.length = *cursor == 'l' ? (++cursor, Length::LongLong) : Length::Long;
+            directive.length = *cursor == 'l' ? (++cursor, Length::LongLong) : Length::Long;
             break;
         case 'j':
             ++cursor;
-            spec.length = Length::Max;
+            directive.length = Length::Max;
             break;
         case 'z':
             ++cursor;
-            spec.length = Length::Size;
+            directive.length = Length::Size;
             break;
         case 't':
             ++cursor;
-            spec.length = Length::Difference;
+            directive.length = Length::Difference;
             break;
         default:
             break;
@@ -148,8 +148,8 @@ static_assert(sizeof(long) == sizeof(long long) && sizeof(std::intmax_t) == size
               sizeof(std::size_t) == sizeof(long long) &&
               sizeof(std::ptrdiff_t) == sizeof(long long));
 
-std::uint64_t unsignedArgument(Spec::Length length, std::va_list& arguments) {
-    using Length = Spec::Length;
+std::uint64_t unsignedArgument(Directive::Length length, std::va_list& arguments) {
+    using Length = Directive::Length;
     switch (length) {
         case Length::Char:
             return static_cast<unsigned char>(va_arg(arguments, unsigned));
@@ -167,8 +167,8 @@ std::uint64_t unsignedArgument(Spec::Length length, std::va_list& arguments) {
     return va_arg(arguments, unsigned);
 }
 
-std::int64_t signedArgument(Spec::Length length, std::va_list& arguments) {
-    using Length = Spec::Length;
+std::int64_t signedArgument(Directive::Length length, std::va_list& arguments) {
+    using Length = Directive::Length;
     switch (length) {
         case Length::Char:
             return static_cast<signed char>(va_arg(arguments, int));
@@ -187,7 +187,7 @@ std::int64_t signedArgument(Spec::Length length, std::va_list& arguments) {
 }
 
 // One integer conversion: sign or base prefix, zeros to the precision, digits, padded to width.
-void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool negative,
+void putInteger(Output& out, const Directive& directive, std::uint64_t magnitude, bool negative,
                 bool isSigned, char conversion) {
     const unsigned base = conversion == 'o'                          ? 8
                           : (conversion == 'x' || conversion == 'X') ? 16
@@ -208,40 +208,40 @@ void putInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool neg
             digits[kDigitsSize - 1 - count++] = static_cast<char>('0' + (value & 7));
     }
     int zeros =
-        spec.precision > static_cast<int>(count) ? spec.precision - static_cast<int>(count) : 0;
-    if (spec.precision < 0 && magnitude == 0) zeros = 1;  // "0" unless a precision says none
+        directive.precision > static_cast<int>(count) ? directive.precision - static_cast<int>(count) : 0;
+    if (directive.precision < 0 && magnitude == 0) zeros = 1;  // "0" unless a precision says none
     // '#' with octal makes the first digit a 0.
-    if (base == 8 && spec.alternate && zeros == 0) zeros = 1;
+    if (base == 8 && directive.alternate && zeros == 0) zeros = 1;
 
     char prefix[2];
     int prefixLength = 0;
     if (isSigned) {
         if (negative)
             prefix[prefixLength++] = '-';
-        else if (spec.plus)
+        else if (directive.plus)
             prefix[prefixLength++] = '+';
-        else if (spec.space)
+        else if (directive.space)
             prefix[prefixLength++] = ' ';
-    } else if (base == 16 && spec.alternate && magnitude != 0) {
+    } else if (base == 16 && directive.alternate && magnitude != 0) {
         prefix[prefixLength++] = '0';
         prefix[prefixLength++] = conversion;
     }
     const int body = prefixLength + zeros + static_cast<int>(count);
-    const int padding = spec.width > body ? spec.width - body : 0;
-    if (!spec.left && !(spec.zero && spec.precision < 0)) out.repeat(' ', padding);
+    const int padding = directive.width > body ? directive.width - body : 0;
+    if (!directive.left && !(directive.zero && directive.precision < 0)) out.repeat(' ', padding);
     out.put(prefix, static_cast<std::size_t>(prefixLength));
-    if (!spec.left && spec.zero && spec.precision < 0) out.repeat('0', padding);
+    if (!directive.left && directive.zero && directive.precision < 0) out.repeat('0', padding);
     out.repeat('0', zeros);
     out.put(digits + kDigitsSize - count, count);
-    if (spec.left) out.repeat(' ', padding);
+    if (directive.left) out.repeat(' ', padding);
 }
 
-void putText(Output& out, const Spec& spec, const char* text, std::size_t length) {
+void putText(Output& out, const Directive& directive, const char* text, std::size_t length) {
     const int padding =
-        spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
-    if (!spec.left) out.repeat(' ', padding);
+        directive.width > static_cast<int>(length) ? directive.width - static_cast<int>(length) : 0;
+    if (!directive.left) out.repeat(' ', padding);
     out.put(text, length);
-    if (spec.left) out.repeat(' ', padding);
+    if (directive.left) out.repeat(' ', padding);
 }
 
 // Formats the whole text; false as soon as something is left to vsnprintf.
@@ -261,50 +261,50 @@ bool formatHere(Output& out, const char* format, std::va_list& arguments) {
             ++cursor;
             continue;
         }
-        Spec spec;
-        if (!parseSpec(cursor, spec, arguments)) return false;
+        Directive directive;
+        if (!parseDirective(cursor, directive, arguments)) return false;
         const char conversion = *cursor++;
         switch (conversion) {
             case 'd':
             case 'i': {
-                const std::int64_t value = signedArgument(spec.length, arguments);
+                const std::int64_t value = signedArgument(directive.length, arguments);
                 const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
                                                           : static_cast<std::uint64_t>(value);
-                putInteger(out, spec, magnitude, value < 0, true, conversion);
+                putInteger(out, directive, magnitude, value < 0, true, conversion);
                 break;
             }
             case 'u':
             case 'o':
             case 'x':
             case 'X':
-                putInteger(out, spec, unsignedArgument(spec.length, arguments), false, false,
+                putInteger(out, directive, unsignedArgument(directive.length, arguments), false, false,
                            conversion);
                 break;
             case 'c': {
-                if (spec.length != Spec::Length::Int || spec.zero) return false;
+                if (directive.length != Directive::Length::Int || directive.zero) return false;
                 const char c =
                     static_cast<char>(static_cast<unsigned char>(va_arg(arguments, int)));
-                putText(out, spec, &c, 1);
+                putText(out, directive, &c, 1);
                 break;
             }
             case 's': {
-                if (spec.length != Spec::Length::Int || spec.zero) return false;
+                if (directive.length != Directive::Length::Int || directive.zero) return false;
                 const char* text = va_arg(arguments, const char*);
                 if (text == nullptr) return false;  // the C library's own words for it
                 const std::size_t length =
-                    spec.precision < 0 ? std::strlen(text)
-                                       : strnlen(text, static_cast<std::size_t>(spec.precision));
-                putText(out, spec, text, length);
+                    directive.precision < 0 ? std::strlen(text)
+                                       : strnlen(text, static_cast<std::size_t>(directive.precision));
+                putText(out, directive, text, length);
                 break;
             }
             case 'p': {
                 // Only the plain form; flags, width and precision go to the C library.
-                if (spec.left || spec.plus || spec.space || spec.alternate || spec.zero ||
-                    spec.width != 0 || spec.precision >= 0 || spec.length != Spec::Length::Int)
+                if (directive.left || directive.plus || directive.space || directive.alternate || directive.zero ||
+                    directive.width != 0 || directive.precision >= 0 || directive.length != Directive::Length::Int)
                     return false;
                 const void* pointer = va_arg(arguments, void*);
                 if (pointer == nullptr) return false;
-                Spec hex;
+                Directive hex;
                 hex.alternate = true;
                 putInteger(out, hex, reinterpret_cast<std::uintptr_t>(pointer), false, false, 'x');
                 break;

@@ -24,20 +24,6 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080;
 constexpr unsigned char kCaseBit = 0x20;
 constexpr std::size_t kBlock = 16;
 
-// Looks at eight bytes at a time.
-bool isAscii(std::string_view text) {
-    std::uint64_t seen = 0;
-    std::size_t at = 0;
-    for (; at + sizeof seen <= text.size(); at += sizeof seen) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        seen |= word;
-    }
-    for (; at < text.size(); ++at) {
-        seen |= static_cast<unsigned char>(text[at]);
-    }
-    return (seen & kHighBits) == 0;
-}
 }  // namespace
 
 bool LineSearch::setPattern(const QString& pattern, bool matchCase, bool regularExpression) {

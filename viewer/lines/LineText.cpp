@@ -10,20 +10,6 @@ namespace {
 constexpr int kProgramField = 3;
 constexpr std::uint64_t kHighBits = 0x8080808080808080;
 
-bool isAscii(std::string_view bytes) {
-    std::uint64_t seen = 0;
-    std::size_t at = 0;
-    for (; at + sizeof seen <= bytes.size(); at += sizeof seen) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes.data() + at, sizeof word);
-        seen |= word;
-    }
-    for (; at < bytes.size(); ++at) {
-        seen |= static_cast<unsigned char>(bytes[at]);
-    }
-    return (seen & kHighBits) == 0;
-}
-
 qsizetype sizeOf(std::string_view bytes) {
     return static_cast<qsizetype>(bytes.size());
 }
@@ -71,4 +57,18 @@ QString lineText(std::string_view line) {
 
 int programField(std::string_view line) {
     return timeColumnEnd(line) == std::string_view::npos ? -1 : kProgramField;
+}
+
+bool isAscii(std::string_view bytes) {
+    std::uint64_t seen = 0;
+    std::size_t at = 0;
+    for (; at + sizeof seen <= bytes.size(); at += sizeof seen) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + at, sizeof word);
+        seen |= word;
+    }
+    for (; at < bytes.size(); ++at) {
+        seen |= static_cast<unsigned char>(bytes[at]);
+    }
+    return (seen & kHighBits) == 0;
 }

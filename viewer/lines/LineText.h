@@ -10,6 +10,9 @@
 // A line of ASCII alone, most lines, is widened without a look at UTF-8.
 QString lineText(std::string_view line);
 
+// True when every byte of `bytes` is ASCII; looks at eight bytes at a time.
+bool isAscii(std::string_view bytes);
+
 // The field that holds the program of a line the live window made (after the line number, the
 // sender and the time), or -1 for a line of another shape.
 int programField(std::string_view line);
