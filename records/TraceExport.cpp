@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #if defined(__SSE2__)
@@ -13,6 +13,8 @@
 #include "records/RecordFields.h"
 
 namespace {
+
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
 // Length of the UTF-8 sequence starting at `text[0]`, or 0 when the bytes are not one.
 std::size_t utf8SequenceLength(std::string_view text) {
@@ -98,14 +100,25 @@ std::size_t plainRun(std::string_view text) {
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i del = _mm_set1_epi8(0x7F);
-    for (; i + sizeof(__m128i) <= text.size(); i += sizeof(__m128i)) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    // Bit n set where byte n of the 16 at `at` needs escaping or is not ASCII.
+    const auto specialBytes = [&](std::size_t at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
         // Signed: bytes from 0x80 up are below 0x20 too.
-        const __m128i special =
-            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
-                         _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
-        if (const int mask = _mm_movemask_epi8(special); mask != 0)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        const __m128i special = _mm_or_si128(
+            _mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+        return static_cast<unsigned>(_mm_movemask_epi8(special));
+    };
+    constexpr std::size_t kBlock = sizeof(__m128i);
+    for (; i + kBlock <= text.size(); i += kBlock) {
+        if (const unsigned mask = specialBytes(i); mask != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    // The last bytes: the block that ends with the text, without those already looked at.
+    if (i < text.size() && text.size() >= kBlock) {
+        const std::size_t last = text.size() - kBlock;
+        const unsigned mask = specialBytes(last) >> (i - last);
+        return mask != 0 ? i + static_cast<std::size_t>(__builtin_ctz(mask)) : text.size();
     }
 #endif
     for (; i < text.size(); ++i) {
@@ -193,6 +206,57 @@ void appendJsonLine(const ExportedRecord& exported, std::string& out) {
     out += "}\n";
 }
 
+// A short run of an event's fixed parts and numbers, built on the stack and appended to the
+// output in one piece. Everything put into one is of bounded length.
+class TraceEventWriter::Piece {
+  public:
+    void add(std::string_view text) {
+        std::memcpy(m_end, text.data(), text.size());
+        m_end += text.size();
+    }
+    void add(char c) { *m_end++ = c; }
+    // The first `length` bytes of `from`, copied whole: a copy of fixed size is a few moves, where
+    // one of variable size is a call.
+    template <std::size_t N>
+    void addLeading(const std::array<char, N>& from, std::size_t length) {
+        std::memcpy(m_end, from.data(), N);
+        m_end += length;
+    }
+    void number(long long value) {
+        m_end = std::to_chars(m_end, m_text + sizeof m_text, value).ptr;
+    }
+    // `value` (below 100) as two digits.
+    void twoDigits(unsigned value) {
+        static constexpr char kPairs[] =
+            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+            "8081828384858687888990919293949596979899";
+        std::memcpy(m_end, kPairs + std::size_t{2} * value, 2);
+        m_end += 2;
+    }
+    void appendTo(std::string& out) const {
+        out.append(m_text, static_cast<std::size_t>(m_end - m_text));
+    }
+
+  private:
+    static constexpr std::size_t kBytes = 256;  // well above the longest piece an event builds
+    char m_text[kBytes];
+    char* m_end = m_text;
+};
+
+TraceEventWriter::ThreadIds::ThreadIds(std::uint32_t pid, std::uint32_t tid) {
+    char* end = text.data();
+    const auto add = [&](std::string_view part) {
+        std::memcpy(end, part.data(), part.size());
+        end += part.size();
+    };
+    add(",\"pid\":");
+    end = std::to_chars(end, text.data() + text.size(), pid).ptr;
+    add(",\"tid\":");
+    end = std::to_chars(end, text.data() + text.size(), tid).ptr;
+    length = static_cast<std::uint8_t>(end - text.data());
+}
+
 void TraceEventWriter::begin(std::string& out) {
     out += "{\"displayTimeUnit\":\"ns\",\"traceEvents\":[\n";
 }
@@ -223,73 +287,107 @@ TraceEventWriter::Recent& TraceEventWriter::recentOf(const ExportedFields& field
         recent.origin = fields.origin;
         recent.pid = pidOf(fields.origin, out);
         recent.open = &m_open[static_cast<std::uint64_t>(recent.pid) << 32 | fields.senderKey];
+        recent.ids = ThreadIds(recent.pid, fields.senderKey);
     }
     return recent;
 }
 
-void TraceEventWriter::appendEnd(const Open& open, std::int64_t time, bool unfinished,
-                                 std::string& out) {
+void TraceEventWriter::putTime(std::int64_t nanoseconds, Piece& piece) {
+    if (nanoseconds < kNanosecondsPerSecond) {
+        // Before 1970 or within its first second: no whole seconds to write ahead of the rest.
+        appendMicroseconds(nanoseconds, m_scratch);
+        piece.add(m_scratch);
+        m_scratch.clear();
+        return;
+    }
+    // The seconds change far less often than the records: their digits are written once.
+    const std::int64_t seconds = nanoseconds / kNanosecondsPerSecond;
+    const auto rest = static_cast<unsigned>(nanoseconds % kNanosecondsPerSecond);
+    if (seconds != m_second.seconds) {
+        m_second.seconds = seconds;
+        m_second.length = static_cast<std::uint8_t>(
+            std::to_chars(m_second.digits.data(), m_second.digits.data() + m_second.digits.size(),
+                          seconds)
+                .ptr -
+            m_second.digits.data());
+    }
+    piece.addLeading(m_second.digits, m_second.length);
+    const unsigned microseconds = rest / 1000;
+    piece.twoDigits(microseconds / 10000);
+    piece.twoDigits(microseconds / 100 % 100);
+    piece.twoDigits(microseconds % 100);
+    piece.add('.');
+    const unsigned fraction = rest % 1000;
+    piece.add(static_cast<char>('0' + fraction / 100));
+    piece.twoDigits(fraction % 100);
+}
+
+void TraceEventWriter::appendEnd(const Open& open, const Recent& sender, std::int64_t time,
+                                 bool unfinished, std::string& out) {
     out += ",\n{\"name\":\"";
     appendJsonText(open.name, out);
-    out += "\",\"ph\":\"E\",\"pid\":";
-    appendNumber(open.pid, out);
-    appendNumberField("tid", open.tid, out);
-    out += ",\"ts\":";
-    appendMicroseconds(time, out);
-    if (unfinished) out += ",\"args\":{\"unfinished\":true}";
-    out += '}';
+    Piece piece;
+    piece.add("\",\"ph\":\"E\"");
+    piece.addLeading(sender.ids.text, sender.ids.length);
+    piece.add(",\"ts\":");
+    putTime(time, piece);
+    if (unfinished) piece.add(",\"args\":{\"unfinished\":true}");
+    piece.add('}');
+    piece.appendTo(out);
 }
 
 void TraceEventWriter::append(const ExportedRecord& exported, std::string& out) {
     const ExportedFields& fields = exported.fields;
     const Recent& recent = recentOf(fields, out);
-    const std::uint32_t pid = recent.pid;
-    const std::uint32_t tid = fields.senderKey;
     const std::int64_t time = recordTime(fields, exported.timing);
     m_lastTime = std::max(m_lastTime, time);
     const std::string_view name = fields.name;
     std::vector<Open>& open = *recent.open;
 
-    const char* phase = "i";
+    char phase = 'i';
     if (exported.timing.precise && fields.depthDelta > 0 &&
         open.size() < ScopeTimes::kMaxOpenScopes) {
-        phase = "B";
-        open.push_back({pid, tid, std::string(name)});
+        phase = 'B';
+        open.push_back({std::string(name)});
     } else if (exported.timing.precise && fields.depthDelta < 0) {
         for (std::size_t i = open.size(); i-- > 0;) {
             if (open[i].name != name) continue;
             // Scopes opened inside it lost their leave: they end here, marked so.
             while (open.size() > i + 1) {
-                appendEnd(open.back(), time, true, out);
+                appendEnd(open.back(), recent, time, true, out);
                 open.pop_back();
             }
-            appendEnd(open.back(), time, false, out);
+            appendEnd(open.back(), recent, time, false, out);
             open.pop_back();
             return;
         }
     }
-    out += m_first ? "" : ",\n";
+    out += m_first ? "{\"name\":\"" : ",\n{\"name\":\"";
     m_first = false;
-    out += "{\"name\":\"";
     appendJsonText(name, out);
-    out += "\",\"ph\":\"";
-    out += phase;
-    out += '"';
-    if (*phase == 'i') out += ",\"s\":\"t\"";
-    appendNumberField("pid", pid, out);
-    appendNumberField("tid", tid, out);
-    out += ",\"ts\":";
-    appendMicroseconds(time, out);
-    out += ",\"args\":{\"line\":";
-    appendNumber(exported.lineNumber, out);
-    appendField("text", fields.text, out);
-    out += "}}";
+    Piece piece;
+    piece.add("\",\"ph\":\"");
+    piece.add(phase);
+    piece.add('"');
+    if (phase == 'i') piece.add(",\"s\":\"t\"");
+    piece.addLeading(recent.ids.text, recent.ids.length);
+    piece.add(",\"ts\":");
+    putTime(time, piece);
+    piece.add(",\"args\":{\"line\":");
+    piece.number(exported.lineNumber);
+    piece.add(",\"text\":\"");
+    piece.appendTo(out);
+    appendJsonText(fields.text, out);
+    out += "\"}}";
 }
 
 void TraceEventWriter::finish(std::string& out) {
     for (auto& [thread, open] : m_open) {
+        Recent sender;
+        sender.ids =
+            ThreadIds(static_cast<std::uint32_t>(thread >> 32), static_cast<std::uint32_t>(thread));
         while (!open.empty()) {
-            appendEnd(open.back(), m_lastTime, true, out);
+            appendEnd(open.back(), sender, m_lastTime, true, out);
             open.pop_back();
         }
     }

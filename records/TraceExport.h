@@ -57,9 +57,9 @@ class TraceEventWriter {
     void finish(std::string& out);
 
   private:
+    class Piece;
+
     struct Open {
-        std::uint32_t pid;
-        std::uint32_t tid;
         std::string name;
     };
 
@@ -71,17 +71,36 @@ class TraceEventWriter {
         }
     };
 
+    // ",\"pid\":P,\"tid\":T" as a thread's events carry it.
+    struct ThreadIds {
+        ThreadIds() = default;
+        ThreadIds(std::uint32_t pid, std::uint32_t tid);
+        std::array<char, 48> text{};  // 14 bytes of keys and two numbers of at most 10 digits
+        std::uint8_t length = 0;
+    };
+
     // A sender seen lately: its origin, that origin's pid, and its thread's open events.
     struct Recent {
         std::uint32_t senderKey = 0;
         std::string origin;
         std::uint32_t pid = 0;  // 0: unused
         std::vector<Open>* open = nullptr;
+        ThreadIds ids;
+    };
+
+    // The digits of the whole seconds of the last time written.
+    struct SecondDigits {
+        std::int64_t seconds = -1;
+        std::array<char, 24> digits{};
+        std::uint8_t length = 0;
     };
 
     std::uint32_t pidOf(std::string_view origin, std::string& out);
     Recent& recentOf(const ExportedFields& fields, std::string& out);
-    void appendEnd(const Open& open, std::int64_t time, bool unfinished, std::string& out);
+    void appendEnd(const Open& open, const Recent& sender, std::int64_t time, bool unfinished,
+                   std::string& out);
+    // Microseconds since 1970 with three decimals: Trace Event times keep nanoseconds that way.
+    void putTime(std::int64_t nanoseconds, Piece& piece);
 
     std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> m_pids;
     // Per thread, the B events without their E yet, outermost first.
@@ -91,6 +110,8 @@ class TraceEventWriter {
     // they are when it grows.
     static constexpr std::size_t kRecentSenders = 16;
     std::array<Recent, kRecentSenders> m_recent;
+    SecondDigits m_second;
+    std::string m_scratch;
     std::int64_t m_lastTime = 0;
     bool m_first = true;
 };

@@ -189,7 +189,8 @@ TEST(LineColumns, OddLinesAreTakenApartWithoutGuessing) {
     EXPECT_EQ(std::string(leave.name) + "|" + std::string(leave.text), "operator()|");
     EXPECT_EQ(leave.secondOfDay, -1) << "no such time of day";
     for (const char* odd : {"plain text", "00001\t7\t12:00:00\tapp", "4294967296\t1\t\t\tf()",
-                            "1\tseven\t12:00:00\tapp\tf()"})
+                            "1\tseven\t12:00:00\tapp\tf()", "00000000001\t7\t12:00:00\tapp\tf()",
+                            "1\t\t12:00:00\tapp\tf()"})
         EXPECT_FALSE(splitLine(odd).hasColumns) << odd;
 }
 

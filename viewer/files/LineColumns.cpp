@@ -5,7 +5,6 @@
 namespace {
 
 constexpr char kTab = '\t';
-constexpr std::size_t kLeadingColumns = 4;  // number, sender, time, origin
 constexpr std::size_t kMaxDigits = 10;
 constexpr std::int32_t kSecondsPerHour = 3600;
 constexpr std::int32_t kSecondsPerMinute = 60;
@@ -14,33 +13,20 @@ constexpr std::string_view kTimeShape = "00:00:00";
 // How far a line's time may lie after its file was written: the clocks of traced machines differ.
 constexpr std::int64_t kClockAhead = kSecondsPerHour;
 
-bool readNumber(std::string_view field, std::uint32_t& value) {
-    if (field.empty() || field.size() > kMaxDigits) return false;
-    std::uint64_t number = 0;
-    for (const char digit : field) {
-        if (digit < '0' || digit > '9') return false;
-        number = number * 10 + static_cast<std::uint64_t>(digit - '0');
-    }
-    if (number > std::numeric_limits<std::uint32_t>::max()) return false;
-    value = static_cast<std::uint32_t>(number);
-    return true;
-}
-
 // "HH:MM:SS" as seconds since midnight, or -1. A leap second (":60") is kept as it reads.
 std::int32_t readTimeOfDay(std::string_view field) {
-    if (field.size() != kTimeShape.size()) return -1;
-    std::int32_t parts[3] = {};
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (kTimeShape[i] == ':') {
-            if (field[i] != ':') return -1;
-            continue;
-        }
-        if (field[i] < '0' || field[i] > '9') return -1;
-        std::int32_t& part = parts[i / 3];
-        part = part * 10 + (field[i] - '0');
-    }
-    if (parts[0] > 23 || parts[1] > 59 || parts[2] > 60) return -1;
-    return parts[0] * kSecondsPerHour + parts[1] * kSecondsPerMinute + parts[2];
+    if (field.size() != kTimeShape.size() || field[2] != ':' || field[5] != ':') return -1;
+    const auto twoDigits = [&](std::size_t at) {
+        const auto high = static_cast<unsigned>(field[at] - '0');
+        const auto low = static_cast<unsigned>(field[at + 1] - '0');
+        return high > 9 || low > 9 ? -1 : static_cast<std::int32_t>(high * 10 + low);
+    };
+    const std::int32_t hours = twoDigits(0);
+    const std::int32_t minutes = twoDigits(3);
+    const std::int32_t seconds = twoDigits(6);
+    if (hours < 0 || minutes < 0 || seconds < 0 || hours > 23 || minutes > 59 || seconds > 60)
+        return -1;
+    return hours * kSecondsPerHour + minutes * kSecondsPerMinute + seconds;
 }
 
 // Where the name ends: at the first '(', except that a "()" before the line's end belongs to the
@@ -54,28 +40,60 @@ std::size_t nameEnd(std::string_view rest) {
     return first;
 }
 
-}  // namespace
+// Reads the digits of a number column up to its tab, from `at`; leaves `at` past the tab.
+bool readNumberColumn(std::string_view line, std::size_t& at, std::uint32_t& value) {
+    std::uint64_t number = 0;
+    const std::size_t start = at;
+    for (; at < line.size() && line[at] != kTab; ++at) {
+        const char c = line[at];
+        if (at - start == kMaxDigits || c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (at == start || at == line.size() || number > std::numeric_limits<std::uint32_t>::max())
+        return false;
+    value = static_cast<std::uint32_t>(number);
+    ++at;
+    return true;
+}
 
-LineColumns splitLineHead(std::string_view line) {
-    LineColumns columns;
-    std::string_view fields[kLeadingColumns];
+// The columns up to the depth, into `columns`; false for a line of another shape. The number and
+// sender columns are read as they are scanned, and a well-formed time column is taken by its
+// width: only the origin column is searched for its end.
+bool readLineHead(std::string_view line, LineColumns& columns) {
     std::size_t start = 0;
-    for (std::string_view& field : fields) {
+    if (!readNumberColumn(line, start, columns.number) ||
+        !readNumberColumn(line, start, columns.senderKey))
+        return false;
+    const std::size_t timeEnd = start + kTimeShape.size();
+    if (timeEnd < line.size() && line[timeEnd] == kTab &&
+        (columns.secondOfDay = readTimeOfDay(line.substr(start, kTimeShape.size()))) >= 0) {
+        start = timeEnd + 1;
+    } else {
         const std::size_t tab = line.find(kTab, start);
-        if (tab == std::string_view::npos) return columns;
-        field = line.substr(start, tab - start);
+        if (tab == std::string_view::npos) return false;
+        columns.secondOfDay = readTimeOfDay(line.substr(start, tab - start));
         start = tab + 1;
     }
-    if (!readNumber(fields[0], columns.number) || !readNumber(fields[1], columns.senderKey))
-        return LineColumns{};
+    const std::size_t originEnd = line.find(kTab, start);
+    if (originEnd == std::string_view::npos) return false;
     columns.hasColumns = true;
-    columns.secondOfDay = readTimeOfDay(fields[2]);
-    columns.origin = fields[3];
+    columns.origin = line.substr(start, originEnd - start);
+    start = originEnd + 1;
     std::size_t depth = start;
     while (depth < line.size() && line[depth] == kTab) ++depth;
     columns.depth = static_cast<std::int32_t>(depth - start);
     // The rest of the line, for splitLine to take apart.
     columns.name = line.substr(depth);
+    return true;
+}
+
+}  // namespace
+
+LineColumns splitLineHead(std::string_view line) {
+    // One named result, so that it is built where the caller wants it: copying it out of a
+    // temporary would stall on the stores just made.
+    LineColumns columns;
+    if (!readLineHead(line, columns)) columns = LineColumns{};
     return columns;
 }
 

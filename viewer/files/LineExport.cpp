@@ -4,20 +4,25 @@
 #include <algorithm>
 #include <cstring>
 
-#include "viewer/lines/CLogListModel.h"
 #include "viewer/files/SavedFile.h"
+#include "viewer/lines/CLogListModel.h"
 #include "viewer/lines/LineTimes.h"
 
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
-// A line's fields as an export writes them; lines keep no sequence number. A line of another
-// shape is kept whole as the text, as much of it as a record's text field holds.
-ExportedFields fieldsOf(const LineColumns& columns, std::string_view line) {
+// A line's fields as an export writes them, at `timestamp` (and `nanoseconds` within it); lines
+// keep no sequence number. A line of another shape is kept whole as the text, as much of it as a
+// record's text field holds.
+ExportedFields fieldsOf(const LineColumns& columns, std::string_view line, std::int64_t timestamp,
+                        std::uint32_t nanoseconds, std::int32_t depthDelta) {
     ExportedFields fields;
     fields.senderKey = columns.senderKey;
+    fields.timestamp = timestamp;
+    fields.nanoseconds = nanoseconds;
     fields.hasSequence = false;
+    fields.depthDelta = depthDelta;
     if (!columns.hasColumns) {
         fields.text = line.substr(0, TraceRecord::kEntryTextSize);
         return fields;
@@ -143,30 +148,28 @@ void LineExport::write(std::size_t index) {
     std::uint32_t entryLine = 0;
     const std::int32_t delta = columns.hasColumns ? scopeDelta(index, columns, note, entryLine) : 0;
 
-    ExportedFields fields = fieldsOf(columns, line);
-    fields.timestamp = seconds;
-    fields.depthDelta = delta;
-    fields.nanoseconds = precise ? nanoseconds : 0;
+    // The record is built in place: copying its fields from a temporary costs stalled stores.
     ScopeTimes::Timing timing;
     timing.precise = precise;
-    timing.time = seconds * kNanosecondsPerSecond + fields.nanoseconds;
+    timing.time = seconds * kNanosecondsPerSecond + (precise ? nanoseconds : 0);
+    ExportedRecord exported{fieldsOf(columns, line, seconds, precise ? nanoseconds : 0, delta),
+                            number, columns.depth, timing};
     if (m_format == Format::TraceEvent) {
         // Every line is placed in time, so that scopes without precise time (a saved log, a
         // foreign record) still nest; their times are whole seconds.
         timing.precise = true;
-        m_traceEvents.append({fields, number, columns.depth, timing}, m_text);
+        m_traceEvents.append(exported, m_text);
     } else {
         const bool closed = note != nullptr && note->scope == LineTimes::Scope::Closed;
-        std::int64_t entryDuration = -1;
         if (note != nullptr) timing.lostBefore = note->lostBefore;
         if (delta < 0 && closed) {
             timing.closesScope = true;
             timing.entryLine = entryLine;
             timing.duration = note->duration;
         } else if (delta > 0 && closed) {
-            entryDuration = note->duration;
+            exported.entryDuration = note->duration;
         }
-        appendJsonLine({fields, number, columns.depth, timing, entryDuration}, m_text);
+        appendJsonLine(exported, m_text);
     }
     flushIfFull();
 }
@@ -183,7 +186,8 @@ std::int32_t LineExport::scopeDelta(std::size_t index, const LineColumns& column
     // Entries deeper than this line are over: their leaves never came.
     while (!open.empty() && open.back().depth > columns.depth) open.pop_back();
     if (!open.empty() && open.back().depth == columns.depth) {
-        if (columns.text.empty() && open.back().name == columns.name) return closeAt(open.size() - 1);
+        if (columns.text.empty() && open.back().name == columns.name)
+            return closeAt(open.size() - 1);
         open.pop_back();
     }
     // A lost leave leaves its sender indented one tab too deep from then on; LineTimes still
@@ -197,8 +201,8 @@ std::int32_t LineExport::scopeDelta(std::size_t index, const LineColumns& column
     const bool noteSaysScope = note != nullptr && note->scope != LineTimes::Scope::None;
     const bool indentedEntry = !m_entries.empty() && m_entries[index];
     if ((indentedEntry || noteSaysScope) && open.size() < ScopeTimes::kMaxOpenScopes) {
-        open.push_back(
-            {std::string(columns.name), columns.depth, columns.number, closed ? note->duration : -1});
+        open.push_back({std::string(columns.name), columns.depth, columns.number,
+                        closed ? note->duration : -1});
         return 1;
     }
     return 0;
