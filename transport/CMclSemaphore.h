@@ -13,12 +13,17 @@ class CMclSemaphore : public CMclKernel {
     BOOL release(LONG count, LONG* previousCount = nullptr);
     // release() in two halves: raise() adds `count` and returns whether sleepers are owed a
     // wake, which wakeSleepers() then gives (after a lock held meanwhile is let go).
-    bool raise(LONG count, bool& wakeOwed);
+    bool raise(LONG count, bool& wakeOwed, LONG* previousCount = nullptr);
     void wakeSleepers() { WakeSemaphoreObjectSleepers(m_syncObject); }
     // Takes one count if one is there, without waiting.
     bool tryAcquire() { return waitFor(0) == WAIT_OBJECT_0; }
     // Waits until the count is above zero, taking nothing: WAIT_OBJECT_0 or WAIT_TIMEOUT.
     DWORD waitUntilAvailable(DWORD milliseconds) const;
+    // Sleeps about `microseconds` while the count is zero without announcing a sleeper (releases
+    // make no wake call meanwhile), then says WAIT_OBJECT_0 if the count is above zero.
+    DWORD napUntilAvailable(DWORD microseconds) const {
+        return NapOnSemaphoreObject(m_syncObject, microseconds);
+    }
     // The current count (0 for a broken handle).
     LONG count() const;
 };

@@ -36,6 +36,7 @@ constexpr std::uint32_t kWaitersBit = 0x80000000u;
 // The longest a waiter sleeps before it looks at the count again by itself, so that a releaser
 // killed between raising the count and waking nobody can strand a sleeper for longer.
 constexpr long kSemaphoreSleepSliceNs = 100'000'000;
+constexpr DWORD kMaxNapMicroseconds = 999'999;  // a nap's time fits one timespec's nanoseconds
 
 bool tryTakeCount(SemaphoreState* state) {
     std::uint32_t word = state->word.load(std::memory_order_relaxed);
@@ -112,6 +113,17 @@ void wakeSemaphoreSleepers(SemaphoreState* state) {
     futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
 }
 
+// A timed futex wait on the word as it is, without the waiters bit: a release changes the word
+// (so a nap that has not begun yet is skipped) but, finding no bit, makes no wake call.
+DWORD napSemaphore(SemaphoreState* state, DWORD microseconds) {
+    const std::uint32_t word = state->word.load(std::memory_order_acquire);
+    if ((word & kCountMask) != 0) return WAIT_OBJECT_0;
+    if (microseconds > kMaxNapMicroseconds) microseconds = kMaxNapMicroseconds;
+    const timespec nap{0, static_cast<long>(microseconds) * 1000L};
+    futex(&state->word, FUTEX_WAIT, static_cast<int>(word), &nap, 0);
+    return countAvailable(state) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
     bool wakeOwed = false;
     if (!raiseSemaphore(state, releaseCount, previousCount, wakeOwed)) return FALSE;
@@ -169,12 +181,13 @@ BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count) {
     return TRUE;
 }
 
-BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed) {
+BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                          LPLONG previousCount) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return FALSE;
     bool owed = false;
-    const BOOL raised =
-        raiseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount, nullptr, owed);
+    const BOOL raised = raiseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount,
+                                       previousCount, owed);
     if (wakeOwed != nullptr) *wakeOwed = owed ? TRUE : FALSE;
     return raised;
 }
@@ -195,4 +208,10 @@ DWORD WaitForSemaphoreObjectAvailable(PSYNC_OBJECT semaphore, DWORD milliseconds
 LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     return object == nullptr ? 0 : countOf(static_cast<SemaphoreState*>(object->state));
+}
+
+DWORD NapOnSemaphoreObject(PSYNC_OBJECT semaphore, DWORD microseconds) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return WAIT_FAILED;
+    return napSemaphore(static_cast<SemaphoreState*>(object->state), microseconds);
 }
