@@ -121,6 +121,13 @@ BOOL WakeSemaphoreObjectSleepers(PSYNC_OBJECT semaphore);
 // nap. Returns at once when the count is above zero already. Afterwards WAIT_OBJECT_0 when the
 // count is above zero, else WAIT_TIMEOUT; takes nothing either way.
 DWORD NapOnSemaphoreObject(PSYNC_OBJECT semaphore, DWORD microseconds);
+// For a semaphore whose count is only ever taken or raised by the holder of one mutex, called
+// by that holder: the take (TRUE when a count was there) and the raise, each a plain store while
+// the count is above zero (no waiter changes the word then, and no other process takes or
+// raises meanwhile), and RaiseSemaphoreObject's atomic update from zero.
+BOOL TakeSemaphoreObjectLocked(PSYNC_OBJECT semaphore);
+BOOL RaiseSemaphoreObjectLocked(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                                LPLONG previousCount = nullptr);
 // The current count; 0 for an object that is no semaphore.
 LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore);
 

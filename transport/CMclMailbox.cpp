@@ -216,7 +216,7 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
                                                          : WAIT_TIMEOUT;
         if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
             if (quickGuard == WAIT_ABANDONED) repairCounts();
-            if (counter.tryAcquire()) return true;
+            if (counter.tryAcquireLocked()) return true;
             m_guardMutex->release();
         }
     }
@@ -230,7 +230,7 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
         } else if (guard != WAIT_OBJECT_0) {
             return false;
         }
-        if (counter.tryAcquire()) return true;
+        if (counter.tryAcquireLocked()) return true;
         // Another process took the count between the look and the guard.
         m_guardMutex->release();
         if (deadline.remainingMs() == 0) return false;
@@ -275,7 +275,7 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     // The count moves under the guard; a sleeping sender is woken once the guard is free, so
     // that it does not wake only to queue on the guard.
     bool wakeSenders = false;
-    m_freeCountSemaphore->raise(1, wakeSenders);
+    m_freeCountSemaphore->raiseLocked(1, wakeSenders);
     m_guardMutex->release();
     if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return true;
@@ -297,7 +297,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     // ring from an empty one (RingRepair.md).
     const DWORD most = std::min(maxRecords, std::max<DWORD>(1, m_slotCount - 1));
     DWORD taken = 1;
-    while (taken < most && m_pendingCountSemaphore->tryAcquire()) ++taken;
+    while (taken < most && m_pendingCountSemaphore->tryAcquireLocked()) ++taken;
     // The ring's indices move only once every record is copied: a receiver killed while copying
     // leaves its records in the ring for the next one.
     auto* out = static_cast<unsigned char*>(destination);
@@ -309,7 +309,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     m_header->readIndex = (readIndex + taken) % m_slotCount;
     m_takenSinceEmpty.fetch_add(taken, std::memory_order_relaxed);
     bool wakeSenders = false;
-    m_freeCountSemaphore->raise(static_cast<LONG>(taken), wakeSenders);
+    m_freeCountSemaphore->raiseLocked(static_cast<LONG>(taken), wakeSenders);
     m_guardMutex->release();
     if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return taken;
@@ -328,7 +328,7 @@ bool CMclMailbox::post(const void* source, DWORD timeoutMs) {
     m_header->writeIndex = (writeIndex + 1) % m_slotCount;
     bool wakeReceivers = false;
     LONG waiting = 0;
-    m_pendingCountSemaphore->raise(1, wakeReceivers, &waiting);
+    m_pendingCountSemaphore->raiseLocked(1, wakeReceivers, &waiting);
     m_guardMutex->release();
     // A receiver asleep is owed a wake; one napping between two batches announced nothing, and
     // the record that fills half the ring ends its nap, so that a fast sender never waits out

@@ -99,6 +99,30 @@ BOOL raiseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCou
     return TRUE;
 }
 
+// A take and a raise for the holder of the one lock every take and raise of this semaphore is
+// made under: while the count is above zero the waiters bit is clear and no waiter changes the
+// word (a waiter sets its bit only on a zero count), so a plain store does what the atomic
+// update would. A raise from zero still races a waiter setting its bit, and stays atomic.
+bool takeCountLocked(SemaphoreState* state) {
+    const std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    if ((word & kCountMask) == 0) return false;
+    state->word.store(word - 1, std::memory_order_relaxed);
+    return true;
+}
+
+BOOL raiseSemaphoreLocked(SemaphoreState* state, LONG releaseCount, LPLONG previousCount,
+                          bool& wakeOwed) {
+    const std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    const auto count = static_cast<std::int32_t>(word & kCountMask);
+    if (count == 0 || releaseCount <= 0)
+        return raiseSemaphore(state, releaseCount, previousCount, wakeOwed);
+    if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
+    state->word.store(static_cast<std::uint32_t>(count + releaseCount), std::memory_order_release);
+    wakeOwed = false;
+    if (previousCount != nullptr) *previousCount = count;
+    return TRUE;
+}
+
 LONG countOf(const SemaphoreState* state) {
     return static_cast<LONG>(state->word.load(std::memory_order_acquire) & kCountMask);
 }
@@ -214,4 +238,21 @@ DWORD NapOnSemaphoreObject(PSYNC_OBJECT semaphore, DWORD microseconds) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return WAIT_FAILED;
     return napSemaphore(static_cast<SemaphoreState*>(object->state), microseconds);
+}
+
+BOOL TakeSemaphoreObjectLocked(PSYNC_OBJECT semaphore) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    return takeCountLocked(static_cast<SemaphoreState*>(object->state)) ? TRUE : FALSE;
+}
+
+BOOL RaiseSemaphoreObjectLocked(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                                LPLONG previousCount) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    bool owed = false;
+    const BOOL raised = raiseSemaphoreLocked(static_cast<SemaphoreState*>(object->state),
+                                             releaseCount, previousCount, owed);
+    if (wakeOwed != nullptr) *wakeOwed = owed ? TRUE : FALSE;
+    return raised;
 }
