@@ -25,6 +25,11 @@ class CQuorvane {
 
     // All 732 bytes zero: empty texts, timestamp 0, delta 0, sender key 0.
     CQuorvane();
+    // The record's bytes left unset, for a caller that sets every field before the record is
+    // read: the three texts (each setter zeroes its field past the text), the timestamp and
+    // precise time, the depth delta and the sender key.
+    struct EveryFieldSet {};
+    explicit CQuorvane(EveryFieldSet) {}
     explicit CQuorvane(const TraceRecord& record);
     // Both copy the 732 record bytes as 183 32-bit words.
     CQuorvane(const CQuorvane& other);

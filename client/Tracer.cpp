@@ -263,7 +263,8 @@ bool Tracer::postText(std::int32_t depthDelta, const char* entryName,
     if (call.interrupts()) return m_state->dropInterrupting();
     if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
-        CQuorvane record;
+        // Every field is set below, so the record is not zeroed first.
+        CQuorvane record{CQuorvane::EveryFieldSet{}};
         record.setEntryName(entryName);
         record.setEntryText(entryText);
         record.setDepthDelta(depthDelta);
@@ -292,7 +293,8 @@ bool Tracer::postFormatV(std::int32_t depthDelta, const char* entryName, const c
     if (call.interrupts()) return m_state->dropInterrupting();
     if (!m_state->ensureOpen() || m_state->dropsAtOnce()) return false;
     try {
-        CQuorvane record;
+        // Every field is set below, so the record is not zeroed first.
+        CQuorvane record{CQuorvane::EveryFieldSet{}};
         record.setEntryName(entryName);
         record.setEntryTextV(format, arguments);
         record.setDepthDelta(depthDelta);

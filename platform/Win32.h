@@ -108,9 +108,26 @@ using PSYNC_OBJECT = SYNC_OBJECT*;
 PSYNC_OBJECT GetSyncObject(HANDLE handle);
 DWORD WaitForSyncObject(PSYNC_OBJECT object, DWORD milliseconds);
 BOOL ReleaseMutexObject(PSYNC_OBJECT mutex);
+// Takes the mutex when it is free, in one atomic instruction: FALSE when anyone holds it, even
+// an owner that has died (only a wait takes a mutex over from a dead owner).
+BOOL TryTakeMutexObject(PSYNC_OBJECT mutex);
 DWORD WaitForSemaphoreObjectAvailable(PSYNC_OBJECT semaphore, DWORD milliseconds);
-BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed);
+// RaiseSemaphore; `previousCount`, when non-null, receives the count before the raise.
+BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                          LPLONG previousCount = nullptr);
 BOOL WakeSemaphoreObjectSleepers(PSYNC_OBJECT semaphore);
+// Sleeps about `microseconds` (under a second) while the count is zero, without letting
+// releasers know that anyone waits: releases meanwhile make no wake call and do not end the
+// nap. Returns at once when the count is above zero already. Afterwards WAIT_OBJECT_0 when the
+// count is above zero, else WAIT_TIMEOUT; takes nothing either way.
+DWORD NapOnSemaphoreObject(PSYNC_OBJECT semaphore, DWORD microseconds);
+// For a semaphore whose count is only ever taken or raised by the holder of one mutex, called
+// by that holder: the take (TRUE when a count was there) and the raise, each a plain store while
+// the count is above zero (no waiter changes the word then, and no other process takes or
+// raises meanwhile), and RaiseSemaphoreObject's atomic update from zero.
+BOOL TakeSemaphoreObjectLocked(PSYNC_OBJECT semaphore);
+BOOL RaiseSemaphoreObjectLocked(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                                LPLONG previousCount = nullptr);
 // The current count; 0 for an object that is no semaphore.
 LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore);
 

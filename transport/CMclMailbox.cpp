@@ -76,6 +76,12 @@ void waitOutScribbledRing(DWORD timeoutMs) {
     if (timeoutMs != 0) Sleep(timeoutMs == INFINITE ? kScribbledRingWaitMs : timeoutMs);
 }
 
+// How long a receiver that has been finding records naps when the ring runs empty, before it
+// sleeps announced: long enough for a sender in full flow to post a batch without a single wake
+// call, short enough that a reader never lags the records by much (100, 200 and 400 us measured
+// alike for a traced program; 200 us leaves the least lag of the fastest).
+constexpr DWORD kNapMicroseconds = 200;
+
 // A time limit that reads the clock only when there is one.
 class Deadline {
   public:
@@ -101,7 +107,8 @@ CMclMailbox::CMclMailbox(DWORD slotCount, DWORD slotSize, LPCSTR name,
                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD openTimeoutMs)
     : m_sharedMemory(checkedSectionSize(slotCount, slotSize, name), name, securityAttributes),
       m_slotCount(slotCount),
-      m_slotSize(slotSize) {
+      m_slotSize(slotSize),
+      m_napWakeAt(std::max<LONG>(1, static_cast<LONG>(slotCount / 2))) {
     // If anything below raises, the members unwind in reverse order: the semaphores, the guard
     // (released, then closed) and the section, which is the teardown order.
     m_status = ERROR_SUCCESS;
@@ -200,12 +207,16 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
     // The common case first, without reading the clock: a count is there and the guard free.
     // The count is looked at before the guard is taken, so that a receiver on an empty ring
     // (or a sender on a full one) reads a shared line instead of taking the guard from the
-    // other side.
+    // other side. A guard held by the other side is not probed for a dead owner here (that
+    // reads /proc, several system calls): a caller that may wait finds a dead owner in the wait
+    // below.
     if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
-        const DWORD quickGuard = m_guardMutex->waitFor(0);
+        const DWORD quickGuard = m_guardMutex->tryTake() ? WAIT_OBJECT_0
+                                 : timeoutMs == 0        ? m_guardMutex->waitFor(0)
+                                                         : WAIT_TIMEOUT;
         if (quickGuard == WAIT_OBJECT_0 || quickGuard == WAIT_ABANDONED) {
             if (quickGuard == WAIT_ABANDONED) repairCounts();
-            if (counter.tryAcquire()) return true;
+            if (counter.tryAcquireLocked()) return true;
             m_guardMutex->release();
         }
     }
@@ -219,16 +230,37 @@ bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
         } else if (guard != WAIT_OBJECT_0) {
             return false;
         }
-        if (counter.tryAcquire()) return true;
+        if (counter.tryAcquireLocked()) return true;
         // Another process took the count between the look and the guard.
         m_guardMutex->release();
         if (deadline.remainingMs() == 0) return false;
     }
 }
 
+DWORD CMclMailbox::napOn(CMclSemaphore& counter, DWORD timeoutMs, bool& countThere) {
+    const Deadline deadline(timeoutMs);
+    const auto nap =
+        static_cast<DWORD>(std::min<std::uint64_t>(kNapMicroseconds, timeoutMs * 1000ULL));
+    countThere = counter.napUntilAvailable(nap) == WAIT_OBJECT_0;
+    return deadline.remainingMs();
+}
+
+bool CMclMailbox::takeRecordsUnderGuard(DWORD timeoutMs) {
+    bool recordsThere = m_pendingCountSemaphore->count() > 0;
+    if (!recordsThere) {
+        const bool nap = timeoutMs != 0 && m_recordsFlowing.load(std::memory_order_relaxed) &&
+                         m_takenSinceEmpty.load(std::memory_order_relaxed) <
+                             static_cast<std::uint32_t>(m_napWakeAt);
+        m_takenSinceEmpty.store(0, std::memory_order_relaxed);
+        if (nap) timeoutMs = napOn(*m_pendingCountSemaphore, timeoutMs, recordsThere);
+    }
+    m_recordsFlowing.store(recordsThere, std::memory_order_relaxed);
+    return takeUnderGuard(*m_pendingCountSemaphore, timeoutMs);
+}
+
 bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
-    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return false;
+    if (!takeRecordsUnderGuard(timeoutMs)) return false;
     const std::uint32_t readIndex = m_header->readIndex;
     if (readIndex >= m_slotCount) {
         // Written by a faulty process: touch nothing outside the ring; the record stays announced.
@@ -239,10 +271,11 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     }
     std::memcpy(destination, m_data + static_cast<std::size_t>(readIndex) * m_slotSize, m_slotSize);
     m_header->readIndex = (readIndex + 1) % m_slotCount;
+    m_takenSinceEmpty.fetch_add(1, std::memory_order_relaxed);
     // The count moves under the guard; a sleeping sender is woken once the guard is free, so
     // that it does not wake only to queue on the guard.
     bool wakeSenders = false;
-    m_freeCountSemaphore->raise(1, wakeSenders);
+    m_freeCountSemaphore->raiseLocked(1, wakeSenders);
     m_guardMutex->release();
     if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return true;
@@ -251,7 +284,7 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
 DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeoutMs) {
     if (maxRecords == 0) return 0;
     prefetchSlot<0>(&m_header->readIndex, m_data, m_slotCount, m_slotSize);
-    if (!takeUnderGuard(*m_pendingCountSemaphore, timeoutMs)) return 0;
+    if (!takeRecordsUnderGuard(timeoutMs)) return 0;
     const std::uint32_t readIndex = m_header->readIndex;
     if (readIndex >= m_slotCount) {
         m_pendingCountSemaphore->release(1);
@@ -264,7 +297,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     // ring from an empty one (RingRepair.md).
     const DWORD most = std::min(maxRecords, std::max<DWORD>(1, m_slotCount - 1));
     DWORD taken = 1;
-    while (taken < most && m_pendingCountSemaphore->tryAcquire()) ++taken;
+    while (taken < most && m_pendingCountSemaphore->tryAcquireLocked()) ++taken;
     // The ring's indices move only once every record is copied: a receiver killed while copying
     // leaves its records in the ring for the next one.
     auto* out = static_cast<unsigned char*>(destination);
@@ -274,8 +307,9 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     std::memcpy(out + static_cast<std::size_t>(beforeWrap) * m_slotSize, m_data,
                 static_cast<std::size_t>(taken - beforeWrap) * m_slotSize);
     m_header->readIndex = (readIndex + taken) % m_slotCount;
+    m_takenSinceEmpty.fetch_add(taken, std::memory_order_relaxed);
     bool wakeSenders = false;
-    m_freeCountSemaphore->raise(static_cast<LONG>(taken), wakeSenders);
+    m_freeCountSemaphore->raiseLocked(static_cast<LONG>(taken), wakeSenders);
     m_guardMutex->release();
     if (wakeSenders) m_freeCountSemaphore->wakeSleepers();
     return taken;
@@ -293,8 +327,12 @@ bool CMclMailbox::post(const void* source, DWORD timeoutMs) {
     std::memcpy(m_data + static_cast<std::size_t>(writeIndex) * m_slotSize, source, m_slotSize);
     m_header->writeIndex = (writeIndex + 1) % m_slotCount;
     bool wakeReceivers = false;
-    m_pendingCountSemaphore->raise(1, wakeReceivers);
+    LONG waiting = 0;
+    m_pendingCountSemaphore->raiseLocked(1, wakeReceivers, &waiting);
     m_guardMutex->release();
-    if (wakeReceivers) m_pendingCountSemaphore->wakeSleepers();
+    // A receiver asleep is owed a wake; one napping between two batches announced nothing, and
+    // the record that fills half the ring ends its nap, so that a fast sender never waits out
+    // a nap on a full ring.
+    if (wakeReceivers || waiting + 1 == m_napWakeAt) m_pendingCountSemaphore->wakeSleepers();
     return true;
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include <atomic>
+#include <cstdint>
+
 #include "platform/Win32.h"
 #include "transport/CMclDerivedAutoPtr.h"
 #include "transport/CMclMutex.h"
@@ -68,6 +71,15 @@ class CMclMailbox {
     // Takes one count of `counter` under the guard: waits for it to be available, then for the
     // guard, then takes it. On true the guard is held and the count taken.
     bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs);
+    // takeUnderGuard() for the waiting records. A receive that finds the ring empty while records
+    // flow (the last look found some, and fewer than half a ring came since the ring was last
+    // empty) first naps, taking and announcing nothing, so that the senders' posts meanwhile
+    // make no wake call. Only a nap that finds nothing leads to the announced sleep, which the
+    // next post ends at once. A sender that fills half the ring ends a nap early.
+    bool takeRecordsUnderGuard(DWORD timeoutMs);
+    // Naps on `counter` for the nap's time, or `timeoutMs` if shorter; says whether the count is
+    // there now and returns what is left of `timeoutMs`.
+    DWORD napOn(CMclSemaphore& counter, DWORD timeoutMs, bool& countThere);
 
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;
@@ -77,7 +89,16 @@ class CMclMailbox {
     CMclDerivedAutoPtr<CMclSemaphore> m_pendingCountSemaphore;
     DWORD m_status = 0;
     bool m_isCreator = false;
+    // Whether the last look of this process found records, and how many it took since it last
+    // found the ring empty (see takeRecordsUnderGuard).
+    std::atomic<bool> m_recordsFlowing{false};
+    std::atomic<std::uint32_t> m_takenSinceEmpty{0};
     // Geometry as constructed: the shared header is never trusted for bounds.
     DWORD m_slotCount = 0;
     DWORD m_slotSize = 0;
+    // Half the ring: the count of waiting records at which a post ends a receiver's nap, and the
+    // batch after which a receiver that finds the ring empty sleeps rather than naps: a sender
+    // that fast makes few wake calls anyway, and with both processes on one core napping after
+    // whole-ring batches measured slower (8.4-8.8 against 10.7-11.2 M records/s).
+    LONG m_napWakeAt = 0;
 };

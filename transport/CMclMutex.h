@@ -9,6 +9,8 @@ class CMclMutex : public CMclKernel {
     ~CMclMutex() override;
 
     BOOL release();
+    // Takes the mutex if it is free now; a held one, even by a dead owner, is left alone.
+    bool tryTake() { return TryTakeMutexObject(m_syncObject) != FALSE; }
     // The process whose thread owns the mutex; 0 when it is free.
     DWORD ownerProcessId() const { return GetMutexOwnerProcessId(m_handle); }
 };

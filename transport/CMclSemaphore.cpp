@@ -24,9 +24,9 @@ LONG CMclSemaphore::count() const {
     return GetSemaphoreObjectCount(m_syncObject);
 }
 
-bool CMclSemaphore::raise(LONG count, bool& wakeOwed) {
+bool CMclSemaphore::raise(LONG count, bool& wakeOwed, LONG* previousCount) {
     BOOL owed = FALSE;
-    const bool raised = RaiseSemaphoreObject(m_syncObject, count, &owed) != FALSE;
+    const bool raised = RaiseSemaphoreObject(m_syncObject, count, &owed, previousCount) != FALSE;
     wakeOwed = raised && owed != FALSE;
     return raised;
 }

@@ -36,6 +36,7 @@ constexpr std::uint32_t kWaitersBit = 0x80000000u;
 // The longest a waiter sleeps before it looks at the count again by itself, so that a releaser
 // killed between raising the count and waking nobody can strand a sleeper for longer.
 constexpr long kSemaphoreSleepSliceNs = 100'000'000;
+constexpr DWORD kMaxNapMicroseconds = 999'999;  // a nap's time fits one timespec's nanoseconds
 
 bool tryTakeCount(SemaphoreState* state) {
     std::uint32_t word = state->word.load(std::memory_order_relaxed);
@@ -98,6 +99,30 @@ BOOL raiseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCou
     return TRUE;
 }
 
+// A take and a raise for the holder of the one lock every take and raise of this semaphore is
+// made under: while the count is above zero the waiters bit is clear and no waiter changes the
+// word (a waiter sets its bit only on a zero count), so a plain store does what the atomic
+// update would. A raise from zero still races a waiter setting its bit, and stays atomic.
+bool takeCountLocked(SemaphoreState* state) {
+    const std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    if ((word & kCountMask) == 0) return false;
+    state->word.store(word - 1, std::memory_order_relaxed);
+    return true;
+}
+
+BOOL raiseSemaphoreLocked(SemaphoreState* state, LONG releaseCount, LPLONG previousCount,
+                          bool& wakeOwed) {
+    const std::uint32_t word = state->word.load(std::memory_order_relaxed);
+    const auto count = static_cast<std::int32_t>(word & kCountMask);
+    if (count == 0 || releaseCount <= 0)
+        return raiseSemaphore(state, releaseCount, previousCount, wakeOwed);
+    if (count > state->maximum - releaseCount) return fail(ERROR_TOO_MANY_POSTS);
+    state->word.store(static_cast<std::uint32_t>(count + releaseCount), std::memory_order_release);
+    wakeOwed = false;
+    if (previousCount != nullptr) *previousCount = count;
+    return TRUE;
+}
+
 LONG countOf(const SemaphoreState* state) {
     return static_cast<LONG>(state->word.load(std::memory_order_acquire) & kCountMask);
 }
@@ -110,6 +135,17 @@ PSYNC_OBJECT asSyncObject(HANDLE handle) {
 
 void wakeSemaphoreSleepers(SemaphoreState* state) {
     futex(&state->word, FUTEX_WAKE, INT_MAX, nullptr, 0);
+}
+
+// A timed futex wait on the word as it is, without the waiters bit: a release changes the word
+// (so a nap that has not begun yet is skipped) but, finding no bit, makes no wake call.
+DWORD napSemaphore(SemaphoreState* state, DWORD microseconds) {
+    const std::uint32_t word = state->word.load(std::memory_order_acquire);
+    if ((word & kCountMask) != 0) return WAIT_OBJECT_0;
+    if (microseconds > kMaxNapMicroseconds) microseconds = kMaxNapMicroseconds;
+    const timespec nap{0, static_cast<long>(microseconds) * 1000L};
+    futex(&state->word, FUTEX_WAIT, static_cast<int>(word), &nap, 0);
+    return countAvailable(state) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL releaseSemaphore(SemaphoreState* state, LONG releaseCount, LPLONG previousCount) {
@@ -169,12 +205,13 @@ BOOL GetSemaphoreCount(HANDLE semaphore, LPLONG count) {
     return TRUE;
 }
 
-BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed) {
+BOOL RaiseSemaphoreObject(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                          LPLONG previousCount) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     if (object == nullptr) return FALSE;
     bool owed = false;
-    const BOOL raised =
-        raiseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount, nullptr, owed);
+    const BOOL raised = raiseSemaphore(static_cast<SemaphoreState*>(object->state), releaseCount,
+                                       previousCount, owed);
     if (wakeOwed != nullptr) *wakeOwed = owed ? TRUE : FALSE;
     return raised;
 }
@@ -195,4 +232,27 @@ DWORD WaitForSemaphoreObjectAvailable(PSYNC_OBJECT semaphore, DWORD milliseconds
 LONG GetSemaphoreObjectCount(PSYNC_OBJECT semaphore) {
     KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
     return object == nullptr ? 0 : countOf(static_cast<SemaphoreState*>(object->state));
+}
+
+DWORD NapOnSemaphoreObject(PSYNC_OBJECT semaphore, DWORD microseconds) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return WAIT_FAILED;
+    return napSemaphore(static_cast<SemaphoreState*>(object->state), microseconds);
+}
+
+BOOL TakeSemaphoreObjectLocked(PSYNC_OBJECT semaphore) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    return takeCountLocked(static_cast<SemaphoreState*>(object->state)) ? TRUE : FALSE;
+}
+
+BOOL RaiseSemaphoreObjectLocked(PSYNC_OBJECT semaphore, LONG releaseCount, BOOL* wakeOwed,
+                                LPLONG previousCount) {
+    KernelObject* object = objectOf(semaphore, ObjectKind::Semaphore);
+    if (object == nullptr) return FALSE;
+    bool owed = false;
+    const BOOL raised = raiseSemaphoreLocked(static_cast<SemaphoreState*>(object->state),
+                                             releaseCount, previousCount, owed);
+    if (wakeOwed != nullptr) *wakeOwed = owed ? TRUE : FALSE;
+    return raised;
 }

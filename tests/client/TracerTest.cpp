@@ -79,6 +79,20 @@ class FakeViewer {
     ChildProcess m_process;
 };
 
+// Leaves non-zero bytes on the stack where a trace call's record will be built next.
+[[gnu::noinline]] void dirtyStack() {
+    volatile unsigned char bytes[8192];
+    for (auto& byte : bytes) byte = 0x5A;
+}
+
+// Whether every byte of `field` past its text is zero, as saved files and peers compare them.
+template <std::size_t Width>
+bool zeroPastText(const char (&field)[Width]) {
+    for (std::size_t i = strnlen(field, Width); i < Width; ++i)
+        if (field[i] != 0) return false;
+    return true;
+}
+
 class TracerTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -99,9 +113,11 @@ TEST_F(TracerTest, PostedTextRecordCarriesSenderOriginTimeAndDelta) {
     timespec before{};
     timespec after{};
     ::clock_gettime(CLOCK_REALTIME, &before);
+    dirtyStack();
     ASSERT_TRUE(tracer.postFormat(1, "load", "path=%s size=%d", "/tmp/x", 12));
     quorvane::clearThreadSenderKey();
     quorvane::setOriginName(nullptr);
+    dirtyStack();
     ASSERT_TRUE(tracer.postText(-1, "load", nullptr));
     ::clock_gettime(CLOCK_REALTIME, &after);
 
@@ -117,7 +133,11 @@ TEST_F(TracerTest, PostedTextRecordCarriesSenderOriginTimeAndDelta) {
     EXPECT_GE(stamped, before.tv_sec);
     EXPECT_LE(stamped, after.tv_sec);
     // The precise time lies between the two clock reads, and the records say they carry it.
+    // Nothing of the stack they were built on shows past their texts.
     for (const TraceRecord& record : records) {
+        EXPECT_TRUE(zeroPastText(record.entryName));
+        EXPECT_TRUE(zeroPastText(record.entryText));
+        EXPECT_TRUE(zeroPastText(record.originName));
         ASSERT_TRUE(quorvane::carriesPreciseTime(record));
         const auto at = std::make_pair(static_cast<long>(record.timestamp),
                                        static_cast<long>(record.nanoseconds));
