@@ -1,6 +1,7 @@
 #include "tests/viewer/ViewerTestSupport.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -51,6 +52,10 @@ void prepareEnvironment(const char* programPath) {
     if (::mkdtemp(folder.data()) != nullptr) {
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
         configFolder() = folder;
+        // Named objects of their own too: test programs run side by side, and each window's
+        // presence mutex has one name for every viewer of a user.
+        const std::string runtime = folder + "/run";
+        if (::mkdir(runtime.c_str(), 0700) == 0) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     ::setenv("TZ", "UTC", 1);
     ::tzset();
