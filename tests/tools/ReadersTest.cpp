@@ -17,6 +17,7 @@
 #include "quorvane/Names.h"
 #include "records/TraceRecord.h"
 #include "tests/support/ProcessSupport.h"
+#include "tests/tools/PrivateNamespaceTest.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "transport/CMclMailbox.h"
 #include "transport/ReaderPresence.h"
@@ -29,28 +30,9 @@ using quorvane::test::Subprocess;
 using quorvane::test::uniqueName;
 using tooltest::throughShell;
 
-class ReadersTest : public ::testing::Test {
+class ReadersTest : public tooltest::PrivateNamespaceTest {
   protected:
-    void SetUp() override {
-        std::string pattern = std::filesystem::temp_directory_path() / "quorvane-readers-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_directory = pattern;
-        if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) m_previousRuntime = previous;
-        ::setenv("XDG_RUNTIME_DIR", m_directory.c_str(), 1);
-        ::setenv("QUORVANE_MAILBOX", m_name.c_str(), 1);
-        m_mailbox =
-            std::make_unique<CMclMailbox>(quorvane::kMailSlots, kTraceRecordSize, m_name.c_str());
-    }
-    void TearDown() override {
-        m_mailbox.reset();
-        ::unsetenv("QUORVANE_MAILBOX");
-        if (m_previousRuntime.empty()) {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        } else {
-            ::setenv("XDG_RUNTIME_DIR", m_previousRuntime.c_str(), 1);
-        }
-        std::filesystem::remove_all(m_directory);
-    }
+    ReadersTest() : PrivateNamespaceTest("readers") {}
 
     // Waits until the reader `pid` has made itself known.
     bool awaitReader(const std::string& pid) {
@@ -62,11 +44,6 @@ class ReadersTest : public ::testing::Test {
         }
         return false;
     }
-
-    const std::string m_name = uniqueName("readers");
-    std::string m_directory;
-    std::string m_previousRuntime;
-    std::unique_ptr<CMclMailbox> m_mailbox;
 };
 
 TEST_F(ReadersTest, TailStartingBesideAnotherReaderNamesItButNeverOneThatWasKilled) {

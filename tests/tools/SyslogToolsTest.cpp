@@ -23,6 +23,7 @@
 #include "records/RecordFields.h"
 #include "records/TraceRecord.h"
 #include "tests/support/ProcessSupport.h"
+#include "tests/tools/PrivateNamespaceTest.h"
 #include "tests/tools/ToolTestSupport.h"
 #include "tools/syslog/SyslogMessage.h"
 #include "transport/CMclMailbox.h"
@@ -42,40 +43,9 @@ using tooltest::readFrames;
 using tooltest::Socket;
 using tooltest::throughShell;
 
-class SyslogToolsTest : public ::testing::Test {
+class SyslogToolsTest : public tooltest::PrivateNamespaceTest {
   protected:
-    void SetUp() override {
-        std::string pattern = std::filesystem::temp_directory_path() / "quorvane-syslog-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_directory = pattern;
-        if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) m_previousRuntime = previous;
-        ::setenv("XDG_RUNTIME_DIR", m_directory.c_str(), 1);
-        ::setenv("QUORVANE_MAILBOX", m_name.c_str(), 1);
-        m_mailbox =
-            std::make_unique<CMclMailbox>(quorvane::kMailSlots, kTraceRecordSize, m_name.c_str());
-    }
-    void TearDown() override {
-        m_mailbox.reset();
-        ::unsetenv("QUORVANE_MAILBOX");
-        if (m_previousRuntime.empty()) {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        } else {
-            ::setenv("XDG_RUNTIME_DIR", m_previousRuntime.c_str(), 1);
-        }
-        std::filesystem::remove_all(m_directory);
-    }
-
-    std::vector<TraceRecord> drain() {
-        std::vector<TraceRecord> records;
-        TraceRecord record{};
-        while (m_mailbox->receive(&record, 0)) records.push_back(record);
-        return records;
-    }
-
-    const std::string m_name = uniqueName("syslog");
-    std::string m_directory;
-    std::string m_previousRuntime;
-    std::unique_ptr<CMclMailbox> m_mailbox;
+    SyslogToolsTest() : PrivateNamespaceTest("syslog") {}
 };
 
 TEST_F(SyslogToolsTest, SendSyslogKeepsOneIndentationPerHostWhenTwoHostsShareAThreadId) {
