@@ -203,14 +203,14 @@ void CMclMailbox::repairCounts() {
     setCount(*m_freeCountSemaphore, static_cast<LONG>(m_slotCount - records));
 }
 
-bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs) {
+bool CMclMailbox::takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs, bool countSeen) {
     // The common case first, without reading the clock: a count is there and the guard free.
     // The count is looked at before the guard is taken, so that a receiver on an empty ring
     // (or a sender on a full one) reads a shared line instead of taking the guard from the
     // other side. A guard held by the other side is not probed for a dead owner here (that
     // reads /proc, several system calls): a caller that may wait finds a dead owner in the wait
     // below.
-    if (counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
+    if (countSeen || counter.waitUntilAvailable(0) == WAIT_OBJECT_0) {
         const DWORD quickGuard = m_guardMutex->tryTake() ? WAIT_OBJECT_0
                                  : timeoutMs == 0        ? m_guardMutex->waitFor(0)
                                                          : WAIT_TIMEOUT;
@@ -255,7 +255,7 @@ bool CMclMailbox::takeRecordsUnderGuard(DWORD timeoutMs) {
         if (nap) timeoutMs = napOn(*m_pendingCountSemaphore, timeoutMs, recordsThere);
     }
     m_recordsFlowing.store(recordsThere, std::memory_order_relaxed);
-    return takeUnderGuard(*m_pendingCountSemaphore, timeoutMs);
+    return takeUnderGuard(*m_pendingCountSemaphore, timeoutMs, recordsThere);
 }
 
 bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
@@ -271,7 +271,7 @@ bool CMclMailbox::receive(void* destination, DWORD timeoutMs) {
     }
     std::memcpy(destination, m_data + static_cast<std::size_t>(readIndex) * m_slotSize, m_slotSize);
     m_header->readIndex = (readIndex + 1) % m_slotCount;
-    m_takenSinceEmpty.fetch_add(1, std::memory_order_relaxed);
+    noteTaken(1);
     // The count moves under the guard; a sleeping sender is woken once the guard is free, so
     // that it does not wake only to queue on the guard.
     bool wakeSenders = false;
@@ -307,7 +307,7 @@ DWORD CMclMailbox::receiveMany(void* destination, DWORD maxRecords, DWORD timeou
     std::memcpy(out + static_cast<std::size_t>(beforeWrap) * m_slotSize, m_data,
                 static_cast<std::size_t>(taken - beforeWrap) * m_slotSize);
     m_header->readIndex = (readIndex + taken) % m_slotCount;
-    m_takenSinceEmpty.fetch_add(taken, std::memory_order_relaxed);
+    noteTaken(taken);
     bool wakeSenders = false;
     m_freeCountSemaphore->raiseLocked(static_cast<LONG>(taken), wakeSenders);
     m_guardMutex->release();

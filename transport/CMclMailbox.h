@@ -69,8 +69,9 @@ class CMclMailbox {
     // Sets both counts from the indices, under the guard, after a holder died with it.
     void repairCounts();
     // Takes one count of `counter` under the guard: waits for it to be available, then for the
-    // guard, then takes it. On true the guard is held and the count taken.
-    bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs);
+    // guard, then takes it. On true the guard is held and the count taken. `countSeen` says the
+    // caller has just seen the count above zero, so it is not looked at again before the guard.
+    bool takeUnderGuard(CMclSemaphore& counter, DWORD timeoutMs, bool countSeen = false);
     // takeUnderGuard() for the waiting records. A receive that finds the ring empty while records
     // flow (the last look found some, and fewer than half a ring came since the ring was last
     // empty) first naps, taking and announcing nothing, so that the senders' posts meanwhile
@@ -80,6 +81,12 @@ class CMclMailbox {
     // Naps on `counter` for the nap's time, or `timeoutMs` if shorter; says whether the count is
     // there now and returns what is left of `timeoutMs`.
     DWORD napOn(CMclSemaphore& counter, DWORD timeoutMs, bool& countThere);
+    // Counts records taken for the nap's rule. Receivers sharing this object race here and may
+    // lose a count, which only moves one nap: a locked add on every receive would cost more.
+    void noteTaken(DWORD records) {
+        m_takenSinceEmpty.store(m_takenSinceEmpty.load(std::memory_order_relaxed) + records,
+                                std::memory_order_relaxed);
+    }
 
     CMclSharedMemory m_sharedMemory;
     MailboxHeader* m_header = nullptr;
