@@ -1,7 +1,7 @@
 // Transport benchmark: one sender process to one receiver process, records of 732 bytes,
-// through CMclMailbox and through three peers, interleaved round by round, with both processes
-// pinned to one core, pinned to two cores and left to the scheduler; then the idle latency of
-// one record per millisecond.
+// through CMclMailbox, through three peers and through the mailbox's bare protocol, interleaved
+// round by round, with both processes pinned to one core, pinned to two cores and left to the
+// scheduler; then the idle latency of one record per millisecond.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BareRingChannel.h"
 #include "bench/BenchReport.h"
 #include "bench/MailboxChannel.h"
 #include "bench/PipeChannel.h"
@@ -112,6 +113,10 @@ int main(int argc, char** argv) {
             {std::make_unique<BoostQueueChannel>(kSlotCount), "transport_vs_boost", {}, {}, {}});
     }
 #endif
+    // Not a peer a user could pick: the floor of the mailbox's own protocol.
+    if (peerWanted("bare")) {
+        contenders.push_back({std::make_unique<BareRingChannel>(kSlotCount), "", {}, {}, {}});
+    }
     if (peerWanted("mq")) {
         contenders.push_back({std::make_unique<PosixQueueChannel>(kSlotCount), "", {}, {}, {}});
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "bench/BareRingChannel.h"
 #include "bench/MailboxChannel.h"
 #include "bench/PipeChannel.h"
 #include "bench/PosixQueueChannel.h"
@@ -96,6 +97,13 @@ TEST(TransferRun, PeersCarryEveryRecordInOrderFromAForkedSender) {
     expectEveryRecordInOrder(boostQueue);
     expectEveryRecordInOrder(boostQueue);
 #endif
+}
+
+TEST(TransferRun, TheBareRingCarriesEveryRecordInOrderThroughAFullRingRunAfterRun) {
+    // More records than slots, so that both sides sleep and wake on the counts.
+    BareRingChannel bareRing(kCapacity);
+    expectEveryRecordInOrder(bareRing);
+    expectEveryRecordInOrder(bareRing);
 }
 
 TEST(TransferRun, TheMailboxCarriesEveryRecordInOrderUnderAFreshNameEachRun) {
