@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Processors.h"
+
 namespace {
 
 bool pinThisThread(int cpu) {
@@ -17,21 +19,10 @@ bool pinThisThread(int cpu) {
     return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
 }
 
-// The processors this process may run on, lowest first.
-std::vector<int> allowedCpus() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    std::vector<int> cpus;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
-    return cpus;
-}
-
 }  // namespace
 
 double cacheLineHandoverNs(int handovers) {
-    const std::vector<int> cpus = allowedCpus();
+    const std::vector<int> cpus = usableCpus();
     if (cpus.size() < 2 || handovers < 2) return 0;
     cpu_set_t saved;
     if (sched_getaffinity(0, sizeof saved, &saved) != 0) return 0;
