@@ -154,8 +154,9 @@ int main(int argc, char** argv) {
         list.show();
         fillTrace(list.model(), lines, onTop);
         for (int round = 0; round < rounds; ++round) {
-            // The user goes to the oldest line, main's entry, and folds it with Left.
-            press(list, Qt::Key_Home, Qt::ControlModifier);
+            // The user goes to the oldest line, main's entry, and folds it with Left: at the top
+            // of the list, or at its end when the newest lines are on top.
+            press(list, onTop ? Qt::Key_End : Qt::Key_Home, Qt::ControlModifier);
             QApplication::processEvents();
             fold.add(timeTurns(list, [&] { press(list, Qt::Key_Left); }));
             if (list.shownRows().size() != (lines - 1) / 10 + 1) {
