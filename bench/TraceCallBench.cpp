@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
-#include "bench/CacheLineHandover.h"
 #include "quorvane/Trace.h"
 #include "quorvane/Tracer.h"
 #include "records/TraceRecord.h"
@@ -147,12 +146,10 @@ int main(int argc, char** argv) {
     Samples snprintfFloor, fprintfNull, spdlogOne, spdlogFour, oursAlone, oursRead, oursReadFour;
     Samples spdlogPairOne, spdlogPairFour, scopeOne, scopeFour;
     Samples spdlogOneCpu, spdlogFourCpu, oursReadCpu, oursReadFourCpu;
-    Samples handovers;
     Samples spdlogPairOneCpu, spdlogPairFourCpu, scopeOneCpu, scopeFourCpu;
     std::uint64_t dropped = 0, readPosted = 0, readDropped = 0, scopePosted = 0, scopeDropped = 0;
     std::FILE* devNull = std::fopen("/dev/null", "w");
     for (int round = 0; round < rounds; ++round) {
-        if (const double handover = cacheLineHandoverNs(); handover > 0) handovers.add(handover);
         const std::string tag = stem + "-" + std::to_string(round);
         snprintfFloor.add(nsPerCall(calls, 1, [](std::uint64_t i) {
             char buffer[512];
@@ -249,10 +246,6 @@ int main(int argc, char** argv) {
     report.comparison("CPU ns per scope, 4 threads, quorvane and reader", scopeFourCpu,
                       "spdlog async two messages and its worker, 4 threads", spdlogPairFourCpu,
                       Unit::Nanoseconds);
-    if (!handovers.empty()) {
-        report.single("this machine: a cache line handed between two processors", handovers,
-                      Unit::Nanoseconds);
-    }
     report.note("no reader: " + std::to_string(dropped) + " records dropped of " +
                 std::to_string(calls * static_cast<std::uint64_t>(rounds)) +
                 "; with a reader: " + std::to_string(readPosted) + " posted, " +

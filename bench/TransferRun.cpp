@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench/Processors.h"
 #include "records/TraceRecord.h"
 
 namespace {
@@ -81,6 +80,17 @@ void fillTemplate(unsigned char* bytes) {
     record.timestamp = 1'700'000'000;
     record.senderKey = static_cast<std::uint32_t>(getpid());
     std::memcpy(bytes, &record, sizeof record);
+}
+
+// The processors this process may run on, lowest first.
+std::vector<int> usableCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cpus;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+    return cpus;
 }
 
 bool pinTo(int cpu) {

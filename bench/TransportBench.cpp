@@ -14,7 +14,6 @@
 
 #include "bench/BareRingChannel.h"
 #include "bench/BenchReport.h"
-#include "bench/CacheLineHandover.h"
 #include "bench/MailboxChannel.h"
 #include "bench/PipeChannel.h"
 #include "bench/PosixQueueChannel.h"
@@ -129,9 +128,7 @@ int main(int argc, char** argv) {
     const std::uint64_t latencyRecords =
         environmentNumber("QUORVANE_BENCH_LATENCY_RECORDS", kDefaultLatencyRecords);
     Samples copies;
-    Samples handovers;
     for (int round = 0; round < rounds; ++round) {
-        if (const double handover = cacheLineHandoverNs(); handover > 0) handovers.add(handover);
         for (std::size_t where = 0; where < kPlacementCount; ++where) {
             if (!placementPossible(kPlacements[where])) continue;
             for (Contender& contender : contenders) {
@@ -186,13 +183,6 @@ int main(int argc, char** argv) {
     }
     report.section("transport bound: one 732-byte memcpy per record in one process, records/s");
     report.single("memcpy 732 B in one process", copies, Unit::PerSecond);
-
-    if (!handovers.empty()) {
-        report.section(
-            "this machine: one cache line handed from one processor to the other, before each "
-            "round (two-core and unpinned figures move with it), ns");
-        report.single("cache line handover", handovers, Unit::Nanoseconds);
-    }
 
     report.section("idle latency: one record per " + std::to_string(kLatencyIntervalUs) +
                    " us, post to receive returning, " + std::to_string(latencyRecords) +
